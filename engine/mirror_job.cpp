@@ -1,0 +1,125 @@
+#include "engine/mirror_job.h"
+
+#include "engine/messages.h"
+#include "engine/progress.h"
+#include "url/url_text.h"
+
+namespace tandril {
+namespace {
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+void Trim(std::string& text) {
+    std::size_t end = text.size();
+    while (end > 0 && IsBlank(text[end - 1])) --end;
+    std::size_t begin = 0;
+    while (begin < end && IsBlank(text[begin])) ++begin;
+    text = text.substr(begin, end - begin);
+}
+
+}  // namespace
+
+void CMirrorLimits::CountBytes(std::uint32_t n) {
+    m_nByteRest += n;
+    m_nKiloRest += m_nByteRest / 1024;
+    m_nByteRest %= 1024;
+    m_nMegaBytes += m_nKiloRest / 1024;
+    m_nKiloRest %= 1024;
+}
+
+CMirrorJob::CMirrorJob() : m_pBuffer(new char[kBufferSize]) {}
+
+CMirrorJob::~CMirrorJob() = default;
+
+void CMirrorJob::CloseScanFiles() {
+    // Dropping the file objects closes them; a failure to close is of no interest here.
+    m_pInFile.reset();
+    m_pOutFile.reset();
+}
+
+bool CMirrorJob::Start(std::string& url) {
+    Trim(url);
+    if (url.size() < 7 || !EqualsNoCase(url.substr(0, 7), "HTTP://")) {
+        return false;
+    }
+    std::string rest = url.substr(7);
+    std::size_t p = rest.find('/');
+    std::string host = rest.substr(0, p);
+    if (host.empty()) {
+        return false;
+    }
+
+    m_strLocalDir.clear();
+    m_strHost = host;
+    m_strSiteRoot = url.substr(0, 7) + host;
+    if (p == std::string::npos) {
+        m_strBasePath.clear();
+    } else {
+        std::size_t q = rest.find_last_of('/');
+        if (q == rest.size() - 1) {
+            m_strBasePath = rest.substr(p, q - p);
+        } else if (IsDirectorySegment(rest.substr(q + 1))) {
+            m_strBasePath = rest.substr(p);
+        } else {
+            m_strBasePath = rest.substr(p, q - p);
+        }
+    }
+
+    ResetUrlState();
+    EnqueueUrl(url, kHyperlink);
+    NextUrl();
+    m_nLevel -= 1;
+    return true;
+}
+
+bool CMirrorJob::NextUrl() {
+    if (m_listQueue.empty()) {
+        return false;
+    }
+    CQueueEntry entry = std::move(m_listQueue.front());
+    m_listQueue.pop_front();
+    if (entry.nLevel > m_limits.m_nMaxLevels) {
+        return false;
+    }
+    m_strUrl = std::move(entry.strUrl);
+    m_strLocalDir = std::move(entry.strLocalDir);
+    m_strFileName = std::move(entry.strFileName);
+    m_nLevel = entry.nLevel + 1;
+    return true;
+}
+
+bool CMirrorJob::IsInsideTargetDir(const std::string& path) const {
+    if (m_strTargetDir.empty() || m_strTargetDir.back() != '/' ||
+        path.compare(0, m_strTargetDir.size(), m_strTargetDir) != 0) {
+        return false;
+    }
+    std::size_t pos = m_strTargetDir.size();
+    while (pos <= path.size()) {
+        std::size_t end = path.find('/', pos);
+        if (end == std::string::npos) end = path.size();
+        std::string segment = path.substr(pos, end - pos);
+        if (segment == "." || segment == "..") {
+            return false;
+        }
+        pos = end + 1;
+    }
+    return true;
+}
+
+bool CheckLimits(const CMirrorLimits& limits, CProgressLog& log) {
+    if (limits.m_nFiles >= limits.m_nMaxFiles) {
+        log.AddLog(kIdsFileLimit);
+        log.SetButtonOk();
+        return false;
+    }
+    if (limits.m_nMegaBytes >= limits.m_nMaxMegaBytes) {
+        log.AddLog(kIdsMegaByteLimit);
+        log.SetButtonOk();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace tandril

@@ -1,0 +1,32 @@
+#include "engine/placement.h"
+
+#include "engine/messages.h"
+#include "engine/mirror_job.h"
+#include "engine/progress.h"
+#include "platform/fs.h"
+#include "url/url_text.h"
+
+namespace tandril {
+namespace {
+
+bool EndsWithNoCase(const std::string& name, const std::string& suffix) {
+    std::string tail = name.size() > suffix.size() ? name.substr(name.size() - suffix.size())
+                                                    : name;
+    return EqualsNoCase(tail, suffix);
+}
+
+}  // namespace
+
+bool IsHtmlFileName(const std::string& name) {
+    return EndsWithNoCase(name, "html") || EndsWithNoCase(name, "htm");
+}
+
+void CMirrorJob::PlaceDownload(CProgressLog& log) {
+    // rename(2) replaces an older copy in one step, so a failed move keeps it.
+    const std::string finalPath = FinalPath();
+    if (!IsInsideTargetDir(finalPath) || !RenameFile(TempFilePath(), finalPath)) {
+        log.AddLogArg(kIdsCannotCreateFile, finalPath);
+    }
+}
+
+}  // namespace tandril

@@ -1,0 +1,251 @@
+#include "engine/worker.h"
+
+#include <new>
+#include <system_error>
+
+#include "engine/messages.h"
+#include "engine/mirror_job.h"
+#include "engine/placement.h"
+#include "engine/progress.h"
+
+namespace tandril {
+
+CMirrorRun::CMirrorRun(CMirrorJob& job, CProgressLog& log) : m_job(job), m_log(log) {}
+
+CMirrorRun::~CMirrorRun() { Cancel(); }
+
+bool CMirrorRun::Start() {
+    try {
+        m_pThread = std::thread(&CMirrorRun::MirrorThreadProc, this);
+    } catch (const std::system_error&) {
+        return false;
+    }
+    m_queue.Post(WM_MIRROR_START);
+    return true;
+}
+
+void CMirrorRun::Cancel() {
+    m_bCancelled.store(true);
+    {
+        std::lock_guard<std::mutex> lock(m_sessionMutex);
+        if (m_pSession) {
+            m_pSession->Interrupt();
+        }
+    }
+    m_queue.Post(kMsgQuit);
+    if (m_pThread.joinable()) {
+        m_pThread.join();
+    }
+    std::unique_ptr<CMirrorSession> session;
+    {
+        std::lock_guard<std::mutex> lock(m_sessionMutex);
+        session = std::move(m_pSession);
+    }
+    if (session) {
+        session->CloseUrl();
+        session->CloseSession();
+    }
+    if (m_end.load() == RunEnd::Running) {
+        SetEnd(RunEnd::Cancelled);
+    }
+}
+
+RunEnd CMirrorRun::WaitForEnd(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(m_endMutex);
+    m_endChanged.wait_for(lock, timeout, [this] { return m_end.load() != RunEnd::Running; });
+    return m_end.load();
+}
+
+void CMirrorRun::SetEnd(RunEnd end) {
+    {
+        std::lock_guard<std::mutex> lock(m_endMutex);
+        m_end.store(end);
+    }
+    m_endChanged.notify_all();
+}
+
+void CMirrorRun::MirrorThreadProc() {
+    for (;;) {
+        unsigned message = m_queue.Get();
+        if (message == kMsgQuit || !Step(message)) {
+            return;
+        }
+    }
+}
+
+bool CMirrorRun::Step(unsigned message) {
+    switch (message) {
+        case WM_MIRROR_START:
+            return OnStart();
+        case WM_MIRROR_CONNECT:
+            return OnConnect();
+        case WM_MIRROR_READ:
+            return OnRead();
+        case WM_MIRROR_WRITE:
+            return OnWrite();
+        case WM_MIRROR_ABORT_FILE:
+            return OnAbortFile();
+        case WM_MIRROR_PROCESS:
+            return OnProcess();
+        default:
+            return true;
+    }
+}
+
+bool CMirrorRun::Gone() { return m_bCancelled.load() || !m_log.IsWindowAlive(); }
+
+void CMirrorRun::Post(unsigned message) {
+    if (!m_bCancelled.load()) {
+        m_queue.Post(message);
+    }
+}
+
+void CMirrorRun::AbortRun() {
+    std::unique_ptr<CMirrorSession> session;
+    {
+        std::lock_guard<std::mutex> lock(m_sessionMutex);
+        session = std::move(m_pSession);
+    }
+    if (session) {
+        session->CloseUrl();
+        session->CloseSession();
+    }
+    SetEnd(RunEnd::Failure);
+    m_log.AbortRun();
+}
+
+bool CMirrorRun::OnStart() {
+    if (Gone()) {
+        return false;
+    }
+    try {
+        auto session = std::make_unique<CMirrorSession>(m_job);
+        std::lock_guard<std::mutex> lock(m_sessionMutex);
+        m_pSession = std::move(session);
+    } catch (const std::bad_alloc&) {
+        ShowFrameworkMessage(kIdsNoMemory);
+        AbortRun();
+        return false;
+    }
+    m_log.AddLog(kIdsOpeningSession);
+    if (!m_pSession->OpenSession()) {
+        if (!Gone()) {
+            AbortRun();
+        }
+        return false;
+    }
+    CMirrorLimits& limits = m_job.m_limits;
+    limits.m_nFiles = 0;
+    limits.m_nMegaBytes = 0;
+    limits.m_nByteRest = 0;
+    limits.m_nKiloRest = 0;
+    if (!Gone()) {
+        Post(WM_MIRROR_CONNECT);
+    }
+    return true;
+}
+
+bool CMirrorRun::OnConnect() {
+    if (Gone() || !m_pSession) {
+        return false;
+    }
+    m_log.AddLogArg(kIdsConnecting, m_job.m_strUrl);
+    if (!m_pSession->OpenUrl(m_job.m_strUrl)) {
+        if (!Gone()) {
+            AbortRun();
+        }
+        return false;
+    }
+    if (Gone()) {
+        return true;
+    }
+    m_log.AddLogArg(kIdsReading, m_job.m_strUrl);
+    Post(m_pSession->CreateTempFile() ? WM_MIRROR_READ : WM_MIRROR_ABORT_FILE);
+    return true;
+}
+
+bool CMirrorRun::OnRead() {
+    if (Gone() || !m_pSession) {
+        return false;
+    }
+    ChunkResult chunk = m_pSession->ReadChunk();
+    if (chunk == ChunkResult::Data) {
+        Post(WM_MIRROR_WRITE);
+        return true;
+    }
+    if (Gone()) {
+        return false;
+    }
+    int cause = 0;
+    bool closed = m_pSession->CloseUrl(&cause);
+    m_job.m_limits.m_nFiles += 1;
+    if (chunk == ChunkResult::Failed) {
+        // A broken transfer is never taken for a whole file: an older copy stays.
+        m_log.AddLogArg(kIdsCannotRead, m_job.m_strUrl);
+        return NextFile();
+    }
+    if (!closed) {
+        // The file may lack its end; treated as a failed write: the run stalls.
+        ReportFileError(cause);
+        SetEnd(RunEnd::Stalled);
+        return true;
+    }
+    if (m_job.PrepareLocalDirectory(m_log)) {
+        if (IsHtmlFileName(m_job.m_strFileName)) {
+            Post(WM_MIRROR_PROCESS);
+            m_log.AddLogArg(kIdsProcessingFile, m_job.m_strFileName);
+            return true;
+        }
+        m_job.PlaceDownload(m_log);
+    }
+    return NextFile();
+}
+
+bool CMirrorRun::OnWrite() {
+    if (Gone() || !m_pSession) {
+        return false;
+    }
+    Post(m_pSession->WriteChunk() ? WM_MIRROR_READ : WM_MIRROR_ABORT_FILE);
+    return true;
+}
+
+bool CMirrorRun::OnAbortFile() {
+    if (Gone() || !m_pSession) {
+        return false;
+    }
+    m_pSession->CloseUrl();
+    m_job.m_limits.m_nFiles += 1;
+    SetEnd(RunEnd::Stalled);
+    return true;
+}
+
+bool CMirrorRun::OnProcess() {
+    if (Gone()) {
+        return false;
+    }
+    if (m_job.ProcessHtmlChunk() != 0) {
+        Post(WM_MIRROR_PROCESS);
+        return true;
+    }
+    if (!m_job.m_limits.m_bModifyLinks) {
+        m_job.PlaceDownload(m_log);
+    }
+    return NextFile();
+}
+
+bool CMirrorRun::NextFile() {
+    if (!CheckLimits(m_job.m_limits, m_log)) {
+        SetEnd(RunEnd::Limit);
+        return false;
+    }
+    if (m_job.NextUrl()) {
+        Post(WM_MIRROR_CONNECT);
+        return true;
+    }
+    m_log.AddLog(kIdsDone);
+    m_log.SetButtonOk();
+    SetEnd(RunEnd::Done);
+    return true;
+}
+
+}  // namespace tandril

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "engine/session.h"
+#include "platform/thread.h"
+
+namespace tandril {
+
+class CMirrorJob;
+class CProgressLog;
+
+// The steps of a run, one message each; the numbers are part of the protocol.
+enum MirrorMessage : unsigned {
+    WM_MIRROR_START = 1124,
+    WM_MIRROR_CONNECT = 1125,
+    WM_MIRROR_ABORT_FILE = 1126,
+    WM_MIRROR_READ = 1127,
+    WM_MIRROR_WRITE = 1128,
+    WM_MIRROR_PROCESS = 1144,
+};
+
+// How a run has ended so far.
+enum class RunEnd { Running, Done, Limit, Failure, Stalled, Cancelled };
+
+// One mirroring run: the worker thread with its message queue and the run's session.
+// The progress dialog (or the headless runner) owns it for the life of the window.
+//
+// Threads: Start and Cancel are called by the owner's thread; the worker runs every
+// step and reports through `log`, which must stay valid until Cancel has returned.
+class CMirrorRun {
+public:
+    CMirrorRun(CMirrorJob& job, CProgressLog& log);
+    ~CMirrorRun();  // cancels
+    CMirrorRun(const CMirrorRun&) = delete;
+    CMirrorRun& operator=(const CMirrorRun&) = delete;
+
+    // Creates the worker and posts WM_MIRROR_START to it; false when no thread
+    // could be created (the caller then cancels and shows message 103).
+    bool Start();
+    // Stops the run: marks it cancelled, releases a blocked read, posts the quit
+    // message, joins the worker, and only then closes and frees the session. The
+    // log must already refuse further lines (its window is closing). Idempotent.
+    void Cancel();
+
+    RunEnd End() const { return m_end.load(); }
+    // Waits until the run has ended one way or another, or `timeout` has passed.
+    RunEnd WaitForEnd(std::chrono::milliseconds timeout);
+
+private:
+    void MirrorThreadProc();
+    bool Step(unsigned message);  // false ends the thread
+    bool OnStart();
+    bool OnConnect();
+    bool OnRead();
+    bool OnWrite();
+    bool OnAbortFile();
+    bool OnProcess();
+    bool NextFile();
+    bool Gone();
+    void Post(unsigned message);
+    void AbortRun();
+    void SetEnd(RunEnd end);
+
+    CMirrorJob& m_job;
+    CProgressLog& m_log;
+    CMessageQueue m_queue;
+    std::thread m_pThread;
+    std::mutex m_sessionMutex;  // m_pSession's pointer, against Interrupt from Cancel
+    std::unique_ptr<CMirrorSession> m_pSession;
+    std::atomic<bool> m_bCancelled{false};
+    std::atomic<RunEnd> m_end{RunEnd::Running};
+    std::mutex m_endMutex;
+    std::condition_variable m_endChanged;
+};
+
+}  // namespace tandril

@@ -1,0 +1,100 @@
+#include "platform/file.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace tandril {
+
+int FileCauseFromErrno(int err) {
+    switch (err) {
+        case ENOSPC:
+        case EDQUOT:
+            return kFileDiskFull;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return kFileAccessDenied;
+        case ENOENT:
+            return kFileNotFound;
+        case ENOTDIR:
+        case ENAMETOOLONG:
+        case ELOOP:
+            return kFileBadPath;
+        case EMFILE:
+        case ENFILE:
+            return kFileTooManyOpen;
+        case EIO:
+            return kFileHardIO;
+        default:
+            return kFileUnspecified;
+    }
+}
+
+CFile::~CFile() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+    }
+}
+
+bool CFile::OpenForWrite(const std::string& path) {
+    if (m_fd >= 0) {
+        return false;
+    }
+    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    return m_fd >= 0;
+}
+
+bool CFile::OpenForRead(const std::string& path) {
+    if (m_fd >= 0) {
+        return false;
+    }
+    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    return m_fd >= 0;
+}
+
+std::size_t CFile::Read(void* buffer, std::size_t size) {
+    if (m_fd < 0) {
+        throw FileException{kFileInvalidHandle, EBADF};
+    }
+    for (;;) {
+        ssize_t n = ::read(m_fd, buffer, size);
+        if (n >= 0) {
+            return static_cast<std::size_t>(n);
+        }
+        if (errno != EINTR) {
+            throw FileException{FileCauseFromErrno(errno), errno};
+        }
+    }
+}
+
+void CFile::Write(const void* data, std::size_t size) {
+    if (m_fd < 0) {
+        throw FileException{kFileInvalidHandle, EBADF};
+    }
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t n = ::write(m_fd, p, size);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throw FileException{FileCauseFromErrno(errno), errno};
+        }
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+void CFile::Close() {
+    if (m_fd < 0) {
+        return;
+    }
+    int fd = m_fd;
+    m_fd = -1;
+    if (::close(fd) != 0 && errno != EINTR) {
+        throw FileException{FileCauseFromErrno(errno), errno};
+    }
+}
+
+}  // namespace tandril

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace tandril {
+
+// Cause codes carried by a FileException. The program's messages 500..515 are
+// chosen by these numbers; any value outside 0..14 means "unspecified".
+enum FileCause : int {
+    kFileNone = 0,
+    kFileGeneric = 1,
+    kFileNotFound = 2,
+    kFileBadPath = 3,
+    kFileTooManyOpen = 4,
+    kFileAccessDenied = 5,
+    kFileInvalidHandle = 6,
+    kFileRemoveCurrentDir = 7,
+    kFileDirectoryFull = 8,
+    kFileBadSeek = 9,
+    kFileHardIO = 10,
+    kFileSharingViolation = 11,
+    kFileLockViolation = 12,
+    kFileDiskFull = 13,
+    kFileEndOfFile = 14,
+    kFileUnspecified = 99,
+};
+
+// Raised by CFile's read, write and close. Caught where the file is used, reported
+// through ReportFileError, and never allowed to cross a thread boundary.
+struct FileException {
+    int cause;
+    int error;  // the errno that produced it, for diagnostics only
+};
+
+// Maps an errno value to a file cause code.
+int FileCauseFromErrno(int err);
+
+// A file handle with the program's failure rules: opening returns false on failure
+// (no exception); read, write and close raise FileException. Owns its descriptor;
+// the destructor closes it silently. Used by one thread at a time.
+class CFile {
+public:
+    CFile() = default;
+    ~CFile();
+    CFile(const CFile&) = delete;
+    CFile& operator=(const CFile&) = delete;
+
+    // Creates the file or truncates an existing one, for writing.
+    bool OpenForWrite(const std::string& path);
+    bool OpenForRead(const std::string& path);
+    bool IsOpen() const { return m_fd >= 0; }
+
+    // Reads up to `size` bytes; returns the count, 0 at the end of the file.
+    std::size_t Read(void* buffer, std::size_t size);
+    // Writes all `size` bytes.
+    void Write(const void* data, std::size_t size);
+    // Closes the file; a failure to flush (a full disk on a network file system) raises.
+    void Close();
+
+private:
+    int m_fd = -1;
+};
+
+}  // namespace tandril

@@ -1,0 +1,137 @@
+#include "platform/fs.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <pwd.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace tandril {
+
+bool PathExists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+bool IsDirectory(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool CreateDirectoryLevel(const std::string& path) { return ::mkdir(path.c_str(), 0755) == 0; }
+
+bool RenameFile(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+namespace {
+
+bool IsOctal(char c) { return c >= '0' && c <= '7'; }
+
+// Decodes the octal escapes (\040 for a space) of a mount table field.
+std::string UnescapeMountField(const std::string& field) {
+    std::string out;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size() && IsOctal(field[i + 1]) &&
+            IsOctal(field[i + 2]) && IsOctal(field[i + 3])) {
+            int v = (field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0');
+            out += static_cast<char>(v);
+            i += 3;
+        } else {
+            out += field[i];
+        }
+    }
+    return out;
+}
+
+bool PathIsBelow(const std::string& path, const std::string& mountPoint) {
+    if (mountPoint == "/") {
+        return true;
+    }
+    if (path.compare(0, mountPoint.size(), mountPoint) != 0) {
+        return false;
+    }
+    return path.size() == mountPoint.size() || path[mountPoint.size()] == '/';
+}
+
+std::string NearestExistingAncestor(std::string path) {
+    while (path.size() > 1 && !PathExists(path)) {
+        std::size_t slash = path.find_last_of('/', path.size() - 2);
+        path = slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+    }
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (real != nullptr) {
+        path = real;
+        std::free(real);
+    }
+    return path;
+}
+
+}  // namespace
+
+std::optional<std::string> OpticalMediaMountPointIn(const std::string& path,
+                                                    const std::string& mountTable) {
+    // The longest mount point that contains the path decides its file system.
+    std::istringstream lines(mountTable);
+    std::string line, best, bestType;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string device, mountPoint, type;
+        if (!(fields >> device >> mountPoint >> type)) {
+            continue;
+        }
+        mountPoint = UnescapeMountField(mountPoint);
+        if (PathIsBelow(path, mountPoint) && mountPoint.size() >= best.size()) {
+            best = mountPoint;
+            bestType = type;
+        }
+    }
+    if (bestType == "iso9660" || bestType == "udf") {
+        return best;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> OpticalMediaMountPoint(const std::string& path) {
+    std::ifstream in("/proc/self/mounts");
+    if (!in) {
+        return std::nullopt;
+    }
+    std::stringstream table;
+    table << in.rdbuf();
+    return OpticalMediaMountPointIn(NearestExistingAncestor(path), table.str());
+}
+
+std::string HomeDirectory() {
+    const char* home = std::getenv("HOME");
+    std::string dir;
+    if (home != nullptr && *home != '\0') {
+        dir = home;
+    } else if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
+        dir = pw->pw_dir;
+    } else {
+        dir = "/";
+    }
+    while (dir.size() > 1 && dir.back() == '/') {
+        dir.pop_back();
+    }
+    return dir;
+}
+
+std::string WorkingDirectory() {
+    std::vector<char> buf(4096);
+    while (::getcwd(buf.data(), buf.size()) == nullptr) {
+        if (buf.size() > (1u << 20)) {
+            return "/";
+        }
+        buf.resize(buf.size() * 2);
+    }
+    return std::string(buf.data());
+}
+
+}  // namespace tandril

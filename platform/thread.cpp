@@ -1,0 +1,28 @@
+#include "platform/thread.h"
+
+namespace tandril {
+
+void CMessageQueue::Post(unsigned message) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (message == kMsgQuit) {
+            m_quit = true;
+        } else {
+            m_messages.push_back(message);
+        }
+    }
+    m_ready.notify_one();
+}
+
+unsigned CMessageQueue::Get() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_ready.wait(lock, [this] { return m_quit || !m_messages.empty(); });
+    if (m_quit) {
+        return kMsgQuit;
+    }
+    unsigned message = m_messages.front();
+    m_messages.pop_front();
+    return message;
+}
+
+}  // namespace tandril

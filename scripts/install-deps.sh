@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that Tandril's build, tests and benchmarks need.
+# Idempotent: packages already installed are skipped; apt-get runs only when
+# something is missing. Uses sudo when not run as root.
+#
+#   scripts/install-deps.sh          everything (program, tests, benchmarks, screenshots)
+#   scripts/install-deps.sh --core   only what the core library and its tests need (no Qt)
+set -euo pipefail
+
+core=(build-essential cmake ninja-build pkg-config libcurl4-openssl-dev
+      libgtest-dev libgmock-dev)
+gui=(qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev)
+extra=(libbenchmark-dev clang libclang-rt-14-dev nginx-light wget curl xvfb xauth
+       x11-apps imagemagick)
+
+want=("${core[@]}")
+if [ "${1:-}" != "--core" ]; then
+    want+=("${gui[@]}" "${extra[@]}")
+fi
+
+missing=()
+for p in "${want[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "Installing: ${missing[*]}" >&2
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    sudo="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -q
+$sudo apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,193 @@
+#include "tests/support/http_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+
+namespace tandril::test {
+namespace {
+
+bool SendAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+const char* Reason(int status) {
+    switch (status) {
+        case 200: return "OK";
+        case 301: return "Moved Permanently";
+        case 302: return "Found";
+        case 404: return "Not Found";
+        case 500: return "Internal Server Error";
+        default: return "Status";
+    }
+}
+
+}  // namespace
+
+CHttpServer::CHttpServer() {
+    m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int one = 1;
+    ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    if (::bind(m_listen, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
+        ::listen(m_listen, 64) != 0) {
+        throw std::runtime_error("cannot listen on 127.0.0.1");
+    }
+    socklen_t len = sizeof(addr);
+    ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &len);
+    m_port = ntohs(addr.sin_port);
+    m_acceptThread = std::thread(&CHttpServer::AcceptLoop, this);
+}
+
+CHttpServer::~CHttpServer() { Stop(); }
+
+std::string CHttpServer::Root() const { return "http://127.0.0.1:" + std::to_string(m_port); }
+
+void CHttpServer::Set(const std::string& path, Route route) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_routes[path] = std::move(route);
+}
+
+std::vector<std::string> CHttpServer::Requests() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_requests;
+}
+
+std::string CHttpServer::LastHeaders() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_lastHeaders;
+}
+
+void CHttpServer::Stop() {
+    if (m_stopping.exchange(true)) {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);  // no stalled answer misses the wake-up
+    }
+    m_stopped.notify_all();
+    ::shutdown(m_listen, SHUT_RDWR);
+    ::close(m_listen);
+    if (m_acceptThread.joinable()) m_acceptThread.join();
+    std::vector<std::thread> threads;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (int fd : m_clients) ::shutdown(fd, SHUT_RDWR);
+        threads.swap(m_threads);
+    }
+    for (auto& t : threads) t.join();
+}
+
+void CHttpServer::AcceptLoop() {
+    while (!m_stopping.load()) {
+        int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (m_stopping.load()) return;
+            continue;
+        }
+        m_connections.fetch_add(1);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_clients.push_back(fd);
+        m_threads.emplace_back(&CHttpServer::Serve, this, fd);
+    }
+}
+
+void CHttpServer::Serve(int fd) {
+    std::string input;
+    char buf[4096];
+    bool open = true;
+    while (open && !m_stopping.load()) {
+        std::size_t end = input.find("\r\n\r\n");
+        if (end == std::string::npos) {
+            ssize_t n = ::recv(fd, buf, sizeof(buf), 0);
+            if (n <= 0) break;
+            input.append(buf, static_cast<std::size_t>(n));
+            continue;
+        }
+        std::string head = input.substr(0, end + 4);
+        input.erase(0, end + 4);
+        std::size_t sp1 = head.find(' ');
+        std::size_t sp2 = head.find(' ', sp1 + 1);
+        std::string target = head.substr(sp1 + 1, sp2 - sp1 - 1);
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_requests.push_back(target);
+            m_lastHeaders = head;
+        }
+        open = Answer(fd, target);
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (auto it = m_clients.begin(); it != m_clients.end(); ++it) {
+            if (*it == fd) {
+                m_clients.erase(it);
+                break;
+            }
+        }
+    }
+    ::close(fd);
+}
+
+bool CHttpServer::Answer(int fd, const std::string& target) {
+    Route route;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_routes.find(target);
+        if (it != m_routes.end()) {
+            route = it->second;
+        } else {
+            route.status = 404;
+            route.body = "<html><body>Not found: <a href=\"/\">home</a></body></html>";
+        }
+    }
+    if (route.behaviour == Behaviour::CloseOnly) {
+        return false;
+    }
+    std::string head = "HTTP/1.1 " + std::to_string(route.status) + " " + Reason(route.status) +
+                       "\r\nContent-Type: " + route.contentType +
+                       "\r\nContent-Length: " + std::to_string(route.body.size()) + "\r\n";
+    if (!route.location.empty()) head += "Location: " + route.location + "\r\n";
+    head += "\r\n";
+    if (!SendAll(fd, head.data(), head.size())) return false;
+
+    std::size_t half = route.body.size() / 2;
+    switch (route.behaviour) {
+        case Behaviour::Normal:
+            return SendAll(fd, route.body.data(), route.body.size());
+        case Behaviour::Reset: {
+            SendAll(fd, route.body.data(), half);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            linger lin{1, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &lin, sizeof(lin));
+            return false;
+        }
+        case Behaviour::Short:
+            SendAll(fd, route.body.data(), half);
+            return false;
+        case Behaviour::Stall: {
+            SendAll(fd, route.body.data(), half);
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_stopped.wait(lock, [this] { return m_stopping.load(); });
+            return false;
+        }
+        case Behaviour::CloseOnly:
+            break;
+    }
+    return false;
+}
+
+}  // namespace tandril::test

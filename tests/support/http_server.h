@@ -1,0 +1,74 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tandril::test {
+
+// How a route answers.
+enum class Behaviour {
+    Normal,     // the whole answer, connection kept open
+    Reset,      // half the body, then a TCP reset
+    Short,      // announces the whole length, sends half, closes
+    Stall,      // headers and half the body, then silence until the server stops
+    CloseOnly,  // accepts the request and closes without a byte
+};
+
+struct Route {
+    int status = 200;
+    std::string body;
+    std::string contentType = "text/html";
+    std::string location = "";  // sent with 3xx statuses
+    Behaviour behaviour = Behaviour::Normal;
+};
+
+// A small HTTP/1.1 server on 127.0.0.1 with an ephemeral port, for tests: keep-alive,
+// a route table, and answers that can misbehave. Counts TCP connections and records
+// the requests. Unknown paths get a 404 page.
+class CHttpServer {
+public:
+    CHttpServer();
+    ~CHttpServer();
+
+    void Set(const std::string& path, Route route);
+    void SetPage(const std::string& path, const std::string& html) { Set(path, Route{200, html}); }
+    void SetFile(const std::string& path, const std::string& body, const std::string& type) {
+        Route r;
+        r.body = body;
+        r.contentType = type;
+        Set(path, r);
+    }
+
+    int Port() const { return m_port; }
+    std::string Root() const;  // "http://127.0.0.1:PORT"
+    int Connections() const { return m_connections.load(); }
+    std::vector<std::string> Requests();  // request targets in arrival order
+    std::string LastHeaders();            // the last request's header block
+    void Stop();
+
+private:
+    void AcceptLoop();
+    void Serve(int fd);
+    bool Answer(int fd, const std::string& target);
+
+    int m_listen = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stopping{false};
+    std::atomic<int> m_connections{0};
+    std::thread m_acceptThread;
+    std::mutex m_mutex;
+    std::condition_variable m_stopped;
+    std::map<std::string, Route> m_routes;
+    std::vector<std::string> m_requests;
+    std::string m_lastHeaders;
+    std::vector<int> m_clients;
+    std::vector<std::thread> m_threads;
+};
+
+}  // namespace tandril::test

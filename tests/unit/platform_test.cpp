@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <thread>
+
+#include "platform/file.h"
+#include "platform/fs.h"
+#include "platform/thread.h"
+#include "tests/support/test_support.h"
+
+namespace tandril {
+namespace {
+
+TEST(File, WriteReadAndFailures) {
+    test::CTempDir tmp;
+    CFile out;
+    ASSERT_TRUE(out.OpenForWrite(tmp.Path() + "f"));
+    out.Write("hello", 5);
+    out.Close();
+    CFile in;
+    ASSERT_TRUE(in.OpenForRead(tmp.Path() + "f"));
+    char buf[16];
+    EXPECT_EQ(in.Read(buf, sizeof(buf)), 5u);
+    EXPECT_EQ(in.Read(buf, sizeof(buf)), 0u);
+
+    CFile missing;
+    EXPECT_FALSE(missing.OpenForRead(tmp.Path() + "nope"));
+    EXPECT_FALSE(missing.OpenForWrite(tmp.Path() + "no/dir/f"));
+    try {
+        missing.Write("x", 1);
+        FAIL() << "no exception";
+    } catch (const FileException& e) {
+        EXPECT_EQ(e.cause, kFileInvalidHandle);
+    }
+}
+
+TEST(File, FullDeviceRaisesDiskFull) {
+    CFile full;
+    ASSERT_TRUE(full.OpenForWrite("/dev/full"));
+    try {
+        full.Write("x", 1);
+        FAIL() << "no exception";
+    } catch (const FileException& e) {
+        EXPECT_EQ(e.cause, kFileDiskFull);
+    }
+}
+
+TEST(FileSystem, RenameReplacesAndDeleteReports) {
+    test::CTempDir tmp;
+    test::WriteFile(tmp.Path() + "a", "new");
+    test::WriteFile(tmp.Path() + "b", "old");
+    EXPECT_TRUE(RenameFile(tmp.Path() + "a", tmp.Path() + "b"));
+    EXPECT_EQ(test::ReadFile(tmp.Path() + "b"), "new");
+    EXPECT_FALSE(PathExists(tmp.Path() + "a"));
+    EXPECT_TRUE(DeleteFile(tmp.Path() + "b"));
+    EXPECT_FALSE(DeleteFile(tmp.Path() + "b"));
+    EXPECT_TRUE(CreateDirectoryLevel(tmp.Path() + "d"));
+    EXPECT_FALSE(CreateDirectoryLevel(tmp.Path() + "x/y"));
+    EXPECT_TRUE(IsDirectory(tmp.Path() + "d"));
+}
+
+TEST(MessageQueue, QuitOvertakesQueuedMessages) {
+    CMessageQueue queue;
+    std::thread producer([&] {
+        queue.Post(1);
+        queue.Post(2);
+    });
+    producer.join();
+    EXPECT_EQ(queue.Get(), 1u);
+    queue.Post(kMsgQuit);
+    EXPECT_EQ(queue.Get(), kMsgQuit);
+    EXPECT_EQ(queue.Get(), kMsgQuit);
+}
+
+TEST(MessageQueue, GetBlocksUntilPost) {
+    CMessageQueue queue;
+    std::thread consumer([&] { EXPECT_EQ(queue.Get(), 1125u); });
+    queue.Post(1125);
+    consumer.join();
+}
+
+}  // namespace
+}  // namespace tandril

@@ -1,0 +1,145 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "engine/mirror_job.h"
+#include "platform/fs.h"
+#include "tests/support/test_support.h"
+
+namespace tandril {
+namespace {
+
+using test::ReadFile;
+using test::WriteFile;
+
+class RewritePass : public ::testing::Test {
+protected:
+    void SetUp() override {
+        job.m_strTargetDir = tmp.Path();
+        std::string url = "http://example.com/docs/page.html";
+        ASSERT_TRUE(job.Start(url));
+        job.m_strLocalDir = "docs/";
+        ASSERT_TRUE(IsDirectory(tmp.Path()) && CreateDirectoryLevel(tmp.Path() + "docs"));
+        job.m_pfnLinkHook = [this](std::string& value, int kind) {
+            calls.emplace_back(value, kind);
+            value = "<" + value + ">";
+        };
+    }
+    // Runs the pass to its end; returns the number of steps.
+    int RunPass() {
+        int steps = 1;
+        while (job.ProcessHtmlChunk() != 0) ++steps;
+        return steps;
+    }
+    std::string Final() const { return tmp.Path() + "docs/page.html"; }
+
+    test::CTempDir tmp;
+    CMirrorJob job;
+    std::vector<std::pair<std::string, int>> calls;
+};
+
+TEST_F(RewritePass, EmptyPage) {
+    WriteFile(job.TempFilePath(), "");
+    EXPECT_EQ(RunPass(), 1);
+    EXPECT_TRUE(test::FileExists(Final()));
+    EXPECT_EQ(ReadFile(Final()), "");
+    EXPECT_TRUE(job.m_limits.m_bFirstPage);
+    EXPECT_FALSE(test::FileExists(job.PageTempFilePath()));
+}
+
+TEST_F(RewritePass, StepsFollowTheChunks) {
+    struct Case {
+        std::size_t size;
+        int steps;
+    } cases[] = {{1, 2}, {4095, 2}, {4096, 2}, {4097, 3}, {8192, 3}, {8193, 4}};
+    for (const auto& c : cases) {
+        std::string page(c.size, 'p');
+        if (c.size > 20) page.replace(c.size - 20, 17, "<a href=\"y.html\">");
+        WriteFile(job.TempFilePath(), page);
+        calls.clear();
+        EXPECT_EQ(RunPass(), c.steps) << c.size;
+        std::string expected = page;
+        if (c.size > 20) expected.replace(c.size - 20 + 9, 6, "<y.html>");
+        EXPECT_EQ(ReadFile(Final()), expected) << c.size;
+        EXPECT_EQ(calls.size(), c.size > 20 ? 1u : 0u);
+    }
+}
+
+TEST_F(RewritePass, FirstPageIsRecorded) {
+    WriteFile(job.TempFilePath(), "<html>");
+    RunPass();
+    EXPECT_FALSE(job.m_limits.m_bFirstPage);
+    EXPECT_EQ(job.m_limits.m_strStartPage, Final());
+    job.m_strFileName = "other.html";
+    WriteFile(job.TempFilePath(), "<html>");
+    RunPass();
+    EXPECT_EQ(job.m_limits.m_strStartPage, Final());  // only the first page counts
+}
+
+TEST_F(RewritePass, CopyOnlyWritesNothingAndStillFindsLinks) {
+    job.m_limits.m_bModifyLinks = false;
+    WriteFile(Final(), "older copy");
+    WriteFile(job.TempFilePath(), "<a href=x.html><img src=y.gif>");
+    RunPass();
+    EXPECT_EQ(ReadFile(Final()), "older copy");  // PlaceDownload moves it later
+    EXPECT_EQ(ReadFile(job.TempFilePath()), "<a href=x.html><img src=y.gif>");
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[1], std::make_pair(std::string("y.gif"), 1));
+    EXPECT_FALSE(test::FileExists(job.PageTempFilePath()));
+}
+
+TEST_F(RewritePass, ExistingFinalFileIsReplaced) {
+    WriteFile(Final(), std::string(10000, 'o'));
+    WriteFile(job.TempFilePath(), "<a href=a>");
+    RunPass();
+    EXPECT_EQ(ReadFile(Final()), "<a href=<a>>");
+    EXPECT_TRUE(test::FileExists(job.TempFilePath()));  // left for the next download
+}
+
+TEST_F(RewritePass, UnreadableTemporaryFileKeepsTheOlderCopy) {
+    test::CMessageRecorder boxes;
+    WriteFile(Final(), "older copy");
+    EXPECT_EQ(RunPass(), 1);  // no temporary file at all
+    ASSERT_EQ(boxes.Texts().size(), 1u);
+    EXPECT_EQ(boxes.Texts()[0], "Cannot read from " + job.TempFilePath() + "!");
+    EXPECT_EQ(ReadFile(Final()), "older copy");
+    EXPECT_FALSE(test::FileExists(job.PageTempFilePath()));
+    EXPECT_EQ(job.m_pInFile, nullptr);
+    EXPECT_EQ(job.m_pOutFile, nullptr);
+}
+
+TEST_F(RewritePass, WriteFailureKeepsTheOlderCopyAndTheNextPageWorks) {
+    test::CMessageRecorder boxes;
+    WriteFile(Final(), "older copy");
+    std::string page = std::string(5000, 't') + "<a href=late.html>";
+    WriteFile(job.TempFilePath(), page);
+    // The page's temporary output lands on a device that is always full.
+    ASSERT_EQ(symlink("/dev/full", job.PageTempFilePath().c_str()), 0);
+    EXPECT_EQ(RunPass(), 1);
+    ASSERT_EQ(boxes.Texts().size(), 1u);
+    EXPECT_EQ(boxes.Texts()[0], "The disk is full.");
+    EXPECT_EQ(ReadFile(Final()), "older copy");
+    EXPECT_FALSE(test::FileExists(job.PageTempFilePath()));
+    EXPECT_EQ(job.m_limits.m_strStartPage, Final());  // recorded before the failure
+
+    job.m_strFileName = "next.html";
+    job.m_nScanState = 0;
+    job.m_strCarry.clear();
+    WriteFile(job.TempFilePath(), "<img src=n.gif>");
+    RunPass();
+    EXPECT_EQ(ReadFile(tmp.Path() + "docs/next.html"), "<img src=<n.gif>>");
+    EXPECT_EQ(boxes.Texts().size(), 1u);
+}
+
+TEST_F(RewritePass, UncreatableOutputIsReported) {
+    test::CMessageRecorder boxes;
+    ASSERT_TRUE(CreateDirectoryLevel(job.PageTempFilePath()));  // a directory in the way
+    WriteFile(job.TempFilePath(), "<a href=x>");
+    EXPECT_EQ(RunPass(), 1);
+    ASSERT_EQ(boxes.Texts().size(), 1u);
+    EXPECT_EQ(boxes.Texts()[0], "Cannot create file " + Final() + "!");
+    EXPECT_TRUE(calls.empty());
+    EXPECT_FALSE(test::FileExists(Final()));
+}
+
+}  // namespace
+}  // namespace tandril

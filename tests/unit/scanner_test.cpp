@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "engine/mirror_job.h"
+#include "html/scanner.h"
+#include "tests/support/scan_harness.h"
+#include "tests/support/test_support.h"
+
+namespace tandril {
+namespace {
+
+using test::ScanOutcome;
+using Calls = std::vector<std::pair<std::string, int>>;
+
+struct TagCase {
+    const char* page;
+    Calls calls;
+    const char* output;  // with links modified and each value put in brackets
+};
+
+// The tag and attribute table: what each tag yields with links modified.
+const TagCase kTagCases[] = {
+    {"<a href=\"x.html\">t</a>", {{"x.html", 0}}, "<a href=\"[x.html]\">t</a>"},
+    {"<A HREF=x.html>t", {{"x.html", 0}}, "<A HREF=[x.html]>t"},
+    {"<iMg Src=\"p.gif\">", {{"p.gif", 1}}, "<iMg Src=\"[p.gif]\">"},
+    {"<a name=\"n\" href=\"x\">", {{"x", 0}}, "<a name=\"n\" href=\"[x]\">"},
+    // Attributes whose names begin like the wanted one are skipped whole.
+    {"<a hreflang=\"en\" href=\"x\">", {{"x", 0}}, "<a hreflang=\"en\" href=\"[x]\">"},
+    {"<a hidden href=x>", {{"x", 0}}, "<a hidden href=[x]>"},
+    {"<link HEIGHT=3 rel=\"stylesheet\" href=\"s.css\">", {{"s.css", 0}},
+     "<link HEIGHT=3 rel=\"stylesheet\" href=\"[s.css]\">"},
+    {"<a title=\"hello here\" href=\"x\">", {{"x", 0}}, "<a title=\"hello here\" href=\"[x]\">"},
+    {"<a title='a > b' href=\"x\">", {{"x", 0}}, "<a title='a > b' href=\"[x]\">"},
+    {"<img srcset=\"a.png 2x\" src=\"b.png\">", {{"b.png", 1}},
+     "<img srcset=\"a.png 2x\" src=\"[b.png]\">"},
+    {"<img usemap=\"#m\" lowsrc=\"l.gif\" src=\"s.gif\">", {{"s.gif", 1}},
+     "<img usemap=\"#m\" lowsrc=\"l.gif\" src=\"[s.gif]\">"},
+    {"<td bgcolor=\"#fff\" background=\"bg.gif\">", {{"bg.gif", 1}},
+     "<td bgcolor=\"#fff\" background=\"[bg.gif]\">"},
+    {"<bgsound srx=\"a\" src=\"s.wav\">", {{"s.wav", 1}}, "<bgsound srx=\"a\" src=\"[s.wav]\">"},
+    {"<bgsound sa=1 src=s.wav>", {{"s.wav", 1}}, "<bgsound sa=1 src=[s.wav]>"},
+    {"<script language=\"js\" src=\"s.js\"></script>", {{"s.js", 1}},
+     "<script language=\"js\" src=\"[s.js]\"></script>"},
+    {"<frame src=\"f.html\"><iframe width=3 src='i.html'>", {{"f.html", 0}, {"i.html", 0}},
+     "<frame src=\"[f.html]\"><iframe width=3 src='[i.html]'>"},
+    {"<area shape=rect href=\"m.html\">", {{"m.html", 0}}, "<area shape=rect href=\"[m.html]\">"},
+    {"<table background=t.gif><tr background=r.gif><th background=h.gif>",
+     {{"t.gif", 1}, {"r.gif", 1}, {"h.gif", 1}},
+     "<table background=[t.gif]><tr background=[r.gif]><th background=[h.gif]>"},
+    {"<body bgcolor=white background=\"b.gif\">", {{"b.gif", 1}},
+     "<body bgcolor=white background=\"[b.gif]\">"},
+    {"<frameset src=a><basefont href=b><thead background=c><tbody background=d>"
+     "<style src=e><li href=f><address href=g><form href=h><input src=i>",
+     {},
+     "<frameset src=a><basefont href=b><thead background=c><tbody background=d>"
+     "<style src=e><li href=f><address href=g><form href=h><input src=i>"},
+    // Indentation, line breaks and blanks around '=' never hide an attribute.
+    {"<a\n   class=\"c d\"\n\thref = \"x\">", {{"x", 0}}, "<a\n   class=\"c d\"\n\thref = \"[x]\">"},
+    {"<a href='x y.html'>", {{"x y.html", 0}}, "<a href='[x y.html]'>"},
+    {"<a href=\"it's.html\">", {{"it's.html", 0}}, "<a href=\"[it's.html]\">"},
+    {"<img src=\"a\" src=\"b\">", {{"a", 1}}, "<img src=\"[a]\" src=\"b\">"},
+    {"<a href=\"\">", {{"", 0}}, "<a href=\"[]\">"},
+    {"<a href=a.htm b>", {{"a.htm", 0}}, "<a href=[a.htm] b>"},
+    {"<a href=\"a > b\nc\">", {{"a > b\nc", 0}}, "<a href=\"[a > b\nc]\">"},
+    {"<a>x</a><a/><img/src=x><a\thref>", {}, "<a>x</a><a/><img/src=x><a\thref>"},
+    {"< a href=x><<a href=y>", {}, "< a href=x><<a href=y>"},
+    {"<a href=x<img src=y>", {{"x<img", 0}}, "<a href=[x<img] src=y>"},
+    // A value still open when the page ends is kept as it stands.
+    {"<a href=\"abc", {}, "<a href=\"abc"},
+    {"<a href=abc", {}, "<a href=abc"},
+    {"<a title=\"x", {}, "<a title=\"x"},
+};
+
+class Scanner : public ::testing::Test {
+protected:
+    ScanOutcome Scan(const std::string& page, std::vector<std::size_t> chunks = {4096},
+                     std::string (*rewrite)(const std::string&, int) = test::Bracket) {
+        return test::ScanPage(job, tmp.Path(), page, chunks, rewrite);
+    }
+    test::CTempDir tmp;
+    CMirrorJob job;
+};
+
+TEST_F(Scanner, TagTable) {
+    for (const auto& c : kTagCases) {
+        ScanOutcome out = Scan(c.page);
+        EXPECT_EQ(out.calls, c.calls) << c.page;
+        EXPECT_EQ(out.output, c.output) << c.page;
+    }
+}
+
+TEST_F(Scanner, CopyOnlyFindsTheSameLinksAndWritesNothing) {
+    job.m_limits.m_bModifyLinks = false;
+    for (const auto& c : kTagCases) {
+        ScanOutcome out = Scan(c.page);
+        EXPECT_EQ(out.calls, c.calls) << c.page;
+        EXPECT_EQ(out.output, "");
+    }
+}
+
+TEST_F(Scanner, BaseHrefPointsAtThePagesOwnDirectory) {
+    ScanOutcome top = Scan("<base target=_top href=\"http://x/\"><a href=y>");
+    EXPECT_EQ(top.output, "<base target=_top href=\"file://" + tmp.Path() + "\"><a href=[y]>");
+    EXPECT_EQ(top.calls, (Calls{{"y", 0}}));
+
+    // The harness clears the local directory; set it through the job's own field.
+    job.m_pfnLinkHook = nullptr;
+    test::ScanOutcome deep;
+    {
+        job.m_strLocalDir = "docs/guide/";
+        job.m_strTargetDir = tmp.Path();
+        auto out = std::make_unique<CFile>();
+        ASSERT_TRUE(out->OpenForWrite(tmp.Path() + "base-out"));
+        job.m_pOutFile = std::move(out);
+        job.m_nScanState = 0;
+        const std::string page = "<BASE HREF='http://x/a/'>";
+        std::memcpy(job.m_pBuffer.get(), page.data(), page.size());
+        job.m_nBufferBytes = static_cast<std::uint32_t>(page.size());
+        job.m_nScanIndex = 0;
+        ASSERT_EQ(job.ScanChunk(), 1);
+        job.m_pOutFile->Close();
+        job.m_pOutFile.reset();
+    }
+    EXPECT_EQ(test::ReadFile(tmp.Path() + "base-out"),
+              "<BASE HREF='file://" + tmp.Path() + "docs/guide/'>");
+
+    EXPECT_EQ(Scan("<base href=http://x/>").output, "<base href=http://x/>");
+    job.m_limits.m_bModifyLinks = false;
+    EXPECT_TRUE(Scan("<base href=\"http://x/\">").calls.empty());
+}
+
+std::vector<std::string> BoundaryPages() {
+    std::vector<std::string> pages;
+    std::string all;
+    for (const auto& c : kTagCases) all += std::string(c.page) + "\n";
+    pages.push_back(all);
+    pages.push_back("<html>\n<body background=\"bg.gif\">\n  <a   href =\n 'one.html' >1</a>"
+                    "<img\r\n src=two.gif alt=\"x y\"><bgsound src=\"s.mid\"></body>");
+    return pages;
+}
+
+TEST_F(Scanner, ChunkBoundariesNeverChangeTheResult) {
+    for (const std::string& page : BoundaryPages()) {
+        ScanOutcome whole = Scan(page, {page.size()});
+        ASSERT_FALSE(whole.calls.empty());
+        for (std::size_t split = 1; split < page.size(); ++split) {
+            ScanOutcome two = Scan(page, {split, page.size()});
+            ASSERT_EQ(two.calls, whole.calls) << "split at " << split;
+            ASSERT_EQ(two.output, whole.output) << "split at " << split;
+        }
+        ScanOutcome bytes = Scan(page, {1});
+        EXPECT_EQ(bytes.calls, whole.calls);
+        EXPECT_EQ(bytes.output, whole.output);
+    }
+}
+
+TEST_F(Scanner, ValuesLongerThanAChunkAreCollectedWhole) {
+    std::string value(10000, 'v');
+    value += ".html";
+    std::string page = "<p>text</p><a href=\"" + value + "\">x</a>";
+    ScanOutcome out = Scan(page);
+    ASSERT_EQ(out.calls.size(), 1u);
+    EXPECT_EQ(out.calls[0].first, value);
+    EXPECT_EQ(out.output, "<p>text</p><a href=\"[" + value + "]\">x</a>");
+}
+
+TEST_F(Scanner, OverlongValuesAreCopiedAndMemoryStaysBounded) {
+    std::string value(3 * 1024 * 1024, 'v');
+    std::string page = "<a href=\"" + value + "\">x</a><img src=after.gif>";
+    ScanOutcome out = Scan(page, {4096}, nullptr);
+    ASSERT_EQ(out.calls.size(), 1u);
+    EXPECT_EQ(out.calls[0].first, "after.gif");
+    EXPECT_EQ(out.output, page);
+    EXPECT_LE(out.largestCarry, kMaxLinkValue + CMirrorJob::kBufferSize);
+
+    std::string bare = "<a href=" + value + " next><img src=a.gif>";
+    ScanOutcome bareOut = Scan(bare, {4096}, nullptr);
+    EXPECT_EQ(bareOut.output, bare);
+    EXPECT_EQ(bareOut.calls, (Calls{{"a.gif", 1}}));
+}
+
+// Identity: with link handling that changes nothing, the page comes out byte for byte.
+TEST_F(Scanner, IdentityOnArbitraryBytes) {
+    const char* tokens[] = {"<a ",   "<img ", " href", "src", "=",  "\"", "'",  ">",  "<",
+                            " ",     "\n",    "x.html", "<base ", "background", "\t",
+                            "<BGSOUND ", "<td ", "\0", "\x80", "\xff", "srcset"};
+    std::mt19937 rng(12345);
+    for (int round = 0; round < 300; ++round) {
+        std::string page;
+        int pieces = 1 + static_cast<int>(rng() % 400);
+        for (int i = 0; i < pieces; ++i) {
+            if (rng() % 4 == 0) {
+                page += static_cast<char>(rng() % 256);
+            } else {
+                const char* t = tokens[rng() % (sizeof(tokens) / sizeof(tokens[0]))];
+                page += t[0] == '\0' ? std::string(1, '\0') : std::string(t);
+            }
+        }
+        std::size_t split = 1 + rng() % 97;
+        ScanOutcome out = Scan(page, {split, 1 + rng() % 4096}, nullptr);
+        ASSERT_EQ(out.output, page) << "round " << round;
+    }
+}
+
+TEST_F(Scanner, WriteFailureIsReportedOnceAndStopsTheChunk) {
+    test::CMessageRecorder boxes;
+    job.m_pfnLinkHook = [](std::string&, int) {};
+    job.m_pOutFile = std::make_unique<CFile>();
+    ASSERT_TRUE(job.m_pOutFile->OpenForWrite("/dev/full"));
+    const std::string page = "<a href=x>";
+    std::memcpy(job.m_pBuffer.get(), page.data(), page.size());
+    job.m_nBufferBytes = static_cast<std::uint32_t>(page.size());
+    job.m_nScanIndex = 0;
+    EXPECT_EQ(job.ScanChunk(), 0);
+    ASSERT_EQ(boxes.Texts().size(), 1u);
+    EXPECT_EQ(boxes.Texts()[0], "The disk is full.");
+    job.m_pOutFile.reset();
+}
+
+}  // namespace
+}  // namespace tandril

@@ -1,0 +1,175 @@
+#include "url/url_text.h"
+
+#include <cctype>
+#include <vector>
+
+namespace tandril {
+namespace {
+
+bool IsAsciiLetter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool IsAsciiDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+
+int HexValue(unsigned char c) {
+    if (IsAsciiDigit(c)) return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+unsigned char LowerAscii(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
+}
+
+std::string Encode(const std::string& text, const char* extra) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (unsigned char c : text) {
+        bool escape = c <= 0x20 || c >= 0x7F;
+        for (const char* e = "\"<>\\^`{}|"; !escape && *e; ++e) escape = c == *e;
+        for (const char* e = extra; !escape && *e; ++e) escape = c == *e;
+        if (escape) {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+bool HasSchemePrefix(const std::string& link) {
+    if (link.empty() || !IsAsciiLetter(static_cast<unsigned char>(link[0]))) {
+        return false;
+    }
+    for (std::size_t i = 1; i < link.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(link[i]);
+        if (c == ':') {
+            return true;
+        }
+        if (!IsAsciiLetter(c) && !IsAsciiDigit(c) && c != '+' && c != '-' && c != '.') {
+            return false;
+        }
+    }
+    return false;
+}
+
+SuffixSplit SplitLinkSuffix(std::string& link, std::string& suffix) {
+    suffix.clear();
+    std::size_t p = link.find('#');
+    if (p == std::string::npos) p = link.find('?');
+    if (p == std::string::npos) p = link.find(';');
+    if (p == std::string::npos) return SuffixSplit::None;
+    if (p == 0) return SuffixSplit::AtStart;
+    suffix = link.substr(p);
+    link.resize(p);
+    return SuffixSplit::Split;
+}
+
+LinkForm ClassifyLink(std::string& link) {
+    if (link.compare(0, 3, "../") == 0) return LinkForm::ParentRelative;
+    if (link.compare(0, 2, "//") == 0) return LinkForm::NetworkPath;
+    if (link.compare(0, 1, "/") == 0) return LinkForm::AbsolutePath;
+    if (link.compare(0, 2, "./") == 0) link.erase(0, 2);
+    return HasSchemePrefix(link) ? LinkForm::Scheme : LinkForm::Relative;
+}
+
+bool IsCgiLink(const std::string& link) {
+    return link.find("cgi-bin/") != std::string::npos || link.find("/bin/") != std::string::npos;
+}
+
+bool IsDirectorySegment(const std::string& segment) {
+    return segment.find('.') == std::string::npos;
+}
+
+bool IsDirectoryUrl(const std::string& url) {
+    if (!url.empty() && url.back() == '/') return true;
+    std::size_t scheme = url.find("://");
+    std::size_t start = scheme == std::string::npos ? 0 : scheme + 3;
+    std::size_t slash = url.find_last_of('/');
+    if (slash == std::string::npos || slash < start) return true;
+    std::string last = url.substr(slash + 1);
+    return IsDirectorySegment(last) || last == "." || last == "..";
+}
+
+bool HasControlByte(const std::string& text) {
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7F) return true;
+    }
+    return false;
+}
+
+bool EqualsNoCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (LowerAscii(static_cast<unsigned char>(a[i])) !=
+            LowerAscii(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string RemoveDotSegments(const std::string& path) {
+    // Segments between "/"s; a trailing "." or ".." leaves a directory (ends in "/").
+    std::vector<std::string> out;
+    bool trailingSlash = false;
+    std::size_t pos = 0;
+    if (!path.empty() && path[0] == '/') pos = 1;
+    if (pos >= path.size()) return path.empty() ? path : "/";
+    for (;;) {
+        std::size_t end = path.find('/', pos);
+        std::string seg = path.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+        bool last = end == std::string::npos;
+        if (seg == ".") {
+            trailingSlash = last;
+        } else if (seg == "..") {
+            if (!out.empty()) out.pop_back();
+            trailingSlash = last;
+        } else {
+            out.push_back(std::move(seg));
+            trailingSlash = false;
+        }
+        if (last) break;
+        pos = end + 1;
+        if (pos == path.size()) {
+            trailingSlash = true;
+            break;
+        }
+    }
+    std::string result;
+    for (const auto& seg : out) {
+        result += '/';
+        result += seg;
+    }
+    if (trailingSlash || result.empty()) result += '/';
+    return result;
+}
+
+std::string DecodeLocalName(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size()) {
+            int hi = HexValue(static_cast<unsigned char>(text[i + 1]));
+            int lo = HexValue(static_cast<unsigned char>(text[i + 2]));
+            int value = hi * 16 + lo;
+            if (hi >= 0 && lo >= 0 && value != '/' && value != 0) {
+                out += static_cast<char>(value);
+                i += 2;
+                continue;
+            }
+        }
+        out += text[i];
+    }
+    return out;
+}
+
+std::string EncodeForRequest(const std::string& url) { return Encode(url, ""); }
+
+std::string EncodeLocalPath(const std::string& path) { return Encode(path, "%#?;"); }
+
+}  // namespace tandril

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <string>
+
+namespace tandril {
+
+// Text tests on URLs and links. A URL is 8-bit text compared exactly; nothing here
+// parses a port, user part or query beyond what each function says.
+
+enum class SuffixSplit { None, AtStart, Split };
+
+// The link forms, decided in this order: "../", "//", "/", then (after one leading
+// "./" is removed) a scheme link, else a relative link.
+enum class LinkForm { ParentRelative, NetworkPath, AbsolutePath, Scheme, Relative };
+
+// True when the text before the link's first ":" is a scheme name: a letter, then
+// letters, digits, "+", "-" or ".". http:, https:, mailto:, data:, tel: and so on.
+bool HasSchemePrefix(const std::string& link);
+
+// Cuts the link at its first "#", else its first "?", else its first ";". With
+// Split, `link` keeps the text before and `suffix` the rest; with AtStart and None
+// both are left as they were (suffix emptied).
+SuffixSplit SplitLinkSuffix(std::string& link, std::string& suffix);
+
+// Returns the link's form; for Scheme and Relative it has removed one leading "./".
+LinkForm ClassifyLink(std::string& link);
+
+// "cgi-bin/" or "/bin/" anywhere, letter case counting.
+bool IsCgiLink(const std::string& link);
+
+// A path segment without "." names a directory.
+bool IsDirectorySegment(const std::string& segment);
+
+// A URL that ends with "/", is a site root alone, or whose last segment has no "."
+// (or is "." or ".."): it is saved as "index.htm".
+bool IsDirectoryUrl(const std::string& url);
+
+// True when the text holds a byte below 0x20 or 0x7F.
+bool HasControlByte(const std::string& text);
+
+// Equal ignoring the case of ASCII letters.
+bool EqualsNoCase(const std::string& a, const std::string& b);
+
+// Removes "." and ".." segments as RFC 3986 (5.2.4) does; a ".." at the top is
+// dropped. `path` begins with "/" (or is empty).
+std::string RemoveDotSegments(const std::string& path);
+
+// Decodes %XX escapes, except %2F and %00 (either case), which stay as written;
+// a "%" not followed by two hex digits stays too.
+std::string DecodeLocalName(const std::string& text);
+
+// Percent-encodes the bytes that a URL cannot carry as they are: space, control
+// bytes, bytes from 0x80, '"', '<', '>', '\\', '^', '`', '{', '}', '|'.
+std::string EncodeForRequest(const std::string& url);
+
+// Percent-encodes a local absolute path for a file URL: as EncodeForRequest, plus
+// "%", "#", "?" and ";" which would otherwise change the URL's meaning.
+std::string EncodeLocalPath(const std::string& path);
+
+}  // namespace tandril
