@@ -171,7 +171,8 @@ bool CInternetSession::OpenUrl(const std::string& url) {
     }
     s.inMulti = true;
     s.Drive([&s] { return s.headersFinal; });
-    bool ok = !s.interrupted.load() && (s.headersFinal || s.done) && s.result == CURLE_OK;
+    // A body that already failed is reported by the reads, not here.
+    bool ok = !s.interrupted.load() && (s.headersFinal || (s.done && s.result == CURLE_OK));
     if (!ok) {
         s.RemoveFromMulti();
         return false;

@@ -1,1 +1,307 @@
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <thread>
+
+#include "engine/mirror_job.h"
+#include "engine/worker.h"
+#include "platform/fs.h"
+#include "tests/engine/run_helper.h"
+#include "tests/support/http_server.h"
+#include "tests/support/recording_progress.h"
+#include "tests/support/test_support.h"
+
+namespace tandril {
+namespace {
+
+using test::Behaviour;
+using test::CHttpServer;
+using test::CMessageRecorder;
+using test::CTempDir;
+using test::MirrorSite;
+using test::ReadFile;
+using test::Route;
+using test::RunResult;
+
+const std::string kGif = std::string("GIF89a\x01\x00\x01\x00\x00\xff\x00,", 14) + std::string(100, '\0');
+
+class Mirror : public ::testing::Test {
+protected:
+    void SetUp() override {
+        job.m_limits.m_nMaxLevels = 1;
+        server.SetPage("/index.html",
+                       "<html><body background=\"img/bg.gif\">\n"
+                       "<a href=\"a.html\">A</a> <a href='sub/'>Sub</a>\n"
+                       "<img src=\"img/logo.gif\"><a href=\"/abs.html\">abs</a>\n"
+                       "<link rel=\"stylesheet\" href=\"css/s.css\">\n"
+                       "<a href=\"../up.html\">up</a> <a href=\"http://elsewhere.test/\">x</a>\n"
+                       "<a href=\"b.html#part\">B</a></body></html>");
+        server.SetPage("/a.html", "<a href=\"deep.html\">deep</a><img src=\"img/logo.gif\">"
+                                  "<a href=\"index.html\">home</a>");
+        server.SetPage("/b.html", "<p>b</p>");
+        server.SetPage("/sub/", "<img src=\"p.gif\">");
+        server.SetPage("/deep.html", "<a href=\"deeper.html\">deeper</a>");
+        server.SetPage("/deeper.html", "<p>deepest</p>");
+        server.SetPage("/abs.html", "<p>abs</p>");
+        server.SetFile("/img/logo.gif", kGif, "image/gif");
+        server.SetFile("/img/bg.gif", kGif, "image/gif");
+        server.SetFile("/sub/p.gif", kGif, "image/gif");
+        server.SetFile("/css/s.css", "body{}", "text/css");
+    }
+    std::string Dir() const { return tmp.Path() + "site/"; }
+    std::vector<std::string> Fetched() {
+        std::vector<std::string> paths;
+        for (const auto& r : server.Requests()) paths.push_back(r);
+        return paths;
+    }
+
+    CHttpServer server;
+    CTempDir tmp;
+    CMirrorJob job;
+    CMessageRecorder boxes;
+};
+
+TEST_F(Mirror, SiteWithLinksModified) {
+    RunResult r = MirrorSite(job, server.Root() + "/index.html", Dir());
+    EXPECT_EQ(r.end, RunEnd::Done);
+    EXPECT_EQ(r.button, "OK");
+    ASSERT_GE(r.lines.size(), 4u);
+    EXPECT_EQ(r.lines[0], "Opening an Internet session");
+    EXPECT_EQ(r.lines[1], "Connecting to " + server.Root() + "/index.html");
+    EXPECT_EQ(r.lines[2], "Reading " + server.Root() + "/index.html");
+    EXPECT_EQ(r.lines[3], "Processing file index.html");
+    EXPECT_EQ(r.lines.back(), "Done!");
+    EXPECT_TRUE(boxes.Texts().empty());
+
+    EXPECT_EQ(ReadFile(Dir() + "index.html"),
+              "<html><body background=\"img/bg.gif\">\n"
+              "<a href=\"a.html\">A</a> <a href='sub/index.htm'>Sub</a>\n"
+              "<img src=\"img/logo.gif\"><a href=\"file://" + Dir() + "abs.html\">abs</a>\n"
+              "<link rel=\"stylesheet\" href=\"css/s.css\">\n"
+              "<a href=\"" + server.Root() + "/up.html\">up</a> "
+              "<a href=\"http://elsewhere.test/\">x</a>\n"
+              "<a href=\"b.html#part\">B</a></body></html>");
+    EXPECT_EQ(ReadFile(Dir() + "a.html"),
+              "<a href=\"" + server.Root() + "/deep.html\">deep</a><img src=\"img/logo.gif\">"
+              "<a href=\"index.html\">home</a>");
+    EXPECT_EQ(ReadFile(Dir() + "sub/index.htm"), "<img src=\"p.gif\">");
+    EXPECT_EQ(ReadFile(Dir() + "img/logo.gif"), kGif);
+    EXPECT_EQ(ReadFile(Dir() + "img/bg.gif"), kGif);
+    EXPECT_EQ(ReadFile(Dir() + "sub/p.gif"), kGif);
+    EXPECT_EQ(ReadFile(Dir() + "css/s.css"), "body{}");
+    EXPECT_EQ(ReadFile(Dir() + "abs.html"), "<p>abs</p>");
+    EXPECT_EQ(ReadFile(Dir() + "b.html"), "<p>b</p>");
+    EXPECT_FALSE(test::FileExists(Dir() + "deep.html"));
+    EXPECT_EQ(job.m_limits.m_nFiles, 9u);
+    EXPECT_EQ(job.m_limits.m_strStartPage, Dir() + "index.html");
+    EXPECT_EQ(server.Connections(), 1);  // one connection for the whole run
+}
+
+TEST_F(Mirror, CopyOnlyStoresPagesAsSent) {
+    job.m_limits.m_bModifyLinks = false;
+    RunResult r = MirrorSite(job, server.Root() + "/index.html", Dir());
+    EXPECT_EQ(r.end, RunEnd::Done);
+    std::string index = ReadFile(Dir() + "index.html");
+    EXPECT_NE(index.find("<a href='sub/'>"), std::string::npos);
+    EXPECT_NE(index.find("href=\"/abs.html\""), std::string::npos);
+    EXPECT_EQ(ReadFile(Dir() + "sub/index.htm"), "<img src=\"p.gif\">");
+    EXPECT_EQ(ReadFile(Dir() + "img/bg.gif"), kGif);  // BODY BACKGROUND in both modes
+    EXPECT_EQ(job.m_limits.m_nFiles, 9u);
+    EXPECT_FALSE(test::FileExists(Dir() + "~tmp~99~.tmp"));
+}
+
+TEST_F(Mirror, LevelLimits) {
+    struct Case {
+        std::uint32_t levels;
+        std::uint32_t files;
+        bool deep, deeper;
+    } cases[] = {{0, 3, false, false}, {1, 9, false, false}, {2, 10, true, false},
+                 {3, 11, true, true}};
+    for (const auto& c : cases) {
+        CTempDir dir;
+        CMirrorJob levelJob;
+        levelJob.m_limits.m_nMaxLevels = c.levels;
+        RunResult r = MirrorSite(levelJob, server.Root() + "/index.html", dir.Path());
+        EXPECT_EQ(r.end, RunEnd::Done) << c.levels;
+        EXPECT_EQ(levelJob.m_limits.m_nFiles, c.files) << c.levels;
+        EXPECT_EQ(test::FileExists(dir.Path() + "deep.html"), c.deep) << c.levels;
+        EXPECT_EQ(test::FileExists(dir.Path() + "deeper.html"), c.deeper) << c.levels;
+        EXPECT_TRUE(test::FileExists(dir.Path() + "img/logo.gif")) << c.levels;
+    }
+}
+
+TEST_F(Mirror, FileLimit) {
+    job.m_limits.m_nMaxFiles = 1;
+    RunResult r = MirrorSite(job, server.Root() + "/index.html", Dir());
+    EXPECT_EQ(r.end, RunEnd::Limit);
+    EXPECT_EQ(r.lines.back(),
+              "The number of files downloaded has reached the maximum limit set in the options "
+              "dialog.");
+    EXPECT_EQ(r.button, "OK");
+    EXPECT_EQ(job.m_limits.m_nFiles, 1u);
+    EXPECT_TRUE(test::FileExists(Dir() + "index.html"));
+    EXPECT_EQ(server.Requests().size(), 1u);
+}
+
+TEST_F(Mirror, MegabyteLimitCountsWholeMegabytes) {
+    std::string page;
+    for (int i = 0; i < 5; ++i) page += "<img src=\"f" + std::to_string(i) + ".bin\">";
+    server.SetPage("/big.html", page);
+    for (int i = 0; i < 5; ++i) {
+        server.SetFile("/f" + std::to_string(i) + ".bin", std::string(600000, 'x'),
+                       "application/octet-stream");
+    }
+    job.m_limits.m_nMaxMegaBytes = 1;
+    RunResult r = MirrorSite(job, server.Root() + "/big.html", Dir());
+    EXPECT_EQ(r.end, RunEnd::Limit);
+    EXPECT_EQ(r.lines.back(),
+              "The total number of mega-bytes downloaded has reached the maximum limit set in "
+              "the options dialong.");
+    // The page and two files: 1,200,000 bytes of files make the first whole megabyte.
+    EXPECT_EQ(job.m_limits.m_nFiles, 3u);
+    EXPECT_TRUE(test::FileExists(Dir() + "f1.bin"));
+    EXPECT_FALSE(test::FileExists(Dir() + "f2.bin"));
+}
+
+TEST_F(Mirror, NonHtmlStartUrl) {
+    RunResult r = MirrorSite(job, server.Root() + "/img/logo.gif", Dir());
+    EXPECT_EQ(r.end, RunEnd::Done);
+    EXPECT_EQ(ReadFile(Dir() + "img/logo.gif"), kGif);
+    EXPECT_EQ(job.m_limits.m_strStartPage, "");
+    EXPECT_EQ(r.lines.back(), "Done!");
+}
+
+TEST_F(Mirror, ErrorPagesAndRedirectsAreSaved) {
+    Route hop;
+    hop.status = 302;
+    hop.location = "/b.html";
+    server.Set("/moved.html", hop);
+    server.SetPage("/start.html", "<a href=\"gone.html\">x</a><a href=\"moved.html\">y</a>");
+    RunResult r = MirrorSite(job, server.Root() + "/start.html", Dir());
+    EXPECT_EQ(r.end, RunEnd::Done);
+    EXPECT_NE(ReadFile(Dir() + "gone.html").find("Not found"), std::string::npos);
+    EXPECT_EQ(ReadFile(Dir() + "moved.html"), "<p>b</p>");
+}
+
+TEST_F(Mirror, BrokenDownloadsKeepTheOlderCopyAndTheRunGoesOn) {
+    job.m_netOptions.idleTimeoutSeconds = 1;
+    std::filesystem::create_directories(Dir());
+    for (const char* name : {"reset.gif", "short.gif", "stall.gif"}) {
+        test::WriteFile(Dir() + name, "older copy");
+    }
+    server.SetPage("/start.html",
+                   "<img src=reset.gif><img src=short.gif><img src=empty.gif>"
+                   "<img src=stall.gif><img src=fine.gif>");
+    const struct {
+        const char* path;
+        Behaviour behaviour;
+    } broken[] = {{"/reset.gif", Behaviour::Reset},
+                  {"/short.gif", Behaviour::Short},
+                  {"/stall.gif", Behaviour::Stall}};
+    for (const auto& b : broken) {
+        Route route;
+        route.body = std::string(30000, 'n');
+        route.behaviour = b.behaviour;
+        server.Set(b.path, route);
+    }
+    server.SetFile("/empty.gif", "", "image/gif");
+    server.SetFile("/fine.gif", kGif, "image/gif");
+
+    RunResult r = MirrorSite(job, server.Root() + "/start.html", Dir());
+    EXPECT_EQ(r.end, RunEnd::Done);
+    for (const char* name : {"reset.gif", "short.gif", "stall.gif"}) {
+        EXPECT_EQ(ReadFile(Dir() + name), "older copy") << name;
+        std::string line = "Cannot read from " + server.Root() + "/" + name + "!";
+        EXPECT_NE(std::find(r.lines.begin(), r.lines.end(), line), r.lines.end()) << line;
+    }
+    // An empty answer is an empty file, not the previous download's bytes.
+    EXPECT_TRUE(test::FileExists(Dir() + "empty.gif"));
+    EXPECT_EQ(ReadFile(Dir() + "empty.gif"), "");
+    EXPECT_EQ(ReadFile(Dir() + "fine.gif"), kGif);
+    EXPECT_EQ(job.m_limits.m_nFiles, 6u);
+    EXPECT_TRUE(boxes.Texts().empty());
+}
+
+TEST_F(Mirror, UrlThatCannotBeOpenedEndsTheRun) {
+    Route closed;
+    closed.behaviour = Behaviour::CloseOnly;
+    server.Set("/b.html", closed);
+    server.SetPage("/start.html", "<a href=a2.html>1</a><a href=b.html>2</a><a href=c.html>3</a>");
+    server.SetPage("/a2.html", "a2");
+    server.SetPage("/c.html", "c");
+    RunResult r = MirrorSite(job, server.Root() + "/start.html", Dir());
+    EXPECT_EQ(r.end, RunEnd::Failure);
+    EXPECT_TRUE(r.aborted);
+    ASSERT_EQ(boxes.Texts().size(), 1u);
+    EXPECT_EQ(boxes.Texts()[0], "Cannot connect to " + server.Root() + "/b.html!");
+    EXPECT_TRUE(test::FileExists(Dir() + "a2.html"));
+    EXPECT_FALSE(test::FileExists(Dir() + "c.html"));
+    auto requests = server.Requests();
+    EXPECT_EQ(std::count(requests.begin(), requests.end(), "/c.html"), 0);
+}
+
+TEST_F(Mirror, DirectoryThatCannotBeCreatedSkipsOneFile) {
+    std::filesystem::create_directories(Dir());
+    test::WriteFile(Dir() + "img", "a file where a directory should be");
+    RunResult r = MirrorSite(job, server.Root() + "/index.html", Dir());
+    EXPECT_EQ(r.end, RunEnd::Done);
+    std::string line = "Cannot create directory " + Dir() + "img/!";
+    EXPECT_NE(std::find(r.lines.begin(), r.lines.end(), line), r.lines.end());
+    EXPECT_TRUE(test::FileExists(Dir() + "sub/p.gif"));
+    EXPECT_EQ(ReadFile(Dir() + "img"), "a file where a directory should be");
+}
+
+TEST_F(Mirror, CancelDuringAStalledRead) {
+    Route stall;
+    stall.body = std::string(100000, 's');
+    stall.behaviour = Behaviour::Stall;
+    server.Set("/stall.bin", stall);
+    job.m_strTargetDir = Dir();
+    ASSERT_TRUE(job.CheckTargetDirectory());
+    job.m_strUrl = server.Root() + "/stall.bin";
+    ASSERT_TRUE(job.Start(job.m_strUrl));
+    test::CRecordingProgress log;
+    CMirrorRun run(job, log);
+    ASSERT_TRUE(run.Start());
+    for (int i = 0; i < 200 && log.Lines().size() < 3; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_EQ(log.Lines().size(), 3u);  // opening, connecting, reading
+    auto before = std::chrono::steady_clock::now();
+    log.Close();
+    run.Cancel();
+    auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - before);
+    std::printf("cancel during a stalled read returned after %lld ms\n",
+                static_cast<long long>(took.count()));
+    EXPECT_EQ(run.End(), RunEnd::Cancelled);
+    EXPECT_EQ(log.Lines().size(), 3u);
+    EXPECT_FALSE(test::FileExists(Dir() + "stall.bin"));
+    EXPECT_TRUE(boxes.Texts().empty());
+}
+
+// A small file system that fills up: needs root to mount, skipped elsewhere.
+TEST_F(Mirror, FullDiskStallsTheRun) {
+    std::string mountPoint = tmp.Path() + "small";
+    std::filesystem::create_directories(mountPoint);
+    if (geteuid() != 0 || mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        GTEST_SKIP() << "cannot mount a small tmpfs here";
+    }
+    server.SetPage("/start.html", "<img src=huge.bin><img src=after.gif>");
+    server.SetFile("/huge.bin", std::string(400000, 'h'), "application/octet-stream");
+    RunResult r = MirrorSite(job, server.Root() + "/start.html", mountPoint + "/");
+    umount2(mountPoint.c_str(), MNT_DETACH);
+    EXPECT_EQ(r.end, RunEnd::Stalled);
+    ASSERT_EQ(boxes.Texts().size(), 1u);
+    EXPECT_EQ(boxes.Texts()[0], "The disk is full.");
+    EXPECT_EQ(r.button, "Cancel");
+    auto requests = server.Requests();
+    EXPECT_EQ(std::count(requests.begin(), requests.end(), "/after.gif"), 0);
+}
+
+}  // namespace
+}  // namespace tandril

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -100,6 +101,8 @@ void CHttpServer::AcceptLoop() {
             continue;
         }
         m_connections.fetch_add(1);
+        int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
         std::lock_guard<std::mutex> lock(m_mutex);
         m_clients.push_back(fd);
         m_threads.emplace_back(&CHttpServer::Serve, this, fd);
