@@ -21,6 +21,14 @@ bool IsHtmlFileName(const std::string& name) {
     return EndsWithNoCase(name, "html") || EndsWithNoCase(name, "htm");
 }
 
+void DeleteTemporaryFiles(const std::string& targetDir) {
+    if (targetDir.empty() || targetDir.back() != '/') {
+        return;
+    }
+    DeleteFile(targetDir + CMirrorJob::kTempFileName);
+    DeleteFile(targetDir + CMirrorJob::kPageTempFileName);
+}
+
 void CMirrorJob::PlaceDownload(CProgressLog& log) {
     // rename(2) replaces an older copy in one step, so a failed move keeps it.
     const std::string finalPath = FinalPath();

@@ -1,0 +1,167 @@
+#include "engine/mirroring_dlg.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QPushButton>
+#include <QThread>
+#include <QTimer>
+
+#include "engine/messages.h"
+#include "engine/mirror_job.h"
+#include "engine/worker.h"
+#include "ui/gui_message_box.h"
+#include "ui_mirroring_dlg.h"
+
+namespace tandril {
+
+CMirroringDlg::CMirroringDlg(CMirrorJob& job, QWidget* parent)
+    : QDialog(parent), m_ui(std::make_unique<Ui::CMirroringDlg>()), m_job(job) {
+    m_ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    connect(m_ui->m_btnCancel, &QPushButton::clicked, this, &CMirroringDlg::reject);
+
+    // A heartbeat that measures how long the interface thread is kept busy.
+    auto* heartbeat = new QTimer(this);
+    m_heartbeatClock.start();
+    connect(heartbeat, &QTimer::timeout, this, [this, heartbeat] {
+        qint64 late = m_heartbeatClock.restart() - heartbeat->interval();
+        if (late > m_longestStallMs) {
+            m_longestStallMs = late;
+        }
+    });
+    heartbeat->start(10);
+}
+
+CMirroringDlg::~CMirroringDlg() { OnCancel(); }
+
+void CMirroringDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!m_bStarted) {
+        m_bStarted = true;
+        // The worker starts once the dialog is on screen.
+        QMetaObject::invokeMethod(this, &CMirroringDlg::OnStart, Qt::QueuedConnection);
+    }
+}
+
+void CMirroringDlg::OnStart() {
+    if (m_bClosed.load()) {
+        return;
+    }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    m_pThread = std::make_unique<CMirrorRun>(m_job, *this);
+    bool started = m_pThread->Start();
+    QApplication::restoreOverrideCursor();
+    if (!started) {
+        OnCancel();
+        QDialog::reject();
+        ShowFrameworkMessage(kIdsCannotCreateThread);
+    }
+}
+
+void CMirroringDlg::OnCancel() {
+    {
+        std::lock_guard<std::mutex> lock(m_callMutex);
+        m_bClosed.store(true);
+    }
+    m_callDone.notify_all();
+    // A worker waiting for a message box must not hold up the join.
+    ReleasePendingMessageBoxes();
+    if (m_pThread) {
+        m_pThread->Cancel();
+        m_pThread.reset();
+    }
+}
+
+void CMirroringDlg::reject() {
+    OnCancel();
+    QDialog::reject();
+}
+
+void CMirroringDlg::accept() { reject(); }
+
+void CMirroringDlg::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && parentWidget()) {
+        parentWidget()->showMinimized();
+    }
+}
+
+void CMirroringDlg::RunOnUiThread(std::function<void()> apply) {
+    if (QThread::currentThread() == thread()) {
+        if (!m_bClosed.load()) apply();
+        return;
+    }
+    std::uint64_t ticket;
+    {
+        std::lock_guard<std::mutex> lock(m_callMutex);
+        if (m_bClosed.load()) return;
+        ticket = ++m_nCallsQueued;
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, apply = std::move(apply)] {
+            if (!m_bClosed.load()) apply();
+            {
+                std::lock_guard<std::mutex> lock(m_callMutex);
+                ++m_nCallsDone;
+            }
+            m_callDone.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock<std::mutex> lock(m_callMutex);
+    m_callDone.wait(lock, [&] { return m_nCallsDone >= ticket || m_bClosed.load(); });
+}
+
+void CMirroringDlg::AppendLine(const QString& text) {
+    QListWidget* list = m_ui->m_listLog;
+    if (list->count() >= kMaxLogLines) {
+        delete list->takeItem(0);
+    }
+    list->addItem(text);
+    list->setCurrentRow(list->count() - 1);
+}
+
+void CMirroringDlg::AddLogLine(const std::string& text) {
+    QString line = QString::fromUtf8(text.data(), static_cast<int>(text.size()));
+    RunOnUiThread([this, line] { AppendLine(line); });
+}
+
+void CMirroringDlg::SetButtonText(const std::string& text) {
+    QString label = QString::fromUtf8(text.data(), static_cast<int>(text.size()));
+    RunOnUiThread([this, label] { m_ui->m_btnCancel->setText(label); });
+}
+
+bool CMirroringDlg::IsWindowAlive() { return !m_bClosed.load(); }
+
+void CMirroringDlg::AbortRun() {
+    {
+        std::lock_guard<std::mutex> lock(m_callMutex);
+        m_bClosed.store(true);
+    }
+    m_callDone.notify_all();
+    // The worker ends by itself after this; the dialog closes as a Cancel would.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_pThread) {
+                m_pThread->Cancel();
+                m_pThread.reset();
+            }
+            QDialog::reject();
+        },
+        Qt::QueuedConnection);
+}
+
+QStringList CMirroringDlg::LogLines() const {
+    QStringList lines;
+    for (int i = 0; i < m_ui->m_listLog->count(); ++i) {
+        lines << m_ui->m_listLog->item(i)->text();
+    }
+    return lines;
+}
+
+QString CMirroringDlg::ButtonText() const { return m_ui->m_btnCancel->text(); }
+
+}  // namespace tandril

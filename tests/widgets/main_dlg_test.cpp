@@ -1,0 +1,218 @@
+#include <QLineEdit>
+#include <QRadioButton>
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "engine/messages.h"
+#include "engine/mirror_job.h"
+#include "engine/placement.h"
+#include "tests/support/http_server.h"
+#include "tests/widgets/widget_support.h"
+#include "ui/main_dlg.h"
+
+namespace tandril {
+namespace {
+
+using test::Behaviour;
+using test::CHttpServer;
+using test::Child;
+using test::CMessageRecorder;
+using test::CTempDir;
+using test::CTempSettings;
+using test::DriveProgress;
+using test::Route;
+
+class MainDialog : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dlg = std::make_unique<CMainDlg>(job);
+        dlg->show();
+        CMainDlg::BrowseHook() = [this](const QUrl& url) { browsed << url; };
+        server.SetPage("/index.html", "<a href=a.html>a</a><img src=i.gif>");
+        server.SetPage("/a.html", "<p>a</p>");
+        server.SetFile("/i.gif", "GIF89a", "image/gif");
+    }
+    void TearDown() override { dlg.reset(); }
+
+    void SetFields(const QString& url, const QString& dir) {
+        Child<QComboBox>(*dlg, "m_cbUrl")->setEditText(url);
+        Child<QComboBox>(*dlg, "m_cbDirectory")->setEditText(dir);
+    }
+    QPushButton* Button(const char* name) { return Child<QPushButton>(*dlg, name); }
+    QString Dir() const { return QString::fromStdString(tmp.Path() + "site"); }
+
+    CTempSettings settings;
+    CTempDir tmp;
+    CHttpServer server;
+    CMessageRecorder boxes;
+    CMirrorJob job;
+    std::unique_ptr<CMainDlg> dlg;
+    QList<QUrl> browsed;
+};
+
+TEST_F(MainDialog, WholeRunLogsInOrderAndEndsWithOk) {
+    SetFields(QString::fromStdString(server.Root() + "/index.html"), Dir());
+    QStringList lines;
+    QString button;
+    auto driver = DriveProgress([&](CMirroringDlg& progress) {
+        if (progress.ButtonText() != "OK") return false;
+        lines = progress.LogLines();
+        button = progress.ButtonText();
+        Child<QPushButton>(progress, "m_btnCancel")->click();
+        return true;
+    });
+    Button("m_btnMirror")->click();
+    const QString root = QString::fromStdString(server.Root());
+    QStringList expected = {"Opening an Internet session",
+                            "Connecting to " + root + "/index.html",
+                            "Reading " + root + "/index.html",
+                            "Processing file index.html",
+                            "Connecting to " + root + "/a.html",
+                            "Reading " + root + "/a.html",
+                            "Processing file a.html",
+                            "Connecting to " + root + "/i.gif",
+                            "Reading " + root + "/i.gif",
+                            "Done!"};
+    EXPECT_EQ(lines, expected);
+    EXPECT_EQ(button, "OK");
+    EXPECT_TRUE(boxes.Texts().empty());
+    ASSERT_TRUE(Button("m_btnBrowse")->isEnabled());
+    Button("m_btnBrowse")->click();
+    ASSERT_EQ(browsed.size(), 1);
+    EXPECT_EQ(browsed[0], QUrl::fromLocalFile(Dir() + "/index.html"));
+    EXPECT_EQ(dlg->LastRunDirectory(), Dir().toStdString() + "/");
+    // The trimmed URL and the normalised directory head their histories.
+    EXPECT_EQ(Child<QComboBox>(*dlg, "m_cbDirectory")->itemText(0), Dir() + "/");
+}
+
+TEST_F(MainDialog, CancelDuringAStalledReadClosesAtOnce) {
+    Route stall;
+    stall.body = std::string(100000, 's');
+    stall.behaviour = Behaviour::Stall;
+    server.Set("/stall.bin", stall);
+    SetFields(QString::fromStdString(server.Root() + "/stall.bin"), Dir());
+    QElapsedTimer clock;
+    int linesAtCancel = -1;
+    auto driver = DriveProgress([&](CMirroringDlg& progress) {
+        if (progress.LogLines().size() < 3) return false;
+        linesAtCancel = static_cast<int>(progress.LogLines().size());
+        clock.start();
+        Child<QPushButton>(progress, "m_btnCancel")->click();
+        return true;
+    });
+    Button("m_btnMirror")->click();
+    qint64 closedAfter = clock.elapsed();
+    std::printf("the progress dialog closed %lld ms after Cancel\n",
+                static_cast<long long>(closedAfter));
+    EXPECT_EQ(linesAtCancel, 3);
+    EXPECT_LT(closedAfter, 1000);
+    EXPECT_FALSE(test::FileExists(Dir().toStdString() + "/stall.bin"));
+    EXPECT_FALSE(Button("m_btnBrowse")->isEnabled());
+    EXPECT_TRUE(boxes.Texts().empty());
+}
+
+TEST_F(MainDialog, UrlThatCannotBeOpenedAbortsTheRun) {
+    CHttpServer gone;
+    std::string root = gone.Root();
+    gone.Stop();
+    SetFields(QString::fromStdString(root + "/index.html"), Dir());
+    Button("m_btnMirror")->click();  // returns when the run has closed its dialog
+    ASSERT_EQ(boxes.Texts().size(), 1u);
+    EXPECT_EQ(boxes.Texts()[0], "Cannot connect to " + root + "/index.html!");
+    EXPECT_EQ(boxes.Titles()[0], "Tandril");
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_FALSE(Button("m_btnBrowse")->isEnabled());
+}
+
+TEST_F(MainDialog, RefusalsInTheirOrder) {
+    CTempDir plain;
+    test::WriteFile(plain.Path() + "file", "x");
+    const std::string created = tmp.Path() + "created";
+    struct Case {
+        QString dir;
+        QString url;
+        std::string message;
+        bool frameworkBox;
+    } cases[] = {
+        {"", "http://h/", "Please choose a directory for downloading.", false},
+        {"   ", "", "Please choose a directory for downloading.", false},
+        {QString::fromStdString(tmp.Path() + "no/such"), "http://h/",
+         "Cannot create directory " + tmp.Path() + "no/such!", false},
+        {QString::fromStdString(plain.Path() + "file"), "http://h/",
+         "Cannot create directory " + plain.Path() + "file!", false},
+        {QString::fromStdString(created), "", "Please enter a URL for downloading.", true},
+        {QString::fromStdString(created), "   ", "URL entered is invalid or not supported.", true},
+        {QString::fromStdString(created), "ftp://h/", "URL entered is invalid or not supported.",
+         true},
+    };
+    for (const auto& c : cases) {
+        CMessageRecorder caseBoxes;
+        SetFields(c.url, c.dir);
+        int urlCount = Child<QComboBox>(*dlg, "m_cbUrl")->count();
+        Button("m_btnMirror")->click();
+        ASSERT_EQ(caseBoxes.Texts().size(), 1u) << c.message;
+        EXPECT_EQ(caseBoxes.Texts()[0], c.message);
+        EXPECT_EQ(caseBoxes.Titles()[0], c.frameworkBox ? ProgramName() : "Tandril");
+        EXPECT_EQ(Child<QComboBox>(*dlg, "m_cbUrl")->count(), urlCount);
+    }
+    // The directory is created before the URL is looked at.
+    EXPECT_TRUE(test::FileExists(created));
+}
+
+TEST_F(MainDialog, BrowseOnlyAfterARunThatProcessedAPage) {
+    server.SetFile("/only.gif", "GIF89a", "image/gif");
+    SetFields(QString::fromStdString(server.Root() + "/only.gif"), Dir());
+    auto finish = [](CMirroringDlg& progress) {
+        if (progress.ButtonText() != "OK") return false;
+        Child<QPushButton>(progress, "m_btnCancel")->click();
+        return true;
+    };
+    {
+        auto driver = DriveProgress(finish);
+        Button("m_btnMirror")->click();
+    }
+    EXPECT_FALSE(Button("m_btnBrowse")->isEnabled());
+    SetFields(QString::fromStdString(server.Root() + "/a.html"), Dir());
+    {
+        auto driver = DriveProgress(finish);
+        Button("m_btnMirror")->click();
+    }
+    EXPECT_TRUE(Button("m_btnBrowse")->isEnabled());
+    Child<QRadioButton>(*dlg, "m_rbCopy")->click();
+    EXPECT_FALSE(job.m_limits.m_bModifyLinks);
+    SetFields(QString::fromStdString(server.Root() + "/only.gif"), Dir());
+    {
+        auto driver = DriveProgress(finish);
+        Button("m_btnMirror")->click();
+    }
+    EXPECT_FALSE(Button("m_btnBrowse")->isEnabled());
+}
+
+TEST_F(MainDialog, TemporaryFilesGoAtExitOnlyFromTheRunsDirectory) {
+    CTempDir other;
+    test::WriteFile(other.Path() + "~tmp~99~.tmp", "kept");
+    SetFields(QString::fromStdString(server.Root() + "/index.html"), Dir());
+    auto driver = DriveProgress([](CMirroringDlg& progress) {
+        if (progress.ButtonText() != "OK") return false;
+        Child<QPushButton>(progress, "m_btnCancel")->click();
+        return true;
+    });
+    Button("m_btnMirror")->click();
+    const std::string runDir = Dir().toStdString() + "/";
+    test::WriteFile(runDir + "~tmp~99~.tmp", "left by the last download");
+    test::WriteFile(runDir + "~tmp~98~.tmp", "left by a page");
+    // An accepted directory with a refused URL is not a run's directory.
+    SetFields("ftp://x/", QString::fromStdString(other.Path()));
+    Button("m_btnMirror")->click();
+    DeleteTemporaryFiles(dlg->LastRunDirectory());
+    EXPECT_FALSE(test::FileExists(runDir + "~tmp~99~.tmp"));
+    EXPECT_FALSE(test::FileExists(runDir + "~tmp~98~.tmp"));
+    EXPECT_TRUE(test::FileExists(runDir + "index.html"));
+    EXPECT_TRUE(test::FileExists(other.Path() + "~tmp~99~.tmp"));
+    DeleteTemporaryFiles("");  // no run yet: nothing is deleted
+    EXPECT_TRUE(test::FileExists(other.Path() + "~tmp~99~.tmp"));
+}
+
+}  // namespace
+}  // namespace tandril

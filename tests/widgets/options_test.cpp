@@ -1,0 +1,106 @@
+#include <QLineEdit>
+#include <gtest/gtest.h>
+
+#include "engine/messages.h"
+#include "engine/mirror_job.h"
+#include "tests/widgets/widget_support.h"
+#include "ui/option_number.h"
+#include "ui/options_dlg.h"
+
+namespace tandril {
+namespace {
+
+TEST(OptionNumber, Reading) {
+    struct Case {
+        const char* text;
+        std::optional<std::uint32_t> value;
+    } cases[] = {
+        {"12", 12u},        {" \t12\t ", 12u},  {"+5", 5u},          {"0", 0u},
+        {"007", 7u},        {"-1", 4294967295u}, {"-2", 4294967294u}, {"99999999999", 4294967295u},
+        {"4294967295", 4294967295u},             {"", std::nullopt},  {"  ", std::nullopt},
+        {"12a", std::nullopt}, {"0x10", std::nullopt}, {"abc", std::nullopt},
+        {"+0", std::nullopt},  {"-0", std::nullopt},   {"- 5", std::nullopt},
+        {"1 2", std::nullopt}, {"+", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ParseOptionNumber(c.text), c.value) << '"' << c.text << '"';
+    }
+}
+
+struct DialogCase {
+    const char* files;
+    const char* levels;
+    const char* megabytes;
+    const char* message;  // null: accepted
+    const char* focus;    // the field that gets the focus
+};
+
+TEST(OptionsDialog, ChecksOnOk) {
+    const DialogCase cases[] = {
+        {"10", "0", "1", nullptr, nullptr},
+        {"10000", "1000", "2048", nullptr, nullptr},
+        {" 12 ", "2", "3", nullptr, nullptr},
+        {"0", "1", "1", "Please enter an integer between 1 and 10000.", "m_editFiles"},
+        {"-1", "1", "1", "Please enter an integer between 1 and 10000.", "m_editFiles"},
+        {"12a", "1", "1", "Please enter a positive integer.", "m_editFiles"},
+        {"", "1", "1", "Please enter a positive integer.", "m_editFiles"},
+        {"0x10", "1", "1", "Please enter a positive integer.", "m_editFiles"},
+        {"10", "1001", "1", "Please enter an integer between 0 and 1000.", "m_editLevels"},
+        {"10", "1", "0", "Please enter an integer between 1 and 2048.", "m_editMegaBytes"},
+        {"10", "1", "2049", "Please enter an integer between 1 and 2048.", "m_editMegaBytes"},
+        // Only the first failing field is reported.
+        {"0", "5000", "1", "Please enter an integer between 1 and 10000.", "m_editFiles"},
+    };
+    for (const auto& c : cases) {
+        test::CMessageRecorder boxes;
+        CMirrorLimits limits;
+        limits.m_nMaxLevels = 7;
+        limits.m_nMaxFiles = 77;
+        limits.m_nMaxMegaBytes = 777;
+        COptionsDlg dlg(limits, nullptr);
+        dlg.show();
+        dlg.FilesField()->setText(c.files);
+        dlg.LevelsField()->setText(c.levels);
+        dlg.MegaBytesField()->setText(c.megabytes);
+        test::Child<QPushButton>(dlg, "m_btnOk")->click();
+        if (c.message == nullptr) {
+            EXPECT_TRUE(boxes.Texts().empty()) << c.files;
+            EXPECT_EQ(dlg.result(), QDialog::Accepted);
+            EXPECT_EQ(limits.m_nMaxFiles, ParseOptionNumber(c.files).value());
+            EXPECT_EQ(limits.m_nMaxLevels, ParseOptionNumber(c.levels).value());
+            EXPECT_EQ(limits.m_nMaxMegaBytes, ParseOptionNumber(c.megabytes).value());
+            continue;
+        }
+        ASSERT_EQ(boxes.Texts().size(), 1u) << c.files << "/" << c.levels;
+        EXPECT_EQ(boxes.Texts()[0], c.message);
+        EXPECT_EQ(boxes.Titles()[0], ProgramName());
+        EXPECT_TRUE(dlg.isVisible());
+        auto* focused = test::Child<QLineEdit>(dlg, c.focus);
+        EXPECT_EQ(dlg.focusWidget(), focused) << c.focus;
+        EXPECT_EQ(focused->selectedText(), focused->text());
+        EXPECT_EQ(limits.m_nMaxFiles, 77u);
+        EXPECT_EQ(limits.m_nMaxLevels, 7u);
+        EXPECT_EQ(limits.m_nMaxMegaBytes, 777u);
+        test::Child<QPushButton>(dlg, "m_btnCancel")->click();
+        EXPECT_EQ(limits.m_nMaxFiles, 77u);
+    }
+}
+
+TEST(OptionsDialog, OutOfRangeStoredValuesAreShownWithoutComplaint) {
+    test::CMessageRecorder boxes;
+    CMirrorLimits limits;
+    limits.m_nMaxLevels = 5000;
+    COptionsDlg dlg(limits, nullptr);
+    dlg.show();
+    EXPECT_EQ(dlg.LevelsField()->text(), "5000");
+    EXPECT_EQ(dlg.FilesField()->text(), "200");
+    EXPECT_TRUE(boxes.Texts().empty());
+    test::Child<QPushButton>(dlg, "m_btnOk")->click();
+    ASSERT_EQ(boxes.Texts().size(), 1u);
+    EXPECT_EQ(boxes.Texts()[0], "Please enter an integer between 0 and 1000.");
+    test::Child<QPushButton>(dlg, "m_btnCancel")->click();
+    EXPECT_EQ(limits.m_nMaxLevels, 5000u);
+}
+
+}  // namespace
+}  // namespace tandril

@@ -1,0 +1,95 @@
+#include <QRadioButton>
+#include <QSettings>
+#include <gtest/gtest.h>
+
+#include "engine/mirror_job.h"
+#include "tests/widgets/widget_support.h"
+#include "ui/main_dlg.h"
+#include "ui/settings_store.h"
+
+namespace tandril {
+namespace {
+
+using test::Child;
+using test::CTempSettings;
+
+TEST(Settings, FirstStartDefaults) {
+    CTempSettings settings;
+    CMirrorJob job;
+    job.m_limits.m_nMaxLevels = 99;
+    CMainDlg dlg(job);
+    EXPECT_EQ(Child<QComboBox>(dlg, "m_cbUrl")->count(), 0);
+    EXPECT_EQ(Child<QComboBox>(dlg, "m_cbDirectory")->count(), 0);
+    EXPECT_TRUE(Child<QRadioButton>(dlg, "m_rbModify")->isChecked());
+    EXPECT_TRUE(job.m_limits.m_bModifyLinks);
+    EXPECT_EQ(job.m_limits.m_nMaxLevels, 1u);
+    EXPECT_EQ(job.m_limits.m_nMaxFiles, 200u);
+    EXPECT_EQ(job.m_limits.m_nMaxMegaBytes, 5u);
+}
+
+TEST(Settings, RoundTrip) {
+    CTempSettings settings;
+    {
+        QSettings raw("Orvello", "Tandril");
+        raw.setValue("URL/Count", 40);
+        for (int i = 0; i < 35; ++i) {
+            raw.setValue("URL/URL" + QString::number(i), "http://h/" + QString::number(i));
+        }
+        raw.setValue("URL/URL3", "HTTP://H/1");  // repeats URL1, ignoring case
+        raw.setValue("URL/URL4", "");
+        raw.setValue("Path/Count", "not a number");
+        raw.setValue("Path/Path0", "/srv/a");
+        raw.setValue("Options/Modify Link", 7);
+        raw.setValue("Options/Max Level", 5000);
+        raw.setValue("Options/Max File", "-3");
+        raw.setValue("Options/Max MB", 4294967295u);
+    }
+    CMirrorJob job;
+    {
+        CMainDlg dlg(job);
+        auto* urls = Child<QComboBox>(dlg, "m_cbUrl");
+        ASSERT_EQ(urls->count(), 33);  // 35 less the repeat and the empty one
+        EXPECT_EQ(urls->itemText(0), "http://h/0");
+        EXPECT_EQ(urls->itemText(3), "http://h/5");
+        EXPECT_EQ(urls->currentText(), "http://h/0");
+        EXPECT_EQ(Child<QComboBox>(dlg, "m_cbDirectory")->count(), 0);  // Count unreadable
+        EXPECT_TRUE(Child<QRadioButton>(dlg, "m_rbCopy")->isChecked());
+        EXPECT_FALSE(job.m_limits.m_bModifyLinks);
+        EXPECT_EQ(job.m_limits.m_nMaxLevels, 5000u);
+        EXPECT_EQ(job.m_limits.m_nMaxFiles, 200u);
+        EXPECT_EQ(job.m_limits.m_nMaxMegaBytes, 4294967295u);
+        // A URL typed and never mirrored is saved first.
+        urls->setEditText("http://typed/");
+        Child<QComboBox>(dlg, "m_cbDirectory")->setEditText("/srv/typed");
+    }
+    CSettingsStore store("Orvello", "Tandril");
+    EXPECT_EQ(store.ReadInt("URL", "Count", 0), 30u);
+    EXPECT_EQ(store.ReadString("URL", "URL0", ""), "http://typed/");
+    EXPECT_EQ(store.ReadString("URL", "URL1", ""), "http://h/0");
+    EXPECT_EQ(store.ReadString("URL", "URL29", ""), "http://h/30");
+    EXPECT_EQ(store.ReadInt("Path", "Count", 0), 1u);
+    EXPECT_EQ(store.ReadString("Path", "Path0", ""), "/srv/typed");
+    EXPECT_EQ(store.ReadInt("Options", "Modify Link", 9), 1u);
+    EXPECT_EQ(store.ReadInt("Options", "Max Level", 0), 5000u);
+    EXPECT_EQ(store.ReadInt("Options", "Max File", 0), 200u);
+
+    CMirrorJob again;
+    CMainDlg reloaded(again);
+    EXPECT_EQ(Child<QComboBox>(reloaded, "m_cbUrl")->count(), 30);
+    EXPECT_EQ(Child<QComboBox>(reloaded, "m_cbUrl")->currentText(), "http://typed/");
+}
+
+TEST(Settings, HugeCountStopsAtTheStoredEntries) {
+    CTempSettings settings;
+    {
+        QSettings raw("Orvello", "Tandril");
+        raw.setValue("URL/Count", 4294967295u);
+        raw.setValue("URL/URL0", "http://a/");
+        raw.setValue("URL/URL2", "http://c/");
+    }
+    CSettingsStore store("Orvello", "Tandril");
+    EXPECT_EQ(store.ReadHistory("URL"), QStringList({"http://a/", "http://c/"}));
+}
+
+}  // namespace
+}  // namespace tandril

@@ -1,0 +1,27 @@
+// Tandril: copies a web site into a local directory so that it can be browsed offline.
+
+#include <QApplication>
+#include <QIcon>
+
+#include "engine/mirror_job.h"
+#include "engine/placement.h"
+#include "ui/gui_message_box.h"
+#include "ui/main_dlg.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName("Orvello");
+    QApplication::setApplicationName("Tandril");
+    QApplication::setWindowIcon(QIcon(":/tandril.png"));
+    tandril::InstallGuiMessageBoxes();
+
+    tandril::CMirrorJob job;
+    std::string lastRunDir;
+    {
+        tandril::CMainDlg dialog(job);
+        dialog.exec();
+        lastRunDir = dialog.LastRunDirectory();
+    }  // the settings are saved as the dialog goes
+    tandril::DeleteTemporaryFiles(lastRunDir);
+    return 0;
+}

@@ -1,0 +1,189 @@
+#include "ui/main_dlg.h"
+
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QLineEdit>
+
+#include "engine/messages.h"
+#include "engine/mirror_job.h"
+#include "engine/mirroring_dlg.h"
+#include "resources/string_table.h"
+#include "ui/about_dlg.h"
+#include "ui/options_dlg.h"
+#include "ui/settings_store.h"
+#include "ui_main_dlg.h"
+
+namespace tandril {
+namespace {
+
+QString FromEngine(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<int>(text.size()));
+}
+
+std::string ToEngine(const QString& text) { return text.toUtf8().toStdString(); }
+
+CSettingsStore Store() { return CSettingsStore("Orvello", "Tandril"); }
+
+}  // namespace
+
+std::function<void(const QUrl&)>& CMainDlg::BrowseHook() {
+    static std::function<void(const QUrl&)> hook = [](const QUrl& url) {
+        QDesktopServices::openUrl(url);
+    };
+    return hook;
+}
+
+CMainDlg::CMainDlg(CMirrorJob& job, QWidget* parent)
+    : QDialog(parent), m_ui(std::make_unique<Ui::CMainDlg>()), m_job(job) {
+    m_ui->setupUi(this);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    std::string title;
+    if (LoadString(kIdsProgramTitle, title)) {
+        setWindowTitle(FromEngine(title));
+    }
+    setWindowIcon(QIcon(":/tandril.png"));
+
+    connect(m_ui->m_btnMirror, &QPushButton::clicked, this, &CMainDlg::OnMirror);
+    connect(m_ui->m_btnOptions, &QPushButton::clicked, this, &CMainDlg::OnOptions);
+    connect(m_ui->m_btnAbout, &QPushButton::clicked, this, &CMainDlg::OnAbout);
+    connect(m_ui->m_btnBrowse, &QPushButton::clicked, this, &CMainDlg::OnBrowse);
+    connect(m_ui->m_btnChoose, &QPushButton::clicked, this, &CMainDlg::OnChoose);
+    connect(m_ui->m_btnExit, &QPushButton::clicked, this, &CMainDlg::reject);
+    connect(m_ui->m_rbModify, &QRadioButton::clicked, this, &CMainDlg::OnLinkChoice);
+    connect(m_ui->m_rbCopy, &QRadioButton::clicked, this, &CMainDlg::OnLinkChoice);
+
+    // Whether a field's text was chosen from its list, or typed since.
+    connect(m_ui->m_cbUrl, &QComboBox::activated, this, [this] { m_bUrlFromList = true; });
+    connect(m_ui->m_cbUrl->lineEdit(), &QLineEdit::textEdited, this,
+            [this] { m_bUrlFromList = false; });
+    connect(m_ui->m_cbDirectory, &QComboBox::activated, this, [this] { m_bDirFromList = true; });
+    connect(m_ui->m_cbDirectory->lineEdit(), &QLineEdit::textEdited, this,
+            [this] { m_bDirFromList = false; });
+
+    LoadSettings();
+    m_ui->m_btnMirror->setFocus();
+}
+
+CMainDlg::~CMainDlg() { SaveSettings(); }
+
+void CMainDlg::LoadSettings() {
+    CSettingsStore store = Store();
+    const struct {
+        QComboBox* box;
+        const char* section;
+        bool* fromList;
+    } histories[] = {{m_ui->m_cbUrl, "URL", &m_bUrlFromList},
+                     {m_ui->m_cbDirectory, "Path", &m_bDirFromList}};
+    for (const auto& h : histories) {
+        QStringList entries = store.ReadHistory(h.section);
+        h.box->addItems(entries);
+        h.box->setCurrentIndex(entries.isEmpty() ? -1 : 0);
+        *h.fromList = !entries.isEmpty();
+    }
+    bool copyOnly = store.ReadInt("Options", "Modify Link", 0) != 0;
+    m_nLinkChoice = copyOnly ? 1 : 0;
+    m_job.m_limits.m_bModifyLinks = !copyOnly;
+    (copyOnly ? m_ui->m_rbCopy : m_ui->m_rbModify)->setChecked(true);
+    m_job.m_limits.m_nMaxLevels = store.ReadInt("Options", "Max Level", 1);
+    m_job.m_limits.m_nMaxFiles = store.ReadInt("Options", "Max File", 200);
+    m_job.m_limits.m_nMaxMegaBytes = store.ReadInt("Options", "Max MB", 5);
+}
+
+void CMainDlg::SaveSettings() {
+    CSettingsStore store = Store();
+    const struct {
+        QComboBox* box;
+        const char* section;
+        bool fromList;
+    } histories[] = {{m_ui->m_cbUrl, "URL", m_bUrlFromList},
+                     {m_ui->m_cbDirectory, "Path", m_bDirFromList}};
+    for (const auto& h : histories) {
+        QString text = h.box->currentText();
+        if (h.fromList || !text.isEmpty()) {
+            MoveToFront(h.box, h.fromList, text);
+        }
+        QStringList entries;
+        for (int i = 0; i < h.box->count(); ++i) entries << h.box->itemText(i);
+        store.WriteHistory(h.section, entries);
+    }
+    OnLinkChoice();
+    store.WriteInt("Options", "Modify Link", static_cast<std::uint32_t>(m_nLinkChoice));
+    store.WriteInt("Options", "Max Level", m_job.m_limits.m_nMaxLevels);
+    store.WriteInt("Options", "Max File", m_job.m_limits.m_nMaxFiles);
+    store.WriteInt("Options", "Max MB", m_job.m_limits.m_nMaxMegaBytes);
+}
+
+void CMainDlg::MoveToFront(QComboBox* box, bool fromList, const QString& text) {
+    if (fromList && box->currentIndex() >= 0 && box->itemText(box->currentIndex()) == text) {
+        box->removeItem(box->currentIndex());
+    }
+    box->insertItem(0, text);
+    box->setCurrentIndex(0);
+}
+
+void CMainDlg::OnLinkChoice() {
+    m_nLinkChoice = m_ui->m_rbModify->isChecked() ? 0 : 1;
+    m_job.m_limits.m_bModifyLinks = m_nLinkChoice == 0;
+}
+
+void CMainDlg::OnMirror() {
+    OnLinkChoice();
+    m_job.m_strTargetDir = ToEngine(m_ui->m_cbDirectory->currentText());
+    if (!m_job.CheckTargetDirectory()) {
+        return;
+    }
+    const QString urlText = m_ui->m_cbUrl->currentText();
+    m_job.m_strUrl = ToEngine(urlText);
+    if (m_job.m_strUrl.empty()) {
+        ShowFrameworkMessage(kIdsEnterUrl);
+        return;
+    }
+    if (!m_job.Start(m_job.m_strUrl)) {
+        ShowFrameworkMessage(kIdsUrlInvalid);
+        return;
+    }
+    MoveToFront(m_ui->m_cbUrl, m_bUrlFromList, FromEngine(m_job.m_strUrl));
+    m_bUrlFromList = true;
+    MoveToFront(m_ui->m_cbDirectory, m_bDirFromList, FromEngine(m_job.m_strTargetDir));
+    m_bDirFromList = true;
+    m_ui->m_btnBrowse->setEnabled(false);
+    m_job.m_limits.m_bFirstPage = true;
+    m_job.m_limits.m_strStartPage.clear();
+    m_strLastRunDir = m_job.m_strTargetDir;
+    {
+        CMirroringDlg progress(m_job, this);
+        progress.exec();
+    }
+    if (!m_job.m_limits.m_strStartPage.empty()) {
+        m_ui->m_btnBrowse->setEnabled(true);
+    }
+}
+
+void CMainDlg::OnOptions() {
+    COptionsDlg options(m_job.m_limits, this);
+    options.exec();
+}
+
+void CMainDlg::OnAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CMainDlg::OnBrowse() {
+    if (!m_job.m_limits.m_strStartPage.empty()) {
+        BrowseHook()(QUrl::fromLocalFile(FromEngine(m_job.m_limits.m_strStartPage)));
+    }
+}
+
+void CMainDlg::OnChoose() {
+    std::string title;
+    LoadString(kIdsChooseDirTitle, title);
+    QString dir = QFileDialog::getExistingDirectory(this, FromEngine(title));
+    if (!dir.isEmpty()) {
+        m_ui->m_cbDirectory->setEditText(dir);
+        m_bDirFromList = false;
+    }
+}
+
+}  // namespace tandril

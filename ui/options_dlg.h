@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QDialog>
+
+#include <memory>
+
+namespace Ui {
+class COptionsDlg;
+}
+
+class QLineEdit;
+
+namespace tandril {
+
+struct CMirrorLimits;
+
+// The Options dialog: edits the three limits of a run. Reads them from `limits`
+// when it opens and writes them back only when OK passes every check.
+class COptionsDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    COptionsDlg(CMirrorLimits& limits, QWidget* parent);
+    ~COptionsDlg() override;
+
+    QLineEdit* LevelsField() const;
+    QLineEdit* FilesField() const;
+    QLineEdit* MegaBytesField() const;
+
+public slots:
+    void accept() override;
+
+private:
+    bool CheckField(QLineEdit* field, std::uint32_t minimum, std::uint32_t maximum,
+                    std::uint32_t& value);
+
+    std::unique_ptr<Ui::COptionsDlg> m_ui;
+    CMirrorLimits& m_limits;
+    std::uint32_t m_nEditFiles = 0;
+    std::uint32_t m_nEditLevels = 0;
+    std::uint32_t m_nEditMegaBytes = 0;
+};
+
+}  // namespace tandril
