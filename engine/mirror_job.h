@@ -69,8 +69,9 @@ public:
     // lies beyond the level limit (the run is done).
     bool NextUrl();
 
-    // URL queue and visited set (url/url_queue.cpp).
-    void EnqueueUrl(const std::string& url, int kind);
+    // URL queue and visited set (url/url_queue.cpp). EnqueueUrl returns false when
+    // the URL was visited already (nothing changes then).
+    bool EnqueueUrl(const std::string& url, int kind);
     void ResetUrlState();
 
     // Link handling (url/link_handler.cpp): on return `link` holds the text that
@@ -138,12 +139,20 @@ public:
 private:
     void CloseScanFiles();
     std::string LocalLink(const std::string& path) const;
+    const std::string& CurrentPageDirectory();
     void HandleAbsolutePath(std::string& link, int kind);
     void HandleRelative(std::string& link, int kind);
     void CompleteFromLastEntry(std::string& link) const;
     bool EndPass(bool complete);
     void WriteOut(const char* data, std::size_t size);
-    std::string CompleteValue(std::string value);
+    void CompleteValue(std::string& value);
+
+    // PageDirectory of the current page, computed once for all of its links.
+    std::string m_strPageDirKey;
+    std::string m_strPageDir;
+    // The download directory as a file URL, for local links.
+    mutable std::string m_strTargetDirUrlKey;
+    mutable std::string m_strTargetDirUrl;
 };
 
 // Tests the file and megabyte limits after a file; on a limit, logs 300 or 301,

@@ -25,18 +25,16 @@ void CMirrorJob::WriteOut(const char* data, std::size_t size) {
     }
 }
 
-// The text that replaces a completed value in the saved page.
-std::string CMirrorJob::CompleteValue(std::string value) {
+// Turns a completed value into the text that replaces it in the saved page.
+void CMirrorJob::CompleteValue(std::string& value) {
     if (m_pScanTag->isBase) {
         // The page's own local directory, so that its relative links resolve as saved.
-        return "file://" + EncodeLocalPath(m_strTargetDir + m_strLocalDir);
-    }
-    if (m_pfnLinkHook) {
+        value = "file://" + EncodeLocalPath(m_strTargetDir + m_strLocalDir);
+    } else if (m_pfnLinkHook) {
         m_pfnLinkHook(value, m_pScanTag->kind);
     } else {
         HandleLink(value, m_pScanTag->kind);
     }
-    return value;
 }
 
 int CMirrorJob::FinishScan() {
@@ -69,7 +67,7 @@ int CMirrorJob::ScanChunk() {
         std::string value = std::move(m_strCarry);
         m_strCarry.clear();
         value.append(buf + valueStart, delim - valueStart);
-        value = CompleteValue(std::move(value));
+        CompleteValue(value);
         if (modify) {
             WriteOut(value.data(), value.size());
         }

@@ -1,7 +1,6 @@
 #include "html/tag_table.h"
 
 #include <cstring>
-#include <strings.h>
 
 namespace tandril {
 namespace {
@@ -19,8 +18,17 @@ constexpr TagInfo kTags[] = {
 }  // namespace
 
 const TagInfo* FindTag(const char* name, std::size_t length, bool modifyLinks) {
+    if (length == 0 || length > kLongestTagName) {
+        return nullptr;
+    }
+    char upper[kLongestTagName];
+    for (std::size_t i = 0; i < length; ++i) {
+        char c = name[i];
+        upper[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+    }
     for (const TagInfo& tag : kTags) {
-        if (std::strlen(tag.name) == length && strncasecmp(tag.name, name, length) == 0) {
+        if (tag.name[0] == upper[0] && std::strlen(tag.name) == length &&
+            std::memcmp(tag.name, upper, length) == 0) {
             return tag.modifyOnly && !modifyLinks ? nullptr : &tag;
         }
     }

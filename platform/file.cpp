@@ -1,6 +1,7 @@
 #include "platform/file.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -73,6 +74,29 @@ void CFile::Write(const void* data, std::size_t size) {
         throw FileException{kFileInvalidHandle, EBADF};
     }
     const char* p = static_cast<const char*>(data);
+    if (m_nPending + size > kWriteBuffer) {
+        Flush();
+    }
+    if (size >= kWriteBuffer) {
+        WriteThrough(p, size);
+        return;
+    }
+    if (!m_pPending) {
+        m_pPending.reset(new char[kWriteBuffer]);
+    }
+    std::memcpy(m_pPending.get() + m_nPending, p, size);
+    m_nPending += size;
+}
+
+void CFile::Flush() {
+    if (m_nPending > 0) {
+        std::size_t n = m_nPending;
+        m_nPending = 0;
+        WriteThrough(m_pPending.get(), n);
+    }
+}
+
+void CFile::WriteThrough(const char* p, std::size_t size) {
     while (size > 0) {
         ssize_t n = ::write(m_fd, p, size);
         if (n < 0) {
@@ -89,6 +113,13 @@ void CFile::Write(const void* data, std::size_t size) {
 void CFile::Close() {
     if (m_fd < 0) {
         return;
+    }
+    try {
+        Flush();
+    } catch (const FileException&) {
+        ::close(m_fd);
+        m_fd = -1;
+        throw;
     }
     int fd = m_fd;
     m_fd = -1;

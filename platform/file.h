@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 namespace tandril {
@@ -37,8 +38,10 @@ struct FileException {
 int FileCauseFromErrno(int err);
 
 // A file handle with the program's failure rules: opening returns false on failure
-// (no exception); read, write and close raise FileException. Owns its descriptor;
-// the destructor closes it silently. Used by one thread at a time.
+// (no exception); read, write and close raise FileException. Writes are gathered in
+// a 64 KiB buffer, so a failure may surface at a later Write or at Close. Owns its
+// descriptor; the destructor closes it silently, dropping unwritten bytes. Used by
+// one thread at a time.
 class CFile {
 public:
     CFile() = default;
@@ -53,13 +56,20 @@ public:
 
     // Reads up to `size` bytes; returns the count, 0 at the end of the file.
     std::size_t Read(void* buffer, std::size_t size);
-    // Writes all `size` bytes.
+    // Writes all `size` bytes (through the buffer).
     void Write(const void* data, std::size_t size);
     // Closes the file; a failure to flush (a full disk on a network file system) raises.
     void Close();
 
+    static constexpr std::size_t kWriteBuffer = 64 * 1024;
+
 private:
+    void Flush();
+    void WriteThrough(const char* data, std::size_t size);
+
     int m_fd = -1;
+    std::unique_ptr<char[]> m_pPending;
+    std::size_t m_nPending = 0;
 };
 
 }  // namespace tandril

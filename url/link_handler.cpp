@@ -16,8 +16,27 @@ void ParentDirectory(std::string& dir) {
 
 }  // namespace
 
+const std::string& CMirrorJob::CurrentPageDirectory() {
+    // The key holds the site root too: the directory is relative to it.
+    if (m_strPageDir.empty() || m_strPageDirKey.size() != m_strSiteRoot.size() + m_strUrl.size() ||
+        m_strPageDirKey.compare(m_strSiteRoot.size(), std::string::npos, m_strUrl) != 0 ||
+        m_strPageDirKey.compare(0, m_strSiteRoot.size(), m_strSiteRoot) != 0) {
+        m_strPageDirKey = m_strSiteRoot + m_strUrl;
+        m_strPageDir = PageDirectory(m_strUrl, m_strSiteRoot);
+    }
+    return m_strPageDir;
+}
+
 std::string CMirrorJob::LocalLink(const std::string& path) const {
-    return "file://" + EncodeLocalPath(m_strTargetDir) + RemoveDotSegments(path).substr(1);
+    if (m_strTargetDirUrl.empty() || m_strTargetDirUrlKey != m_strTargetDir) {
+        m_strTargetDirUrlKey = m_strTargetDir;
+        m_strTargetDirUrl = "file://" + EncodeLocalPath(m_strTargetDir);
+    }
+    std::string clean = RemoveDotSegments(path);
+    std::string link;
+    link.reserve(m_strTargetDirUrl.size() + clean.size());
+    link.append(m_strTargetDirUrl).append(clean, 1, std::string::npos);
+    return link;
 }
 
 void CMirrorJob::CompleteFromLastEntry(std::string& link) const {
@@ -50,7 +69,10 @@ void CMirrorJob::HandleAbsolutePath(std::string& link, int kind) {
 }
 
 void CMirrorJob::HandleRelative(std::string& link, int kind) {
-    std::string abs = m_strSiteRoot + PageDirectory(m_strUrl, m_strSiteRoot) + link;
+    const std::string& dir = CurrentPageDirectory();
+    std::string abs;
+    abs.reserve(m_strSiteRoot.size() + dir.size() + link.size());
+    abs.append(m_strSiteRoot).append(dir).append(link);
     if (kind != kHyperlink) {
         EnqueueUrl(abs, kind);
     } else if (IsCgiLink(link)) {
@@ -77,7 +99,7 @@ void CMirrorJob::HandleLink(std::string& link, int kind) {
     }
     switch (ClassifyLink(link)) {
         case LinkForm::ParentRelative: {
-            std::string dir = PageDirectory(m_strUrl, m_strSiteRoot);
+            std::string dir = CurrentPageDirectory();
             while (link.compare(0, 3, "../") == 0) {
                 link.erase(0, 3);
                 ParentDirectory(dir);

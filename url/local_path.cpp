@@ -2,6 +2,8 @@
 
 #include "url/url_text.h"
 
+#include <string_view>
+
 namespace tandril {
 
 LocalName LocalNameForUrl(const std::string& url, const std::string& siteRoot) {
@@ -13,17 +15,17 @@ LocalName LocalNameForUrl(const std::string& url, const std::string& siteRoot) {
     path = RemoveDotSegments(DecodeLocalName(path));
 
     LocalName name;
-    std::size_t slash = path.find_last_of('/');
-    std::string last = path.substr(slash + 1);
-    if (last.empty() || IsDirectorySegment(last)) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::string_view last = std::string_view(path).substr(slash + 1);
+    if (last.empty() || last.find('.') == std::string_view::npos) {
         name.fileName = "index.htm";
-        name.localDir = path.substr(1);
+        name.localDir.assign(path, 1, std::string::npos);
         if (!name.localDir.empty() && name.localDir.back() != '/') {
             name.localDir += '/';
         }
     } else {
-        name.fileName = last;
-        name.localDir = path.substr(1, slash);
+        name.fileName.assign(last);
+        name.localDir.assign(path, 1, slash);
     }
     if (name.localDir.empty()) {
         name.localDir = "/";

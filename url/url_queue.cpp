@@ -4,15 +4,14 @@
 
 namespace tandril {
 
-void CMirrorJob::EnqueueUrl(const std::string& url, int kind) {
-    if (m_mapVisited.count(url) != 0) {
-        return;
+bool CMirrorJob::EnqueueUrl(const std::string& url, int kind) {
+    if (!m_mapVisited.insert(url).second) {
+        return false;
     }
     std::uint32_t level = m_nLevel;
     if (kind != kHyperlink && level > 0) {
         level -= 1;
     }
-    m_mapVisited.insert(url);
     LocalName name = LocalNameForUrl(url, m_strSiteRoot);
     if (IsDirectoryUrl(url)) {
         // The alias names the same local file, so a later link written with
@@ -21,6 +20,7 @@ void CMirrorJob::EnqueueUrl(const std::string& url, int kind) {
     }
     m_listQueue.push_back(
         CQueueEntry{url, level, std::move(name.fileName), std::move(name.localDir)});
+    return true;
 }
 
 void CMirrorJob::ResetUrlState() {

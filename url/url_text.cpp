@@ -1,6 +1,7 @@
 #include "url/url_text.h"
 
 #include <cctype>
+#include <string_view>
 #include <vector>
 
 namespace tandril {
@@ -59,12 +60,22 @@ bool HasSchemePrefix(const std::string& link) {
 
 SuffixSplit SplitLinkSuffix(std::string& link, std::string& suffix) {
     suffix.clear();
-    std::size_t p = link.find('#');
-    if (p == std::string::npos) p = link.find('?');
-    if (p == std::string::npos) p = link.find(';');
+    // One pass: the first "#" wins, else the first "?", else the first ";".
+    std::size_t question = std::string::npos, semicolon = std::string::npos;
+    std::size_t p = std::string::npos;
+    for (std::size_t i = 0; i < link.size(); ++i) {
+        char c = link[i];
+        if (c == '#') {
+            p = i;
+            break;
+        }
+        if (c == '?' && question == std::string::npos) question = i;
+        if (c == ';' && semicolon == std::string::npos) semicolon = i;
+    }
+    if (p == std::string::npos) p = question != std::string::npos ? question : semicolon;
     if (p == std::string::npos) return SuffixSplit::None;
     if (p == 0) return SuffixSplit::AtStart;
-    suffix = link.substr(p);
+    suffix.assign(link, p, std::string::npos);
     link.resize(p);
     return SuffixSplit::Split;
 }
@@ -91,8 +102,8 @@ bool IsDirectoryUrl(const std::string& url) {
     std::size_t start = scheme == std::string::npos ? 0 : scheme + 3;
     std::size_t slash = url.find_last_of('/');
     if (slash == std::string::npos || slash < start) return true;
-    std::string last = url.substr(slash + 1);
-    return IsDirectorySegment(last) || last == "." || last == "..";
+    std::string_view last = std::string_view(url).substr(slash + 1);
+    return last.find('.') == std::string_view::npos || last == "." || last == "..";
 }
 
 bool HasControlByte(const std::string& text) {
@@ -114,6 +125,9 @@ bool EqualsNoCase(const std::string& a, const std::string& b) {
 }
 
 std::string RemoveDotSegments(const std::string& path) {
+    if (path.find("/.") == std::string::npos && !path.empty() && path[0] == '/') {
+        return path;
+    }
     // Segments between "/"s; a trailing "." or ".." leaves a directory (ends in "/").
     std::vector<std::string> out;
     bool trailingSlash = false;
@@ -150,6 +164,9 @@ std::string RemoveDotSegments(const std::string& path) {
 }
 
 std::string DecodeLocalName(const std::string& text) {
+    if (text.find('%') == std::string::npos) {
+        return text;
+    }
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {

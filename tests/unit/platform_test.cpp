@@ -34,15 +34,37 @@ TEST(File, WriteReadAndFailures) {
     }
 }
 
-TEST(File, FullDeviceRaisesDiskFull) {
+TEST(File, FullDeviceRaisesDiskFullAtTheLatestOnClose) {
     CFile full;
     ASSERT_TRUE(full.OpenForWrite("/dev/full"));
+    full.Write("x", 1);  // buffered
     try {
-        full.Write("x", 1);
+        full.Close();
         FAIL() << "no exception";
     } catch (const FileException& e) {
         EXPECT_EQ(e.cause, kFileDiskFull);
     }
+    CFile big;
+    ASSERT_TRUE(big.OpenForWrite("/dev/full"));
+    std::string block(CFile::kWriteBuffer + 1, 'b');
+    EXPECT_THROW(big.Write(block.data(), block.size()), FileException);
+}
+
+TEST(File, BufferedWritesArriveWholeAndInOrder) {
+    test::CTempDir tmp;
+    std::string expected;
+    {
+        CFile out;
+        ASSERT_TRUE(out.OpenForWrite(tmp.Path() + "f"));
+        for (int i = 0; i < 5000; ++i) {
+            std::string piece(static_cast<std::size_t>(i % 97), static_cast<char>('a' + i % 26));
+            if (i % 1000 == 0) piece.assign(70000, 'Z');
+            out.Write(piece.data(), piece.size());
+            expected += piece;
+        }
+        out.Close();
+    }
+    EXPECT_EQ(test::ReadFile(tmp.Path() + "f"), expected);
 }
 
 TEST(FileSystem, RenameReplacesAndDeleteReports) {

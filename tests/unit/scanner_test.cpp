@@ -204,16 +204,25 @@ TEST_F(Scanner, IdentityOnArbitraryBytes) {
     }
 }
 
-TEST_F(Scanner, WriteFailureIsReportedOnceAndStopsTheChunk) {
+TEST_F(Scanner, WriteFailureIsReportedOnceAndStopsTheScan) {
     test::CMessageRecorder boxes;
     job.m_pfnLinkHook = [](std::string&, int) {};
     job.m_pOutFile = std::make_unique<CFile>();
     ASSERT_TRUE(job.m_pOutFile->OpenForWrite("/dev/full"));
-    const std::string page = "<a href=x>";
-    std::memcpy(job.m_pBuffer.get(), page.data(), page.size());
-    job.m_nBufferBytes = static_cast<std::uint32_t>(page.size());
-    job.m_nScanIndex = 0;
-    EXPECT_EQ(job.ScanChunk(), 0);
+    std::string page;
+    while (page.size() < 3 * CFile::kWriteBuffer) page += "<p>text <a href=x.html>x</a></p>\n";
+    std::size_t pos = 0;
+    int result = 1;
+    while (result == 1 && pos < page.size()) {
+        std::size_t n = std::min(CMirrorJob::kBufferSize, page.size() - pos);
+        std::memcpy(job.m_pBuffer.get(), page.data() + pos, n);
+        job.m_nBufferBytes = static_cast<std::uint32_t>(n);
+        job.m_nScanIndex = 0;
+        result = job.ScanChunk();
+        pos += n;
+    }
+    EXPECT_EQ(result, 0);
+    EXPECT_LT(pos, page.size());
     ASSERT_EQ(boxes.Texts().size(), 1u);
     EXPECT_EQ(boxes.Texts()[0], "The disk is full.");
     job.m_pOutFile.reset();

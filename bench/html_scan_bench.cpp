@@ -1,0 +1,76 @@
+// Throughput of the HTML pass's scanning: chunks of 4096 bytes through ScanChunk with
+// real link handling, in both link modes. Reports bytes per second.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "bench/page_generator.h"
+#include "engine/mirror_job.h"
+
+using namespace tandril;
+
+namespace {
+
+const std::vector<std::string>& Corpus() {
+    static std::vector<std::string> pages = [] {
+        std::vector<std::string> v;
+        for (std::uint32_t i = 0; i < 64; ++i) v.push_back(bench::GeneratePage(40000 + i * 977, i));
+        return v;
+    }();
+    return pages;
+}
+
+void ScanCorpus(benchmark::State& state, bool modify, bool handleLinks = true) {
+    CMirrorJob job;
+    std::int64_t values = 0;
+    if (!handleLinks) job.m_pfnLinkHook = [&values](std::string&, int) { ++values; };
+    job.m_limits.m_bModifyLinks = modify;
+    job.m_limits.m_nMaxLevels = 1000;
+    job.m_strTargetDir = "/tmp/tandril-bench/";
+    std::int64_t bytes = 0, links = 0;
+    for (auto _ : state) {
+        std::string url = "http://example.com/docs/guide/index.html";
+        job.Start(url);
+        for (const std::string& page : Corpus()) {
+            job.m_nScanState = 0;
+            job.m_strCarry.clear();
+            if (modify) {
+                job.m_pOutFile = std::make_unique<CFile>();
+                job.m_pOutFile->OpenForWrite("/dev/null");
+            }
+            for (std::size_t pos = 0; pos < page.size(); pos += CMirrorJob::kBufferSize) {
+                std::size_t n = std::min(CMirrorJob::kBufferSize, page.size() - pos);
+                std::memcpy(job.m_pBuffer.get(), page.data() + pos, n);
+                job.m_nBufferBytes = static_cast<std::uint32_t>(n);
+                job.m_nScanIndex = 0;
+                job.ScanChunk();
+            }
+            job.FinishScan();
+            job.m_pOutFile.reset();
+            bytes += static_cast<std::int64_t>(page.size());
+        }
+        links += static_cast<std::int64_t>(job.m_mapVisited.size());
+    }
+    state.SetBytesProcessed(bytes);
+    if (!handleLinks) {
+        state.counters["bytes_per_link"] = benchmark::Counter(
+            static_cast<double>(bytes) / static_cast<double>(values ? values : 1));
+    }
+    state.counters["queued_per_pass"] =
+        benchmark::Counter(static_cast<double>(links) / static_cast<double>(state.iterations()));
+}
+
+void BM_ScanModifyLinks(benchmark::State& state) { ScanCorpus(state, true); }
+void BM_ScanCopyOnly(benchmark::State& state) { ScanCorpus(state, false); }
+
+// The scanner alone, with link handling that does nothing: where the time goes.
+void BM_ScannerOnly(benchmark::State& state) { ScanCorpus(state, false, false); }
+BENCHMARK(BM_ScannerOnly)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScanModifyLinks)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScanCopyOnly)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
