@@ -110,11 +110,12 @@ TEST_F(RewritePass, UnreadableTemporaryFileKeepsTheOlderCopy) {
 TEST_F(RewritePass, WriteFailureKeepsTheOlderCopyAndTheNextPageWorks) {
     test::CMessageRecorder boxes;
     WriteFile(Final(), "older copy");
-    std::string page = std::string(5000, 't') + "<a href=late.html>";
+    std::string page = std::string(200000, 't') + "<a href=late.html>";
     WriteFile(job.TempFilePath(), page);
     // The page's temporary output lands on a device that is always full.
     ASSERT_EQ(symlink("/dev/full", job.PageTempFilePath().c_str()), 0);
-    EXPECT_EQ(RunPass(), 1);
+    const int allSteps = static_cast<int>(page.size() / CMirrorJob::kBufferSize) + 2;
+    EXPECT_LT(RunPass(), allSteps / 2);  // the pass ends in the middle of the page
     ASSERT_EQ(boxes.Texts().size(), 1u);
     EXPECT_EQ(boxes.Texts()[0], "The disk is full.");
     EXPECT_EQ(ReadFile(Final()), "older copy");
