@@ -18,6 +18,8 @@ struct TagInfo;
 // Link kinds passed from the scanner to HandleLink.
 constexpr int kHyperlink = 0;
 constexpr int kEmbeddedObject = 1;
+// What the link hook (not HandleLink) receives for a quoted BASE HREF value.
+constexpr int kBaseHref = 2;
 
 // A URL waiting to be fetched. strLocalDir uses "/" separators and ends with "/";
 // it is a single "/" for the download directory itself.
@@ -102,6 +104,9 @@ public:
     // True when `path` lies inside the download directory: it begins with it and has
     // no "." or ".." segment after it.
     bool IsInsideTargetDir(const std::string& path) const;
+    // What a BASE HREF becomes in a saved page: the page's own local directory as a
+    // file URL, so that its relative links resolve as they were saved.
+    std::string BaseHref() const;
 
     std::string m_strFileName = "index.htm";
     std::string m_strLocalDir;
@@ -132,8 +137,9 @@ public:
 
     CMirrorLimits m_limits;
     CInternetOptions m_netOptions;
-    // When set, the scanner calls this instead of HandleLink (tests and fuzzing
-    // observe or replace link handling through it).
+    // When set, the scanner calls this instead of HandleLink, and for a BASE HREF
+    // with kind kBaseHref instead of putting BaseHref() in its place (tests and
+    // fuzzing observe or replace link handling through it).
     std::function<void(std::string& link, int kind)> m_pfnLinkHook;
 
 private:

@@ -27,14 +27,18 @@ void CMirrorJob::WriteOut(const char* data, std::size_t size) {
 
 // Turns a completed value into the text that replaces it in the saved page.
 void CMirrorJob::CompleteValue(std::string& value) {
-    if (m_pScanTag->isBase) {
-        // The page's own local directory, so that its relative links resolve as saved.
-        value = "file://" + EncodeLocalPath(m_strTargetDir + m_strLocalDir);
-    } else if (m_pfnLinkHook) {
-        m_pfnLinkHook(value, m_pScanTag->kind);
+    const int kind = m_pScanTag->isBase ? kBaseHref : m_pScanTag->kind;
+    if (m_pfnLinkHook) {
+        m_pfnLinkHook(value, kind);
+    } else if (kind == kBaseHref) {
+        value = BaseHref();
     } else {
-        HandleLink(value, m_pScanTag->kind);
+        HandleLink(value, kind);
     }
+}
+
+std::string CMirrorJob::BaseHref() const {
+    return "file://" + EncodeLocalPath(m_strTargetDir + m_strLocalDir);
 }
 
 int CMirrorJob::FinishScan() {

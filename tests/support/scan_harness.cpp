@@ -17,7 +17,11 @@ ScanOutcome ScanPage(CMirrorJob& job, const std::string& dir, const std::string&
     job.m_strLocalDir.clear();
     job.m_strCarry.clear();
     job.m_nScanState = 0;
-    job.m_pfnLinkHook = [&outcome, rewrite](std::string& value, int kind) {
+    job.m_pfnLinkHook = [&outcome, &job, rewrite](std::string& value, int kind) {
+        if (kind == kBaseHref) {
+            if (rewrite != nullptr) value = job.BaseHref();
+            return;
+        }
         outcome.calls.emplace_back(value, kind);
         if (rewrite != nullptr) value = rewrite(value, kind);
     };

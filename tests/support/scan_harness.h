@@ -15,8 +15,9 @@ struct ScanOutcome {
 };
 
 // Scans `page` through the job's scanner in chunks of the given sizes (the last size
-// repeats), as the rewriting pass would, with the link hook replaced by `rewrite`
-// (which may change the value). Output goes to a file in `dir`.
+// repeats), as the rewriting pass would, with link handling replaced by `rewrite`
+// (which may change the value; a BASE HREF gets the job's own BaseHref()). With a
+// null `rewrite` every value, BASE included, stays as found. Output goes to `dir`.
 ScanOutcome ScanPage(CMirrorJob& job, const std::string& dir, const std::string& page,
                      const std::vector<std::size_t>& chunks,
                      std::string (*rewrite)(const std::string&, int) = nullptr);
