@@ -116,6 +116,12 @@ void CMirroringDlg::RunOnUiThread(std::function<void()> apply) {
 
 void CMirroringDlg::AppendLine(const QString& text) {
     QListWidget* list = m_ui->m_listLog;
+    // A line is in the list when the call returns; the screen catches up at most
+    // every 40 ms, so that a fast run is not held up by painting each line.
+    if (list->updatesEnabled()) {
+        list->setUpdatesEnabled(false);
+        QTimer::singleShot(40, list, [list] { list->setUpdatesEnabled(true); });
+    }
     if (list->count() >= kMaxLogLines) {
         delete list->takeItem(0);
     }

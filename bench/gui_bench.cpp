@@ -1,0 +1,132 @@
+// The desktop program's progress dialog against the headless path on the same run:
+// 2,000 small pages from a loopback server, mirrored with the "Mirroring..." dialog
+// and with a silent log, alternately, three times each. Prints the median times,
+// their ratio and the longest time the interface thread was kept from its events.
+//
+//   gui-bench [PAGES]        (QT_QPA_PLATFORM=offscreen works; so does a real display)
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+#include "engine/mirror_job.h"
+#include "engine/mirroring_dlg.h"
+#include "engine/progress.h"
+#include "engine/worker.h"
+#include "platform/message.h"
+#include "tests/support/http_server.h"
+#include "tests/support/test_support.h"
+
+using namespace tandril;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+class CSilentProgress : public CProgressLog {
+public:
+    void AddLogLine(const std::string&) override { ++m_lines; }
+    bool IsWindowAlive() override { return true; }
+    void AbortRun() override {}
+
+protected:
+    void SetButtonText(const std::string&) override {}
+
+private:
+    std::size_t m_lines = 0;
+};
+
+void Prepare(CMirrorJob& job, const std::string& url, const std::string& dir) {
+    job.m_limits.m_nMaxLevels = 1;
+    job.m_limits.m_nMaxFiles = 100000;
+    job.m_limits.m_nMaxMegaBytes = 2048;
+    job.m_strTargetDir = dir;
+    job.CheckTargetDirectory();
+    job.m_strUrl = url;
+    job.Start(job.m_strUrl);
+    job.m_limits.m_bFirstPage = true;
+}
+
+double Headless(const std::string& url, const std::string& dir) {
+    CMirrorJob job;
+    Prepare(job, url, dir);
+    CSilentProgress log;
+    auto start = Clock::now();
+    CMirrorRun run(job, log);
+    run.Start();
+    run.WaitForEnd(std::chrono::minutes(10));
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    run.Cancel();
+    return seconds;
+}
+
+double WithDialog(const std::string& url, const std::string& dir, qint64& stallMs,
+                  int& lines) {
+    CMirrorJob job;
+    Prepare(job, url, dir);
+    CMirroringDlg dlg(job, nullptr);
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (dlg.ButtonText() == "OK") {
+            poll.stop();
+            dlg.findChild<QPushButton*>("m_btnCancel")->click();
+        }
+    });
+    poll.start(1);
+    auto start = Clock::now();
+    dlg.exec();
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    stallMs = dlg.LongestStallMs();
+    lines = static_cast<int>(dlg.LogLines().size());
+    return seconds;
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const int pages = argc > 1 ? std::atoi(argv[1]) : 2000;
+    SetMessageBoxHook([](const std::string&, const std::string& text, MessageIcon) {
+        std::fprintf(stderr, "message: %s\n", text.c_str());
+    });
+
+    test::CHttpServer server;
+    std::string index = "<html><body><ul>\n";
+    const std::string filler(1500, 'x');
+    for (int i = 0; i < pages; ++i) {
+        index += "<li><a href=\"pages/p" + std::to_string(i) + ".html\">" + std::to_string(i) +
+                 "</a></li>\n";
+        server.SetPage("/pages/p" + std::to_string(i) + ".html",
+                       "<html><body><p>" + filler + "</p><a href=\"p" +
+                           std::to_string((i + 1) % pages) +
+                           ".html\">next</a> <a href=\"../index.html\">index</a></body></html>");
+    }
+    server.SetPage("/index.html", index + "</ul></body></html>");
+    const std::string url = server.Root() + "/index.html";
+
+    std::vector<double> headless, dialog;
+    qint64 worstStall = 0;
+    int lines = 0;
+    for (int round = 0; round < 3; ++round) {
+        test::CTempDir a, b;
+        headless.push_back(Headless(url, a.Path()));
+        qint64 stall = 0;
+        dialog.push_back(WithDialog(url, b.Path(), stall, lines));
+        worstStall = std::max(worstStall, stall);
+    }
+    std::printf("pages: %d, log lines in the dialog: %d\n", pages + 1, lines);
+    std::printf("headless (median of 3): %.3f s\n", Median(headless));
+    std::printf("dialog   (median of 3): %.3f s\n", Median(dialog));
+    std::printf("dialog / headless: %.2f\n", Median(dialog) / Median(headless));
+    std::printf("longest interface-thread stall: %lld ms\n", static_cast<long long>(worstStall));
+    return 0;
+}
