@@ -85,21 +85,38 @@ report() {  # name tandril_line wget_line
 }
 
 url="http://127.0.0.1:$port"
+median() { python3 -c "import sys; v=sorted(sys.argv[1:]); print(v[len(v)//2])" "$@"; }
 
-rm -rf "$work/m1" "$work/w1"
-t=$(measure ${PROFILE_WRAPPER:-} "$runner" --url "$url/index.html" --dir "$work/m1" --levels 1 --files 10000 --mb 2048)
-files=$(python3 -c "import json; print(json.load(open('$work/out'))['files'])")
-w=$(cd "$work" && mkdir -p w1 && cd w1 && measure wget -nv -r -l 1 -k -p -nH -e robots=off "$url/index.html")
-report "2,000 small pages" "$t" "$w"
-echo "  (mirror-bench fetched $files files; wget fetched $(find "$work/w1" -type f | wc -l))"
+# Small pages: three rounds, the two programs taking turns, into fresh directories.
+t_times=(); w_times=(); t_rss=0; w_rss=0
+for round in 1 2 3; do
+    read -r s kb <<< "$(measure ${PROFILE_WRAPPER:-} "$runner" --url "$url/index.html" \
+        --dir "$work/m$round" --levels 1 --files 10000 --mb 2048)"
+    files=$(python3 -c "import json; print(json.load(open('$work/out'))['files'])")
+    t_times+=("$s"); [ "$kb" -gt "$t_rss" ] && t_rss=$kb
+    mkdir -p "$work/w$round"
+    read -r s kb <<< "$(cd "$work/w$round" && measure wget -nv -r -l 1 -k -p -nH -e robots=off "$url/index.html")"
+    w_times+=("$s"); [ "$kb" -gt "$w_rss" ] && w_rss=$kb
+done
+report "2,000 small pages" "$(median "${t_times[@]}") $t_rss" "$(median "${w_times[@]}") $w_rss"
+echo "  (median of 3 rounds each: mirror-bench ${t_times[*]} s, wget ${w_times[*]} s;"
+echo "   mirror-bench fetched $files files, wget $(find "$work/w1" -type f | wc -l))"
 
-rm -rf "$work/m1" "$work/w1"
-t=$(measure "$runner" --url "$url/big/large.bin" --dir "$work/m2")
-w=$(cd "$work" && mkdir -p w2 && cd w2 && measure wget -nv -r -l 1 -k -p -nH -e robots=off "$url/big/large.bin")
-c=$(measure curl -s -o "$work/curl-large.bin" "$url/big/large.bin")
-report "${large_mib} MiB file" "$t" "$w"
-read -r c_s c_kb <<< "$c"
-read -r t_s _ <<< "$t"
-printf '%-22s curl -o      %7.2f s %7d KiB | mirror-bench / curl time ratio %s\n' "" "$c_s" "$c_kb" \
-    "$(python3 -c "print(f'{$t_s / $c_s:.2f}' if $c_s > 0 else 'n/a')")"
-cmp -s "$work/m2/big/large.bin" "$site/big/large.bin" && echo "  (the mirrored file is byte for byte the served one)"
+# The large file: three rounds of each program, and of curl -o.
+t_times=(); w_times=(); c_times=(); t_rss=0; w_rss=0; c_rss=0
+for round in 1 2 3; do
+    rm -rf "$work/big-m" "$work/big-w" "$work/curl-large.bin"
+    read -r s kb <<< "$(measure "$runner" --url "$url/big/large.bin" --dir "$work/big-m")"
+    t_times+=("$s"); [ "$kb" -gt "$t_rss" ] && t_rss=$kb
+    mkdir -p "$work/big-w"
+    read -r s kb <<< "$(cd "$work/big-w" && measure wget -nv -r -l 1 -k -p -nH -e robots=off "$url/big/large.bin")"
+    w_times+=("$s"); [ "$kb" -gt "$w_rss" ] && w_rss=$kb
+    read -r s kb <<< "$(measure curl -s -o "$work/curl-large.bin" "$url/big/large.bin")"
+    c_times+=("$s"); [ "$kb" -gt "$c_rss" ] && c_rss=$kb
+done
+t_med=$(median "${t_times[@]}"); c_med=$(median "${c_times[@]}")
+report "${large_mib} MiB file" "$t_med $t_rss" "$(median "${w_times[@]}") $w_rss"
+printf '%-22s curl -o      %7.2f s %7d KiB | mirror-bench / curl time ratio %s\n' "" "$c_med" \
+    "$c_rss" "$(python3 -c "print(f'{$t_med / $c_med:.2f}' if $c_med > 0 else 'n/a')")"
+cmp -s "$work/big-m/big/large.bin" "$site/big/large.bin" &&
+    echo "  (the mirrored file is byte for byte the served one)"

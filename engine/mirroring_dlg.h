@@ -72,7 +72,7 @@ private:
     std::mutex m_callMutex;
     std::condition_variable m_callDone;
     std::uint64_t m_nCallsQueued = 0;
-    std::uint64_t m_nCallsDone = 0;
+    std::atomic<std::uint64_t> m_nCallsDone{0};
     qint64 m_longestStallMs = 0;
     QElapsedTimer m_heartbeatClock;
 };
