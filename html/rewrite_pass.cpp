@@ -13,7 +13,10 @@ bool CMirrorJob::EndPass(bool complete) {
         try {
             m_pOutFile->Close();
         } catch (const FileException& e) {
-            ReportFileError(e.cause);
+            // A failure that already ended the pass has been reported once.
+            if (complete) {
+                ReportFileError(e.cause);
+            }
             complete = false;
         }
         m_pOutFile.reset();

@@ -131,6 +131,18 @@ TEST_F(RewritePass, WriteFailureKeepsTheOlderCopyAndTheNextPageWorks) {
     EXPECT_EQ(boxes.Texts().size(), 1u);
 }
 
+TEST_F(RewritePass, FailureOnTheLastFlushIsReportedOnce) {
+    test::CMessageRecorder boxes;
+    WriteFile(Final(), "older copy");
+    WriteFile(job.TempFilePath(), "<a href=small.html>");
+    ASSERT_EQ(symlink("/dev/full", job.PageTempFilePath().c_str()), 0);
+    EXPECT_EQ(RunPass(), 2);  // the page is read whole; its output fails when closed
+    ASSERT_EQ(boxes.Texts().size(), 1u);
+    EXPECT_EQ(boxes.Texts()[0], "The disk is full.");
+    EXPECT_EQ(ReadFile(Final()), "older copy");
+    EXPECT_FALSE(test::FileExists(job.PageTempFilePath()));
+}
+
 TEST_F(RewritePass, UncreatableOutputIsReported) {
     test::CMessageRecorder boxes;
     ASSERT_TRUE(CreateDirectoryLevel(job.PageTempFilePath()));  // a directory in the way
