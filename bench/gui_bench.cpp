@@ -3,7 +3,10 @@
 // and with a silent log, alternately, three times each. Prints the median times,
 // their ratio and the longest time the interface thread was kept from its events.
 //
-//   gui-bench [PAGES]        (QT_QPA_PLATFORM=offscreen works; so does a real display)
+//   gui-bench [PAGES [DIR]]  (QT_QPA_PLATFORM=offscreen works; so does a real display)
+//
+// The mirrors go below DIR (default /dev/shm, a memory file system), so that the
+// file system's own costs, which vary from run to run, do not hide the dialog's.
 
 #include <QApplication>
 #include <QPushButton>
@@ -12,6 +15,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <vector>
 
 #include "engine/mirror_job.h"
@@ -95,6 +99,7 @@ double Median(std::vector<double> v) {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const int pages = argc > 1 ? std::atoi(argv[1]) : 2000;
+    const std::string base = argc > 2 ? argv[2] : "/dev/shm";
     SetMessageBoxHook([](const std::string&, const std::string& text, MessageIcon) {
         std::fprintf(stderr, "message: %s\n", text.c_str());
     });
@@ -117,10 +122,14 @@ int main(int argc, char** argv) {
     qint64 worstStall = 0;
     int lines = 0;
     for (int round = 0; round < 3; ++round) {
-        test::CTempDir a, b;
-        headless.push_back(Headless(url, a.Path()));
+        const std::string a = base + "/tandril-gui-bench-a/", b = base + "/tandril-gui-bench-b/";
+        std::filesystem::remove_all(a);
+        std::filesystem::remove_all(b);
+        headless.push_back(Headless(url, a));
         qint64 stall = 0;
-        dialog.push_back(WithDialog(url, b.Path(), stall, lines));
+        dialog.push_back(WithDialog(url, b, stall, lines));
+        std::filesystem::remove_all(a);
+        std::filesystem::remove_all(b);
         worstStall = std::max(worstStall, stall);
     }
     std::printf("pages: %d, log lines in the dialog: %d\n", pages + 1, lines);

@@ -97,22 +97,21 @@ void CMirroringDlg::RunOnUiThread(std::function<void()> apply) {
         return;
     }
     std::uint64_t ticket;
+    bool post = false;
     {
         std::lock_guard<std::mutex> lock(m_callMutex);
         if (m_bClosed.load()) return;
+        m_pendingCalls.push_back(std::move(apply));
+        m_nPendingCalls.fetch_add(1);
         ticket = ++m_nCallsQueued;
+        if (!m_bDrainPosted) {
+            m_bDrainPosted = true;
+            post = true;
+        }
     }
-    QMetaObject::invokeMethod(
-        this,
-        [this, apply = std::move(apply)] {
-            if (!m_bClosed.load()) apply();
-            {
-                std::lock_guard<std::mutex> lock(m_callMutex);
-                m_nCallsDone.fetch_add(1);
-            }
-            m_callDone.notify_all();
-        },
-        Qt::QueuedConnection);
+    if (post) {
+        QMetaObject::invokeMethod(this, &CMirroringDlg::DrainCalls, Qt::QueuedConnection);
+    }
     // The interface thread usually answers within microseconds: watching for that a
     // little while saves the worker a sleep and a wake-up per line.
     auto answered = [&] { return m_nCallsDone.load() >= ticket || m_bClosed.load(); };
@@ -122,6 +121,46 @@ void CMirroringDlg::RunOnUiThread(std::function<void()> apply) {
     }
     std::unique_lock<std::mutex> lock(m_callMutex);
     m_callDone.wait(lock, answered);
+}
+
+void CMirroringDlg::DrainCalls() {
+    using Clock = std::chrono::steady_clock;
+    // While the worker reports often, the interface thread stays awake for the next
+    // call a short while instead of going back to sleep, and gives the event loop
+    // back at least every few milliseconds.
+    const auto started = Clock::now();
+    auto lingerUntil = started + std::chrono::microseconds(300);
+    for (;;) {
+        std::deque<std::function<void()>> batch;
+        {
+            std::lock_guard<std::mutex> lock(m_callMutex);
+            batch.swap(m_pendingCalls);
+            m_nPendingCalls.store(0);
+        }
+        for (auto& call : batch) {
+            if (!m_bClosed.load()) call();
+            {
+                std::lock_guard<std::mutex> lock(m_callMutex);
+                m_nCallsDone.fetch_add(1);
+            }
+            m_callDone.notify_all();
+        }
+        auto now = Clock::now();
+        if (!batch.empty()) lingerUntil = now + std::chrono::microseconds(300);
+        while (m_nPendingCalls.load() == 0 && !m_bClosed.load() && Clock::now() < lingerUntil) {
+            std::this_thread::yield();
+        }
+        std::lock_guard<std::mutex> lock(m_callMutex);
+        if (m_pendingCalls.empty() || m_bClosed.load()) {
+            m_bDrainPosted = false;
+            return;
+        }
+        if (Clock::now() - started > std::chrono::milliseconds(5)) {
+            // More is waiting: come back after the event loop has had its turn.
+            QMetaObject::invokeMethod(this, &CMirroringDlg::DrainCalls, Qt::QueuedConnection);
+            return;
+        }
+    }
 }
 
 void CMirroringDlg::AppendLine(const QString& text) {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -63,14 +64,19 @@ private:
     void AppendLine(const QString& text);
     // Runs `apply` on the interface thread and waits for it (or for the close).
     void RunOnUiThread(std::function<void()> apply);
+    // Interface thread: applies the worker's queued calls in order.
+    void DrainCalls();
 
     std::unique_ptr<Ui::CMirroringDlg> m_ui;
     CMirrorJob& m_job;
     std::unique_ptr<CMirrorRun> m_pThread;
     bool m_bStarted = false;
     std::atomic<bool> m_bClosed{false};
-    std::mutex m_callMutex;
+    std::mutex m_callMutex;  // guards the queue of calls and the drain flag
     std::condition_variable m_callDone;
+    std::deque<std::function<void()>> m_pendingCalls;
+    bool m_bDrainPosted = false;  // a DrainCalls is posted or running
+    std::atomic<std::size_t> m_nPendingCalls{0};
     std::uint64_t m_nCallsQueued = 0;
     std::atomic<std::uint64_t> m_nCallsDone{0};
     qint64 m_longestStallMs = 0;
