@@ -109,13 +109,14 @@ void CMirroringDlg::RunOnUiThread(std::function<void()> apply) {
             post = true;
         }
     }
+    m_callQueued.notify_one();
     if (post) {
         QMetaObject::invokeMethod(this, &CMirroringDlg::DrainCalls, Qt::QueuedConnection);
     }
     // The interface thread usually answers within microseconds: watching for that a
     // little while saves the worker a sleep and a wake-up per line.
     auto answered = [&] { return m_nCallsDone.load() >= ticket || m_bClosed.load(); };
-    const auto spinUntil = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
+    const auto spinUntil = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
     while (!answered() && std::chrono::steady_clock::now() < spinUntil) {
         std::this_thread::yield();
     }
@@ -125,9 +126,9 @@ void CMirroringDlg::RunOnUiThread(std::function<void()> apply) {
 
 void CMirroringDlg::DrainCalls() {
     using Clock = std::chrono::steady_clock;
-    // While the worker reports often, the interface thread stays awake for the next
-    // call a short while instead of going back to sleep, and gives the event loop
-    // back at least every few milliseconds.
+    // While the worker reports often, the interface thread waits here a short while
+    // for the next call rather than in its event loop, where waking up costs far more;
+    // it gives the event loop back at least every few milliseconds.
     const auto started = Clock::now();
     auto lingerUntil = started + std::chrono::microseconds(300);
     for (;;) {
@@ -145,12 +146,16 @@ void CMirroringDlg::DrainCalls() {
             }
             m_callDone.notify_all();
         }
-        auto now = Clock::now();
+        const auto now = Clock::now();
         if (!batch.empty()) lingerUntil = now + std::chrono::microseconds(300);
-        while (m_nPendingCalls.load() == 0 && !m_bClosed.load() && Clock::now() < lingerUntil) {
+        // The next call often follows within microseconds: watch for it briefly first.
+        const auto spinUntil = std::min(lingerUntil, now + std::chrono::microseconds(100));
+        while (m_nPendingCalls.load() == 0 && !m_bClosed.load() && Clock::now() < spinUntil) {
             std::this_thread::yield();
         }
-        std::lock_guard<std::mutex> lock(m_callMutex);
+        std::unique_lock<std::mutex> lock(m_callMutex);
+        m_callQueued.wait_until(lock, lingerUntil,
+                                [this] { return !m_pendingCalls.empty() || m_bClosed.load(); });
         if (m_pendingCalls.empty() || m_bClosed.load()) {
             m_bDrainPosted = false;
             return;

@@ -74,6 +74,7 @@ private:
     std::atomic<bool> m_bClosed{false};
     std::mutex m_callMutex;  // guards the queue of calls and the drain flag
     std::condition_variable m_callDone;
+    std::condition_variable m_callQueued;
     std::deque<std::function<void()>> m_pendingCalls;
     bool m_bDrainPosted = false;  // a DrainCalls is posted or running
     std::atomic<std::size_t> m_nPendingCalls{0};
