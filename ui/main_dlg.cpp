@@ -115,8 +115,10 @@ void CMainDlg::SaveSettings() {
 }
 
 void CMainDlg::MoveToFront(QComboBox* box, bool fromList, const QString& text) {
-    if (fromList && box->currentIndex() >= 0 && box->itemText(box->currentIndex()) == text) {
-        box->removeItem(box->currentIndex());
+    // The entry the field's text was chosen from, unless it was edited since, moves.
+    const int chosen = box->currentIndex();
+    if (fromList && chosen >= 0 && box->currentText() == box->itemText(chosen)) {
+        box->removeItem(chosen);
     }
     box->insertItem(0, text);
     box->setCurrentIndex(0);

@@ -1,4 +1,5 @@
 #include <QLineEdit>
+#include <QTest>
 #include <QRadioButton>
 #include <gtest/gtest.h>
 
@@ -158,6 +159,47 @@ TEST_F(MainDialog, RefusalsInTheirOrder) {
     }
     // The directory is created before the URL is looked at.
     EXPECT_TRUE(test::FileExists(created));
+}
+
+TEST_F(MainDialog, EnterInTheUrlFieldStartsARun) {
+    SetFields("ftp://refused/", Dir());
+    auto* url = Child<QComboBox>(*dlg, "m_cbUrl");
+    QTest::keyClick(url->lineEdit(), Qt::Key_Return);
+    ASSERT_EQ(boxes.Texts().size(), 1u);
+    EXPECT_EQ(boxes.Texts()[0], "URL entered is invalid or not supported.");
+    EXPECT_EQ(url->count(), 0);  // the default button ran, the field inserted nothing
+}
+
+TEST_F(MainDialog, ChosenEntryMovesToTheTopTypedOneIsAdded) {
+    auto* url = Child<QComboBox>(*dlg, "m_cbUrl");
+    const QString root = QString::fromStdString(server.Root());
+    url->addItems({" " + root + "/a.html ", root + "/index.html"});
+    auto finish = [](CMirroringDlg& progress) {
+        if (progress.ButtonText() != "OK") return false;
+        Child<QPushButton>(progress, "m_btnCancel")->click();
+        return true;
+    };
+    Child<QComboBox>(*dlg, "m_cbDirectory")->setEditText(Dir());
+    url->setCurrentIndex(0);
+    emit url->activated(0);  // chosen from the list, blanks and all
+    {
+        auto driver = DriveProgress(finish);
+        Button("m_btnMirror")->click();
+    }
+    EXPECT_EQ(url->count(), 2);
+    EXPECT_EQ(url->itemText(0), root + "/a.html");  // trimmed, and the chosen one gone
+    EXPECT_EQ(url->itemText(1), root + "/index.html");
+
+    url->setEditText(root + "/index.html");  // typed, though the list has it
+    QTest::keyClick(url->lineEdit(), Qt::Key_End);
+    emit url->lineEdit()->textEdited(url->currentText());
+    {
+        auto driver = DriveProgress(finish);
+        Button("m_btnMirror")->click();
+    }
+    EXPECT_EQ(url->count(), 3);
+    EXPECT_EQ(url->itemText(0), root + "/index.html");
+    EXPECT_EQ(url->itemText(2), root + "/index.html");
 }
 
 TEST_F(MainDialog, BrowseOnlyAfterARunThatProcessedAPage) {
