@@ -68,8 +68,7 @@ double Headless(const std::string& url, const std::string& dir) {
     return seconds;
 }
 
-double WithDialog(const std::string& url, const std::string& dir, qint64& stallMs,
-                  int& lines) {
+double WithDialog(const std::string& url, const std::string& dir, qint64& stallMs, int& lines) {
     CMirrorJob job;
     Prepare(job, url, dir);
     CMirroringDlg dlg(job, nullptr);

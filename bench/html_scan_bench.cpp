@@ -16,7 +16,8 @@ namespace {
 const std::vector<std::string>& Corpus() {
     static std::vector<std::string> pages = [] {
         std::vector<std::string> v;
-        for (std::uint32_t i = 0; i < 64; ++i) v.push_back(bench::GeneratePage(40000 + i * 977, i));
+        for (std::uint32_t i = 0; i < 64; ++i)
+            v.push_back(bench::GeneratePage(40000 + i * 977, i));
         return v;
     }();
     return pages;
@@ -25,7 +26,8 @@ const std::vector<std::string>& Corpus() {
 void ScanCorpus(benchmark::State& state, bool modify, bool handleLinks = true) {
     CMirrorJob job;
     std::int64_t values = 0;
-    if (!handleLinks) job.m_pfnLinkHook = [&values](std::string&, int) { ++values; };
+    if (!handleLinks)
+        job.m_pfnLinkHook = [&values](std::string&, int) { ++values; };
     job.m_limits.m_bModifyLinks = modify;
     job.m_limits.m_nMaxLevels = 1000;
     job.m_strTargetDir = "/tmp/tandril-bench/";
@@ -62,11 +64,17 @@ void ScanCorpus(benchmark::State& state, bool modify, bool handleLinks = true) {
         benchmark::Counter(static_cast<double>(links) / static_cast<double>(state.iterations()));
 }
 
-void BM_ScanModifyLinks(benchmark::State& state) { ScanCorpus(state, true); }
-void BM_ScanCopyOnly(benchmark::State& state) { ScanCorpus(state, false); }
+void BM_ScanModifyLinks(benchmark::State& state) {
+    ScanCorpus(state, true);
+}
+void BM_ScanCopyOnly(benchmark::State& state) {
+    ScanCorpus(state, false);
+}
 
 // The scanner alone, with link handling that does nothing: where the time goes.
-void BM_ScannerOnly(benchmark::State& state) { ScanCorpus(state, false, false); }
+void BM_ScannerOnly(benchmark::State& state) {
+    ScanCorpus(state, false, false);
+}
 BENCHMARK(BM_ScannerOnly)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScanModifyLinks)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScanCopyOnly)->Unit(benchmark::kMillisecond);

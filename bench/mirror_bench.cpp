@@ -74,11 +74,16 @@ std::string JsonString(const std::string& text) {
 
 const char* EndName(RunEnd end) {
     switch (end) {
-        case RunEnd::Done: return "done";
-        case RunEnd::Limit: return "limit";
-        case RunEnd::Failure: return "failure";
-        case RunEnd::Stalled: return "stalled";
-        default: return "cancelled";
+        case RunEnd::Done:
+            return "done";
+        case RunEnd::Limit:
+            return "limit";
+        case RunEnd::Failure:
+            return "failure";
+        case RunEnd::Stalled:
+            return "stalled";
+        default:
+            return "cancelled";
     }
 }
 
@@ -118,11 +123,14 @@ int main(int argc, char** argv) {
             dir = argv[++i];
             haveDir = true;
         } else if (arg == "--levels" && hasValue) {
-            if (!ParseNumber(argv[++i], job.m_limits.m_nMaxLevels)) return Usage();
+            if (!ParseNumber(argv[++i], job.m_limits.m_nMaxLevels))
+                return Usage();
         } else if (arg == "--files" && hasValue) {
-            if (!ParseNumber(argv[++i], job.m_limits.m_nMaxFiles)) return Usage();
+            if (!ParseNumber(argv[++i], job.m_limits.m_nMaxFiles))
+                return Usage();
         } else if (arg == "--mb" && hasValue) {
-            if (!ParseNumber(argv[++i], job.m_limits.m_nMaxMegaBytes)) return Usage();
+            if (!ParseNumber(argv[++i], job.m_limits.m_nMaxMegaBytes))
+                return Usage();
         } else {
             return Usage();
         }
@@ -183,9 +191,11 @@ int main(int argc, char** argv) {
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     const CMirrorLimits& l = job.m_limits;
-    unsigned long long bytes = l.m_nMegaBytes * 1048576ull + l.m_nKiloRest * 1024ull + l.m_nByteRest;
-    std::printf("{\"end\": \"%s\", \"files\": %u, \"bytes\": %llu, \"seconds\": %.3f, "
-                "\"start_page\": %s}\n",
-                EndName(end), l.m_nFiles, bytes, seconds, JsonString(l.m_strStartPage).c_str());
+    unsigned long long bytes =
+        l.m_nMegaBytes * 1048576ull + l.m_nKiloRest * 1024ull + l.m_nByteRest;
+    std::printf(
+        "{\"end\": \"%s\", \"files\": %u, \"bytes\": %llu, \"seconds\": %.3f, "
+        "\"start_page\": %s}\n",
+        EndName(end), l.m_nFiles, bytes, seconds, JsonString(l.m_strStartPage).c_str());
     return 0;
 }

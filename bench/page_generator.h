@@ -12,11 +12,12 @@ namespace tandril::bench {
 // the page's own.
 inline std::string GeneratePage(std::size_t size, std::uint32_t seed) {
     std::mt19937 rng(seed);
-    static const char* kWords[] = {"mirror", "offline", "browse", "site", "local", "copy",
-                                   "levels", "files", "archive", "page", "guide", "notes"};
+    static const char* kWords[] = {"mirror", "offline", "browse",  "site", "local", "copy",
+                                   "levels", "files",   "archive", "page", "guide", "notes"};
     auto word = [&] { return std::string(kWords[rng() % 12]); };
     auto target = [&](int n) {
-        if (rng() % 10 < 9) return std::to_string(rng() % 300);
+        if (rng() % 10 < 9)
+            return std::to_string(rng() % 300);
         return std::to_string(seed) + "-" + std::to_string(n);
     };
     std::string page =

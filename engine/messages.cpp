@@ -1,7 +1,7 @@
 #include "engine/messages.h"
 
-#include <climits>
 #include <unistd.h>
+#include <climits>
 
 #include "platform/message.h"
 #include "resources/string_table.h"
@@ -45,9 +45,13 @@ void ShowEngineBox(unsigned id, const std::string* arg) {
 
 }  // namespace
 
-void ShowMessage(unsigned id) { ShowEngineBox(id, nullptr); }
+void ShowMessage(unsigned id) {
+    ShowEngineBox(id, nullptr);
+}
 
-void ShowMessage(unsigned id, const std::string& arg) { ShowEngineBox(id, &arg); }
+void ShowMessage(unsigned id, const std::string& arg) {
+    ShowEngineBox(id, &arg);
+}
 
 void ShowFrameworkMessage(unsigned id) {
     std::string text;
@@ -63,7 +67,9 @@ unsigned FileErrorMessageId(int cause) {
     return kIdsFileErrorUnspecified;
 }
 
-void ReportFileError(int cause) { ShowMessage(FileErrorMessageId(cause)); }
+void ReportFileError(int cause) {
+    ShowMessage(FileErrorMessageId(cause));
+}
 
 std::string ProgramName() {
     char path[PATH_MAX];

@@ -13,9 +13,11 @@ bool IsBlank(char c) {
 
 void Trim(std::string& text) {
     std::size_t end = text.size();
-    while (end > 0 && IsBlank(text[end - 1])) --end;
+    while (end > 0 && IsBlank(text[end - 1]))
+        --end;
     std::size_t begin = 0;
-    while (begin < end && IsBlank(text[begin])) ++begin;
+    while (begin < end && IsBlank(text[begin]))
+        ++begin;
     text = text.substr(begin, end - begin);
 }
 
@@ -98,7 +100,8 @@ bool CMirrorJob::IsInsideTargetDir(const std::string& path) const {
     std::size_t pos = m_strTargetDir.size();
     while (pos <= path.size()) {
         std::size_t end = path.find('/', pos);
-        if (end == std::string::npos) end = path.size();
+        if (end == std::string::npos)
+            end = path.size();
         std::string segment = path.substr(pos, end - pos);
         if (segment == "." || segment == "..") {
             return false;

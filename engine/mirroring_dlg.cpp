@@ -37,7 +37,9 @@ CMirroringDlg::CMirroringDlg(CMirrorJob& job, QWidget* parent)
     heartbeat->start(10);
 }
 
-CMirroringDlg::~CMirroringDlg() { OnCancel(); }
+CMirroringDlg::~CMirroringDlg() {
+    OnCancel();
+}
 
 void CMirroringDlg::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
@@ -82,7 +84,9 @@ void CMirroringDlg::reject() {
     QDialog::reject();
 }
 
-void CMirroringDlg::accept() { reject(); }
+void CMirroringDlg::accept() {
+    reject();
+}
 
 void CMirroringDlg::changeEvent(QEvent* event) {
     QDialog::changeEvent(event);
@@ -93,14 +97,16 @@ void CMirroringDlg::changeEvent(QEvent* event) {
 
 void CMirroringDlg::RunOnUiThread(std::function<void()> apply) {
     if (QThread::currentThread() == thread()) {
-        if (!m_bClosed.load()) apply();
+        if (!m_bClosed.load())
+            apply();
         return;
     }
     std::uint64_t ticket;
     bool post = false;
     {
         std::lock_guard<std::mutex> lock(m_callMutex);
-        if (m_bClosed.load()) return;
+        if (m_bClosed.load())
+            return;
         m_pendingCalls.push_back(std::move(apply));
         m_nPendingCalls.fetch_add(1);
         ticket = ++m_nCallsQueued;
@@ -139,7 +145,8 @@ void CMirroringDlg::DrainCalls() {
             m_nPendingCalls.store(0);
         }
         for (auto& call : batch) {
-            if (!m_bClosed.load()) call();
+            if (!m_bClosed.load())
+                call();
             {
                 std::lock_guard<std::mutex> lock(m_callMutex);
                 m_nCallsDone.fetch_add(1);
@@ -147,7 +154,8 @@ void CMirroringDlg::DrainCalls() {
             m_callDone.notify_all();
         }
         const auto now = Clock::now();
-        if (!batch.empty()) lingerUntil = now + std::chrono::microseconds(300);
+        if (!batch.empty())
+            lingerUntil = now + std::chrono::microseconds(300);
         // The next call often follows within microseconds: watch for it briefly first.
         const auto spinUntil = std::min(lingerUntil, now + std::chrono::microseconds(100));
         while (m_nPendingCalls.load() == 0 && !m_bClosed.load() && Clock::now() < spinUntil) {
@@ -196,7 +204,9 @@ void CMirroringDlg::SetButtonText(const std::string& text) {
     RunOnUiThread([this, label] { m_ui->m_btnCancel->setText(label); });
 }
 
-bool CMirroringDlg::IsWindowAlive() { return !m_bClosed.load(); }
+bool CMirroringDlg::IsWindowAlive() {
+    return !m_bClosed.load();
+}
 
 void CMirroringDlg::AbortRun() {
     {
@@ -225,6 +235,8 @@ QStringList CMirroringDlg::LogLines() const {
     return lines;
 }
 
-QString CMirroringDlg::ButtonText() const { return m_ui->m_btnCancel->text(); }
+QString CMirroringDlg::ButtonText() const {
+    return m_ui->m_btnCancel->text();
+}
 
 }  // namespace tandril

@@ -10,8 +10,8 @@ namespace tandril {
 namespace {
 
 bool EndsWithNoCase(const std::string& name, const std::string& suffix) {
-    std::string tail = name.size() > suffix.size() ? name.substr(name.size() - suffix.size())
-                                                    : name;
+    std::string tail =
+        name.size() > suffix.size() ? name.substr(name.size() - suffix.size()) : name;
     return EqualsNoCase(tail, suffix);
 }
 

@@ -71,7 +71,8 @@ bool CMirrorSession::CloseUrl(int* cause) {
             m_pTempFile->Close();
         } catch (const FileException& e) {
             ok = false;
-            if (cause != nullptr) *cause = e.cause;
+            if (cause != nullptr)
+                *cause = e.cause;
         }
         m_pTempFile.reset();
     }
@@ -79,8 +80,12 @@ bool CMirrorSession::CloseUrl(int* cause) {
     return ok;
 }
 
-void CMirrorSession::CloseSession() { m_hSession->Close(); }
+void CMirrorSession::CloseSession() {
+    m_hSession->Close();
+}
 
-void CMirrorSession::Interrupt() { m_hSession->Interrupt(); }
+void CMirrorSession::Interrupt() {
+    m_hSession->Interrupt();
+}
 
 }  // namespace tandril

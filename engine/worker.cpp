@@ -12,7 +12,9 @@ namespace tandril {
 
 CMirrorRun::CMirrorRun(CMirrorJob& job, CProgressLog& log) : m_job(job), m_log(log) {}
 
-CMirrorRun::~CMirrorRun() { Cancel(); }
+CMirrorRun::~CMirrorRun() {
+    Cancel();
+}
 
 bool CMirrorRun::Start() {
     try {
@@ -92,7 +94,9 @@ bool CMirrorRun::Step(unsigned message) {
     }
 }
 
-bool CMirrorRun::Gone() { return m_bCancelled.load() || !m_log.IsWindowAlive(); }
+bool CMirrorRun::Gone() {
+    return m_bCancelled.load() || !m_log.IsWindowAlive();
+}
 
 void CMirrorRun::Post(unsigned message) {
     if (!m_bCancelled.load()) {

@@ -10,12 +10,16 @@
 namespace tandril {
 namespace {
 
-bool IsLetter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool IsLetter(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
 unsigned char Lower(unsigned char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
 }
 
-bool IsValueState(int state) { return state == kScanQuotedValue || state == kScanBareValue; }
+bool IsValueState(int state) {
+    return state == kScanQuotedValue || state == kScanBareValue;
+}
 
 }  // namespace
 
@@ -91,8 +95,7 @@ int CMirrorJob::ScanChunk() {
         state = kScanAttrName;
     };
     auto nameComplete = [&]() {
-        return m_nScanMatch > 0 &&
-               m_pScanTag->attribute[m_nScanMatch] == '\0';
+        return m_nScanMatch > 0 && m_pScanTag->attribute[m_nScanMatch] == '\0';
     };
 
     try {
@@ -151,8 +154,8 @@ int CMirrorJob::ScanChunk() {
                     } else if (c == '=') {
                         state = nameComplete() ? kScanValueOpen : kScanSkipOpen;
                     } else if (m_nScanMatch >= 0 && !nameComplete() &&
-                               Lower(c) ==
-                                   static_cast<unsigned char>(m_pScanTag->attribute[m_nScanMatch])) {
+                               Lower(c) == static_cast<unsigned char>(
+                                               m_pScanTag->attribute[m_nScanMatch])) {
                         ++m_nScanMatch;
                     } else {
                         m_nScanMatch = -1;

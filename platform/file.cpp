@@ -1,9 +1,9 @@
 #include "platform/file.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 namespace tandril {
 

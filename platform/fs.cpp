@@ -1,12 +1,12 @@
 #include "platform/fs.h"
 
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <pwd.h>
 #include <sstream>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace tandril {
@@ -21,17 +21,23 @@ bool IsDirectory(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool CreateDirectoryLevel(const std::string& path) { return ::mkdir(path.c_str(), 0755) == 0; }
+bool CreateDirectoryLevel(const std::string& path) {
+    return ::mkdir(path.c_str(), 0755) == 0;
+}
 
 bool RenameFile(const std::string& from, const std::string& to) {
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
-bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool DeleteFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0;
+}
 
 namespace {
 
-bool IsOctal(char c) { return c >= '0' && c <= '7'; }
+bool IsOctal(char c) {
+    return c >= '0' && c <= '7';
+}
 
 // Decodes the octal escapes (\040 for a space) of a mount table field.
 std::string UnescapeMountField(const std::string& field) {

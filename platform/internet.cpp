@@ -132,7 +132,9 @@ CInternetSession::CInternetSession(const CInternetOptions& options) : m_impl(new
     m_impl->options = options;
 }
 
-CInternetSession::~CInternetSession() { Close(); }
+CInternetSession::~CInternetSession() {
+    Close();
+}
 
 bool CInternetSession::Open() {
     std::call_once(g_curlInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -143,8 +145,10 @@ bool CInternetSession::Open() {
     m_impl->multi = curl_multi_init();
     m_impl->easy = curl_easy_init();
     if (m_impl->multi == nullptr || m_impl->easy == nullptr) {
-        if (m_impl->easy) curl_easy_cleanup(m_impl->easy);
-        if (m_impl->multi) curl_multi_cleanup(m_impl->multi);
+        if (m_impl->easy)
+            curl_easy_cleanup(m_impl->easy);
+        if (m_impl->multi)
+            curl_multi_cleanup(m_impl->multi);
         m_impl->easy = nullptr;
         m_impl->multi = nullptr;
         return false;
@@ -153,9 +157,13 @@ bool CInternetSession::Open() {
     return true;
 }
 
-bool CInternetSession::IsOpen() const { return m_impl->multi != nullptr; }
+bool CInternetSession::IsOpen() const {
+    return m_impl->multi != nullptr;
+}
 
-bool CInternetSession::IsUrlOpen() const { return m_impl->urlOpen; }
+bool CInternetSession::IsUrlOpen() const {
+    return m_impl->urlOpen;
+}
 
 bool CInternetSession::OpenUrl(const std::string& url) {
     Impl& s = *m_impl;
@@ -223,7 +231,9 @@ void CInternetSession::Close() {
     }
 }
 
-bool CInternetSession::IsInterrupted() const { return m_impl->interrupted.load(); }
+bool CInternetSession::IsInterrupted() const {
+    return m_impl->interrupted.load();
+}
 
 void CInternetSession::Interrupt() {
     m_impl->interrupted.store(true);

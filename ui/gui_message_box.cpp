@@ -24,11 +24,10 @@ std::condition_variable g_changed;
 std::list<std::shared_ptr<Request>> g_pending;
 
 void ShowBox(const std::string& title, const std::string& text, MessageIcon icon) {
-    QMessageBox box(icon == MessageIcon::Information ? QMessageBox::Information
-                                                     : QMessageBox::Warning,
-                    QString::fromUtf8(title.c_str()), QString::fromUtf8(text.c_str()),
-                    QMessageBox::Ok,
-                    icon == MessageIcon::Warning ? QApplication::activeWindow() : nullptr);
+    QMessageBox box(
+        icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::Warning,
+        QString::fromUtf8(title.c_str()), QString::fromUtf8(text.c_str()), QMessageBox::Ok,
+        icon == MessageIcon::Warning ? QApplication::activeWindow() : nullptr);
     box.exec();
 }
 
@@ -50,7 +49,8 @@ void ShowFromAnyThread(const std::string& title, const std::string& text, Messag
                 std::lock_guard<std::mutex> lock(g_mutex);
                 released = request->released;
             }
-            if (!released) ShowBox(title, text, icon);
+            if (!released)
+                ShowBox(title, text, icon);
             {
                 std::lock_guard<std::mutex> lock(g_mutex);
                 request->done = true;
@@ -65,12 +65,15 @@ void ShowFromAnyThread(const std::string& title, const std::string& text, Messag
 
 }  // namespace
 
-void InstallGuiMessageBoxes() { SetMessageBoxHook(&ShowFromAnyThread); }
+void InstallGuiMessageBoxes() {
+    SetMessageBoxHook(&ShowFromAnyThread);
+}
 
 void ReleasePendingMessageBoxes() {
     {
         std::lock_guard<std::mutex> lock(g_mutex);
-        for (auto& request : g_pending) request->released = true;
+        for (auto& request : g_pending)
+            request->released = true;
     }
     g_changed.notify_all();
 }

@@ -20,9 +20,13 @@ QString FromEngine(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<int>(text.size()));
 }
 
-std::string ToEngine(const QString& text) { return text.toUtf8().toStdString(); }
+std::string ToEngine(const QString& text) {
+    return text.toUtf8().toStdString();
+}
 
-CSettingsStore Store() { return CSettingsStore("Orvello", "Tandril"); }
+CSettingsStore Store() {
+    return CSettingsStore("Orvello", "Tandril");
+}
 
 }  // namespace
 
@@ -65,7 +69,9 @@ CMainDlg::CMainDlg(CMirrorJob& job, QWidget* parent)
     m_ui->m_btnMirror->setFocus();
 }
 
-CMainDlg::~CMainDlg() { SaveSettings(); }
+CMainDlg::~CMainDlg() {
+    SaveSettings();
+}
 
 void CMainDlg::LoadSettings() {
     CSettingsStore store = Store();
@@ -104,7 +110,8 @@ void CMainDlg::SaveSettings() {
             MoveToFront(h.box, h.fromList, text);
         }
         QStringList entries;
-        for (int i = 0; i < h.box->count(); ++i) entries << h.box->itemText(i);
+        for (int i = 0; i < h.box->count(); ++i)
+            entries << h.box->itemText(i);
         store.WriteHistory(h.section, entries);
     }
     OnLinkChoice();

@@ -25,9 +25,15 @@ COptionsDlg::COptionsDlg(CMirrorLimits& limits, QWidget* parent)
 
 COptionsDlg::~COptionsDlg() = default;
 
-QLineEdit* COptionsDlg::LevelsField() const { return m_ui->m_editLevels; }
-QLineEdit* COptionsDlg::FilesField() const { return m_ui->m_editFiles; }
-QLineEdit* COptionsDlg::MegaBytesField() const { return m_ui->m_editMegaBytes; }
+QLineEdit* COptionsDlg::LevelsField() const {
+    return m_ui->m_editLevels;
+}
+QLineEdit* COptionsDlg::FilesField() const {
+    return m_ui->m_editFiles;
+}
+QLineEdit* COptionsDlg::MegaBytesField() const {
+    return m_ui->m_editMegaBytes;
+}
 
 bool COptionsDlg::CheckField(QLineEdit* field, std::uint32_t minimum, std::uint32_t maximum,
                              std::uint32_t& value) {

@@ -47,7 +47,8 @@ QStringList CSettingsStore::ReadHistory(const QString& section) const {
     // read as empty anyway, so the loop stops there.
     QSettings settings(m_strCompany, m_strProduct);
     settings.beginGroup(section);
-    const QRegularExpression indexed("^" + QRegularExpression::escape(section) + "(0|[1-9][0-9]*)$");
+    const QRegularExpression indexed("^" + QRegularExpression::escape(section) +
+                                     "(0|[1-9][0-9]*)$");
     qulonglong highest = 0;
     bool any = false;
     for (const QString& key : settings.childKeys()) {

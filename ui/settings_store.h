@@ -19,8 +19,7 @@ public:
     std::uint32_t ReadInt(const QString& section, const QString& name,
                           std::uint32_t fallback) const;
     void WriteInt(const QString& section, const QString& name, std::uint32_t value);
-    QString ReadString(const QString& section, const QString& name,
-                       const QString& fallback) const;
+    QString ReadString(const QString& section, const QString& name, const QString& fallback) const;
     void WriteString(const QString& section, const QString& name, const QString& value);
 
     // A history: "Count" entries named section + index, most recent first. Empty

@@ -61,8 +61,8 @@ bool CMirrorJob::PrepareLocalDirectory(CProgressLog& log) {
         m_strLocalDir.clear();
     }
     // The program's own temporary files are never a page's name or directory.
-    std::string first = m_strLocalDir.empty() ? m_strFileName
-                                              : m_strLocalDir.substr(0, m_strLocalDir.find('/'));
+    std::string first =
+        m_strLocalDir.empty() ? m_strFileName : m_strLocalDir.substr(0, m_strLocalDir.find('/'));
     if (IsReservedName(first)) {
         log.AddLogArg(kIdsCannotCreateFile, FinalPath());
         return false;
@@ -76,7 +76,8 @@ bool CMirrorJob::PrepareLocalDirectory(CProgressLog& log) {
         std::size_t pos = 0;
         while (pos < m_strLocalDir.size()) {
             std::size_t end = m_strLocalDir.find('/', pos);
-            if (end == std::string::npos) end = m_strLocalDir.size() - 1;
+            if (end == std::string::npos)
+                end = m_strLocalDir.size() - 1;
             candidate += m_strLocalDir.substr(pos, end - pos + 1);
             pos = end + 1;
             if (!PathExists(candidate) && !CreateDirectoryLevel(candidate)) {

@@ -109,8 +109,8 @@ void CMirrorJob::HandleLink(std::string& link, int kind) {
         }
         case LinkForm::NetworkPath: {
             std::size_t slash = link.find('/', 2);
-            std::string host = link.substr(2, slash == std::string::npos ? std::string::npos
-                                                                          : slash - 2);
+            std::string host =
+                link.substr(2, slash == std::string::npos ? std::string::npos : slash - 2);
             if (EqualsNoCase(host, m_strHost)) {
                 link = slash == std::string::npos ? std::string("/") : link.substr(slash);
                 HandleAbsolutePath(link, kind);

@@ -8,7 +8,7 @@ namespace tandril {
 
 LocalName LocalNameForUrl(const std::string& url, const std::string& siteRoot) {
     std::string path = url.compare(0, siteRoot.size(), siteRoot) == 0 ? url.substr(siteRoot.size())
-                                                                       : std::string("/");
+                                                                      : std::string("/");
     if (path.empty() || path[0] != '/') {
         path.insert(0, "/");
     }

@@ -7,13 +7,20 @@
 namespace tandril {
 namespace {
 
-bool IsAsciiLetter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-bool IsAsciiDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+bool IsAsciiLetter(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+bool IsAsciiDigit(unsigned char c) {
+    return c >= '0' && c <= '9';
+}
 
 int HexValue(unsigned char c) {
-    if (IsAsciiDigit(c)) return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (IsAsciiDigit(c))
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
@@ -27,8 +34,10 @@ std::string Encode(const std::string& text, const char* extra) {
     out.reserve(text.size());
     for (unsigned char c : text) {
         bool escape = c <= 0x20 || c >= 0x7F;
-        for (const char* e = "\"<>\\^`{}|"; !escape && *e; ++e) escape = c == *e;
-        for (const char* e = extra; !escape && *e; ++e) escape = c == *e;
+        for (const char* e = "\"<>\\^`{}|"; !escape && *e; ++e)
+            escape = c == *e;
+        for (const char* e = extra; !escape && *e; ++e)
+            escape = c == *e;
         if (escape) {
             out += '%';
             out += kHex[c >> 4];
@@ -69,22 +78,31 @@ SuffixSplit SplitLinkSuffix(std::string& link, std::string& suffix) {
             p = i;
             break;
         }
-        if (c == '?' && question == std::string::npos) question = i;
-        if (c == ';' && semicolon == std::string::npos) semicolon = i;
+        if (c == '?' && question == std::string::npos)
+            question = i;
+        if (c == ';' && semicolon == std::string::npos)
+            semicolon = i;
     }
-    if (p == std::string::npos) p = question != std::string::npos ? question : semicolon;
-    if (p == std::string::npos) return SuffixSplit::None;
-    if (p == 0) return SuffixSplit::AtStart;
+    if (p == std::string::npos)
+        p = question != std::string::npos ? question : semicolon;
+    if (p == std::string::npos)
+        return SuffixSplit::None;
+    if (p == 0)
+        return SuffixSplit::AtStart;
     suffix.assign(link, p, std::string::npos);
     link.resize(p);
     return SuffixSplit::Split;
 }
 
 LinkForm ClassifyLink(std::string& link) {
-    if (link.compare(0, 3, "../") == 0) return LinkForm::ParentRelative;
-    if (link.compare(0, 2, "//") == 0) return LinkForm::NetworkPath;
-    if (link.compare(0, 1, "/") == 0) return LinkForm::AbsolutePath;
-    if (link.compare(0, 2, "./") == 0) link.erase(0, 2);
+    if (link.compare(0, 3, "../") == 0)
+        return LinkForm::ParentRelative;
+    if (link.compare(0, 2, "//") == 0)
+        return LinkForm::NetworkPath;
+    if (link.compare(0, 1, "/") == 0)
+        return LinkForm::AbsolutePath;
+    if (link.compare(0, 2, "./") == 0)
+        link.erase(0, 2);
     return HasSchemePrefix(link) ? LinkForm::Scheme : LinkForm::Relative;
 }
 
@@ -97,24 +115,28 @@ bool IsDirectorySegment(const std::string& segment) {
 }
 
 bool IsDirectoryUrl(const std::string& url) {
-    if (!url.empty() && url.back() == '/') return true;
+    if (!url.empty() && url.back() == '/')
+        return true;
     std::size_t scheme = url.find("://");
     std::size_t start = scheme == std::string::npos ? 0 : scheme + 3;
     std::size_t slash = url.find_last_of('/');
-    if (slash == std::string::npos || slash < start) return true;
+    if (slash == std::string::npos || slash < start)
+        return true;
     std::string_view last = std::string_view(url).substr(slash + 1);
     return last.find('.') == std::string_view::npos || last == "." || last == "..";
 }
 
 bool HasControlByte(const std::string& text) {
     for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7F) return true;
+        if (c < 0x20 || c == 0x7F)
+            return true;
     }
     return false;
 }
 
 bool EqualsNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
+    if (a.size() != b.size())
+        return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
         if (LowerAscii(static_cast<unsigned char>(a[i])) !=
             LowerAscii(static_cast<unsigned char>(b[i]))) {
@@ -132,22 +154,27 @@ std::string RemoveDotSegments(const std::string& path) {
     std::vector<std::string> out;
     bool trailingSlash = false;
     std::size_t pos = 0;
-    if (!path.empty() && path[0] == '/') pos = 1;
-    if (pos >= path.size()) return path.empty() ? path : "/";
+    if (!path.empty() && path[0] == '/')
+        pos = 1;
+    if (pos >= path.size())
+        return path.empty() ? path : "/";
     for (;;) {
         std::size_t end = path.find('/', pos);
-        std::string seg = path.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+        std::string seg =
+            path.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
         bool last = end == std::string::npos;
         if (seg == ".") {
             trailingSlash = last;
         } else if (seg == "..") {
-            if (!out.empty()) out.pop_back();
+            if (!out.empty())
+                out.pop_back();
             trailingSlash = last;
         } else {
             out.push_back(std::move(seg));
             trailingSlash = false;
         }
-        if (last) break;
+        if (last)
+            break;
         pos = end + 1;
         if (pos == path.size()) {
             trailingSlash = true;
@@ -159,7 +186,8 @@ std::string RemoveDotSegments(const std::string& path) {
         result += '/';
         result += seg;
     }
-    if (trailingSlash || result.empty()) result += '/';
+    if (trailingSlash || result.empty())
+        result += '/';
     return result;
 }
 
@@ -185,8 +213,12 @@ std::string DecodeLocalName(const std::string& text) {
     return out;
 }
 
-std::string EncodeForRequest(const std::string& url) { return Encode(url, ""); }
+std::string EncodeForRequest(const std::string& url) {
+    return Encode(url, "");
+}
 
-std::string EncodeLocalPath(const std::string& path) { return Encode(path, "%#?;"); }
+std::string EncodeLocalPath(const std::string& path) {
+    return Encode(path, "%#?;");
+}
 
 }  // namespace tandril

@@ -19,8 +19,10 @@ long ReadAll(CInternetSession& session, std::string& body, std::size_t* largest 
     char buf[4096];
     for (;;) {
         long n = session.Read(buf, sizeof(buf));
-        if (n <= 0) return n;
-        if (largest != nullptr && static_cast<std::size_t>(n) > *largest) *largest = n;
+        if (n <= 0)
+            return n;
+        if (largest != nullptr && static_cast<std::size_t>(n) > *largest)
+            *largest = n;
         body.append(buf, static_cast<std::size_t>(n));
     }
 }
@@ -34,7 +36,8 @@ protected:
 
 TEST_F(Internet, ReadsInChunksAndReusesOneConnection) {
     std::string big(100000, 'b');
-    for (std::size_t i = 0; i < big.size(); i += 7) big[i] = static_cast<char>('a' + i % 26);
+    for (std::size_t i = 0; i < big.size(); i += 7)
+        big[i] = static_cast<char>('a' + i % 26);
     server.SetFile("/big.bin", big, "application/octet-stream");
     server.SetPage("/exact", std::string(4096, 'e'));
     server.SetPage("/empty", "");

@@ -36,7 +36,8 @@ Outcome RunRunner(const std::vector<std::string>& args, int interruptAfterMs = -
         freopen(outPath.c_str(), "w", stdout);
         freopen(errPath.c_str(), "w", stderr);
         std::vector<char*> argv{const_cast<char*>(MIRROR_BENCH_PATH)};
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
         execv(MIRROR_BENCH_PATH, argv.data());
         _exit(127);
@@ -71,9 +72,10 @@ TEST(Runner, MirrorsAndReportsJson) {
     EXPECT_EQ(o.status, 0);
     EXPECT_NE(o.out.find("\"end\": \"done\""), std::string::npos) << o.out;
     EXPECT_NE(o.out.find("\"files\": 3"), std::string::npos) << o.out;
-    EXPECT_NE(o.out.find("\"bytes\": " + std::to_string(index.size() + a.size() + 6)), std::string::npos) << o.out;
-    EXPECT_NE(o.out.find("\"start_page\": \"" + dir.Path() + "m/index.html\""),
+    EXPECT_NE(o.out.find("\"bytes\": " + std::to_string(index.size() + a.size() + 6)),
               std::string::npos)
+        << o.out;
+    EXPECT_NE(o.out.find("\"start_page\": \"" + dir.Path() + "m/index.html\""), std::string::npos)
         << o.out;
     EXPECT_NE(o.err.find("Opening an Internet session\n"), std::string::npos);
     EXPECT_NE(o.err.find("Done!\n"), std::string::npos);
@@ -85,8 +87,8 @@ TEST(Runner, LimitsAndCopyOnly) {
     server.SetPage("/index.html", "<a href=a.html>a</a><a href=/b.html>b</a>");
     server.SetPage("/a.html", "<p>a</p>");
     CTempDir dir;
-    Outcome o = RunRunner({"--url", server.Root() + "/index.html", "--dir", dir.Path(),
-                           "--files", "2", "--copy-only", "--levels", "3", "--mb", "9"});
+    Outcome o = RunRunner({"--url", server.Root() + "/index.html", "--dir", dir.Path(), "--files",
+                           "2", "--copy-only", "--levels", "3", "--mb", "9"});
     EXPECT_EQ(o.status, 0);
     EXPECT_NE(o.out.find("\"end\": \"limit\""), std::string::npos) << o.out;
     EXPECT_EQ(test::ReadFile(dir.Path() + "index.html"),
@@ -136,8 +138,8 @@ TEST(Runner, InterruptIsCancel) {
     server.Set("/stall.bin", stall);
     CTempDir dir;
     long cancelMs = 0;
-    Outcome o = RunRunner({"--url", server.Root() + "/stall.bin", "--dir", dir.Path()}, 500,
-                          &cancelMs);
+    Outcome o =
+        RunRunner({"--url", server.Root() + "/stall.bin", "--dir", dir.Path()}, 500, &cancelMs);
     std::printf("SIGINT during a stalled read: the runner exited after %ld ms\n", cancelMs);
     EXPECT_EQ(o.status, 0);
     EXPECT_NE(o.out.find("\"end\": \"cancelled\""), std::string::npos) << o.out;

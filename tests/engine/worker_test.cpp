@@ -26,7 +26,8 @@ using test::ReadFile;
 using test::Route;
 using test::RunResult;
 
-const std::string kGif = std::string("GIF89a\x01\x00\x01\x00\x00\xff\x00,", 14) + std::string(100, '\0');
+const std::string kGif =
+    std::string("GIF89a\x01\x00\x01\x00\x00\xff\x00,", 14) + std::string(100, '\0');
 
 class Mirror : public ::testing::Test {
 protected:
@@ -39,8 +40,9 @@ protected:
                        "<link rel=\"stylesheet\" href=\"css/s.css\">\n"
                        "<a href=\"../up.html\">up</a> <a href=\"http://elsewhere.test/\">x</a>\n"
                        "<a href=\"b.html#part\">B</a></body></html>");
-        server.SetPage("/a.html", "<a href=\"deep.html\">deep</a><img src=\"img/logo.gif\">"
-                                  "<a href=\"index.html\">home</a>");
+        server.SetPage("/a.html",
+                       "<a href=\"deep.html\">deep</a><img src=\"img/logo.gif\">"
+                       "<a href=\"index.html\">home</a>");
         server.SetPage("/b.html", "<p>b</p>");
         server.SetPage("/sub/", "<img src=\"p.gif\">");
         server.SetPage("/deep.html", "<a href=\"deeper.html\">deeper</a>");
@@ -54,7 +56,8 @@ protected:
     std::string Dir() const { return tmp.Path() + "site/"; }
     std::vector<std::string> Fetched() {
         std::vector<std::string> paths;
-        for (const auto& r : server.Requests()) paths.push_back(r);
+        for (const auto& r : server.Requests())
+            paths.push_back(r);
         return paths;
     }
 
@@ -79,14 +82,18 @@ TEST_F(Mirror, SiteWithLinksModified) {
     EXPECT_EQ(ReadFile(Dir() + "index.html"),
               "<html><body background=\"img/bg.gif\">\n"
               "<a href=\"a.html\">A</a> <a href='sub/index.htm'>Sub</a>\n"
-              "<img src=\"img/logo.gif\"><a href=\"file://" + Dir() + "abs.html\">abs</a>\n"
-              "<link rel=\"stylesheet\" href=\"css/s.css\">\n"
-              "<a href=\"" + server.Root() + "/up.html\">up</a> "
-              "<a href=\"http://elsewhere.test/\">x</a>\n"
-              "<a href=\"b.html#part\">B</a></body></html>");
-    EXPECT_EQ(ReadFile(Dir() + "a.html"),
-              "<a href=\"" + server.Root() + "/deep.html\">deep</a><img src=\"img/logo.gif\">"
-              "<a href=\"index.html\">home</a>");
+              "<img src=\"img/logo.gif\"><a href=\"file://" +
+                  Dir() +
+                  "abs.html\">abs</a>\n"
+                  "<link rel=\"stylesheet\" href=\"css/s.css\">\n"
+                  "<a href=\"" +
+                  server.Root() +
+                  "/up.html\">up</a> "
+                  "<a href=\"http://elsewhere.test/\">x</a>\n"
+                  "<a href=\"b.html#part\">B</a></body></html>");
+    EXPECT_EQ(ReadFile(Dir() + "a.html"), "<a href=\"" + server.Root() +
+                                              "/deep.html\">deep</a><img src=\"img/logo.gif\">"
+                                              "<a href=\"index.html\">home</a>");
     EXPECT_EQ(ReadFile(Dir() + "sub/index.htm"), "<img src=\"p.gif\">");
     EXPECT_EQ(ReadFile(Dir() + "img/logo.gif"), kGif);
     EXPECT_EQ(ReadFile(Dir() + "img/bg.gif"), kGif);
@@ -118,8 +125,8 @@ TEST_F(Mirror, LevelLimits) {
         std::uint32_t levels;
         std::uint32_t files;
         bool deep, deeper;
-    } cases[] = {{0, 3, false, false}, {1, 9, false, false}, {2, 10, true, false},
-                 {3, 11, true, true}};
+    } cases[] = {
+        {0, 3, false, false}, {1, 9, false, false}, {2, 10, true, false}, {3, 11, true, true}};
     for (const auto& c : cases) {
         CTempDir dir;
         CMirrorJob levelJob;
@@ -148,7 +155,8 @@ TEST_F(Mirror, FileLimit) {
 
 TEST_F(Mirror, MegabyteLimitCountsWholeMegabytes) {
     std::string page;
-    for (int i = 0; i < 5; ++i) page += "<img src=\"f" + std::to_string(i) + ".bin\">";
+    for (int i = 0; i < 5; ++i)
+        page += "<img src=\"f" + std::to_string(i) + ".bin\">";
     server.SetPage("/big.html", page);
     for (int i = 0; i < 5; ++i) {
         server.SetFile("/f" + std::to_string(i) + ".bin", std::string(600000, 'x'),

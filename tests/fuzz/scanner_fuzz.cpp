@@ -31,7 +31,8 @@ const std::string& WorkDir() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 1) return 0;
+    if (size < 1)
+        return 0;
     const bool modify = (data[0] & 1) != 0;
     const std::size_t chunk = 1 + ((data[0] >> 1) % 64) * 67;  // 1 .. 4222, capped at 4096
     const std::string page(reinterpret_cast<const char*>(data + 1), size - 1);
@@ -64,8 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     real.FinishScan();
     real.m_pOutFile.reset();
     for (const CQueueEntry& entry : real.m_listQueue) {
-        std::string path = WorkDir() + (entry.strLocalDir == "/" ? "" : entry.strLocalDir) +
-                           entry.strFileName;
+        std::string path =
+            WorkDir() + (entry.strLocalDir == "/" ? "" : entry.strLocalDir) + entry.strFileName;
         if (!real.IsInsideTargetDir(path) || entry.strFileName.find('/') != std::string::npos) {
             std::abort();
         }

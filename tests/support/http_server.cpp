@@ -16,7 +16,8 @@ namespace {
 bool SendAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
         ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (n <= 0) return false;
+        if (n <= 0)
+            return false;
         data += n;
         size -= static_cast<std::size_t>(n);
     }
@@ -25,12 +26,18 @@ bool SendAll(int fd, const char* data, std::size_t size) {
 
 const char* Reason(int status) {
     switch (status) {
-        case 200: return "OK";
-        case 301: return "Moved Permanently";
-        case 302: return "Found";
-        case 404: return "Not Found";
-        case 500: return "Internal Server Error";
-        default: return "Status";
+        case 200:
+            return "OK";
+        case 301:
+            return "Moved Permanently";
+        case 302:
+            return "Found";
+        case 404:
+            return "Not Found";
+        case 500:
+            return "Internal Server Error";
+        default:
+            return "Status";
     }
 }
 
@@ -54,9 +61,13 @@ CHttpServer::CHttpServer() {
     m_acceptThread = std::thread(&CHttpServer::AcceptLoop, this);
 }
 
-CHttpServer::~CHttpServer() { Stop(); }
+CHttpServer::~CHttpServer() {
+    Stop();
+}
 
-std::string CHttpServer::Root() const { return "http://127.0.0.1:" + std::to_string(m_port); }
+std::string CHttpServer::Root() const {
+    return "http://127.0.0.1:" + std::to_string(m_port);
+}
 
 void CHttpServer::Set(const std::string& path, Route route) {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -83,21 +94,25 @@ void CHttpServer::Stop() {
     m_stopped.notify_all();
     ::shutdown(m_listen, SHUT_RDWR);
     ::close(m_listen);
-    if (m_acceptThread.joinable()) m_acceptThread.join();
+    if (m_acceptThread.joinable())
+        m_acceptThread.join();
     std::vector<std::thread> threads;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        for (int fd : m_clients) ::shutdown(fd, SHUT_RDWR);
+        for (int fd : m_clients)
+            ::shutdown(fd, SHUT_RDWR);
         threads.swap(m_threads);
     }
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
 }
 
 void CHttpServer::AcceptLoop() {
     while (!m_stopping.load()) {
         int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) {
-            if (m_stopping.load()) return;
+            if (m_stopping.load())
+                return;
             continue;
         }
         m_connections.fetch_add(1);
@@ -117,7 +132,8 @@ void CHttpServer::Serve(int fd) {
         std::size_t end = input.find("\r\n\r\n");
         if (end == std::string::npos) {
             ssize_t n = ::recv(fd, buf, sizeof(buf), 0);
-            if (n <= 0) break;
+            if (n <= 0)
+                break;
             input.append(buf, static_cast<std::size_t>(n));
             continue;
         }
@@ -163,9 +179,11 @@ bool CHttpServer::Answer(int fd, const std::string& target) {
     std::string head = "HTTP/1.1 " + std::to_string(route.status) + " " + Reason(route.status) +
                        "\r\nContent-Type: " + route.contentType +
                        "\r\nContent-Length: " + std::to_string(route.body.size()) + "\r\n";
-    if (!route.location.empty()) head += "Location: " + route.location + "\r\n";
+    if (!route.location.empty())
+        head += "Location: " + route.location + "\r\n";
     head += "\r\n";
-    if (!SendAll(fd, head.data(), head.size())) return false;
+    if (!SendAll(fd, head.data(), head.size()))
+        return false;
 
     std::size_t half = route.body.size() / 2;
     switch (route.behaviour) {

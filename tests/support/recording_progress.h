@@ -14,7 +14,8 @@ class CRecordingProgress : public CProgressLog {
 public:
     void AddLogLine(const std::string& text) override {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_closed) m_lines.push_back(text);
+        if (!m_closed)
+            m_lines.push_back(text);
     }
     bool IsWindowAlive() override {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -45,7 +46,8 @@ public:
 protected:
     void SetButtonText(const std::string& text) override {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_closed) m_button = text;
+        if (!m_closed)
+            m_button = text;
     }
 
 private:

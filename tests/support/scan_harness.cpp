@@ -7,7 +7,9 @@
 
 namespace tandril::test {
 
-std::string Bracket(const std::string& value, int) { return "[" + value + "]"; }
+std::string Bracket(const std::string& value, int) {
+    return "[" + value + "]";
+}
 
 ScanOutcome ScanPage(CMirrorJob& job, const std::string& dir, const std::string& page,
                      const std::vector<std::size_t>& chunks,
@@ -19,11 +21,13 @@ ScanOutcome ScanPage(CMirrorJob& job, const std::string& dir, const std::string&
     job.m_nScanState = 0;
     job.m_pfnLinkHook = [&outcome, &job, rewrite](std::string& value, int kind) {
         if (kind == kBaseHref) {
-            if (rewrite != nullptr) value = job.BaseHref();
+            if (rewrite != nullptr)
+                value = job.BaseHref();
             return;
         }
         outcome.calls.emplace_back(value, kind);
-        if (rewrite != nullptr) value = rewrite(value, kind);
+        if (rewrite != nullptr)
+            value = rewrite(value, kind);
     };
     const std::string outPath = dir + "scan-output";
     job.m_pOutFile.reset();
@@ -41,7 +45,8 @@ ScanOutcome ScanPage(CMirrorJob& job, const std::string& dir, const std::string&
         job.m_nScanIndex = 0;
         job.m_pScanCur = job.m_pScanMark = job.m_pBuffer.get();
         pos += size;
-        if (job.ScanChunk() == 0) break;
+        if (job.ScanChunk() == 0)
+            break;
         outcome.largestCarry = std::max(outcome.largestCarry, job.m_strCarry.size());
     }
     job.FinishScan();

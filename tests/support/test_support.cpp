@@ -9,15 +9,17 @@
 namespace tandril::test {
 
 CMessageRecorder::CMessageRecorder() {
-    m_previous = SetMessageBoxHook(
-        [this](const std::string& title, const std::string& text, MessageIcon) {
+    m_previous =
+        SetMessageBoxHook([this](const std::string& title, const std::string& text, MessageIcon) {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_titles.push_back(title);
             m_texts.push_back(text);
         });
 }
 
-CMessageRecorder::~CMessageRecorder() { SetMessageBoxHook(m_previous); }
+CMessageRecorder::~CMessageRecorder() {
+    SetMessageBoxHook(m_previous);
+}
 
 std::vector<std::string> CMessageRecorder::Texts() {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -54,6 +56,8 @@ void WriteFile(const std::string& path, const std::string& content) {
     out << content;
 }
 
-bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
+bool FileExists(const std::string& path) {
+    return std::filesystem::exists(path);
+}
 
 }  // namespace tandril::test

@@ -43,8 +43,7 @@ TEST(CheckTargetDirectory, Refusals) {
     } cases[] = {
         {"", "Please choose a directory for downloading."},
         {" \t ", "Please choose a directory for downloading."},
-        {tmp.Path() + "missing/child",
-         "Cannot create directory " + tmp.Path() + "missing/child!"},
+        {tmp.Path() + "missing/child", "Cannot create directory " + tmp.Path() + "missing/child!"},
         {tmp.Path() + "plain", "Cannot create directory " + tmp.Path() + "plain!"},
     };
     for (const auto& c : cases) {
@@ -146,7 +145,9 @@ TEST_F(PrepareLocalDirectory, RefusesTheProgramsTemporaryNames) {
     struct Case {
         const char* dir;
         const char* file;
-    } cases[] = {{"/", "~tmp~99~.tmp"}, {"/", "~tmp~98~.tmp"}, {"~tmp~99~.tmp/", "x.gif"},
+    } cases[] = {{"/", "~tmp~99~.tmp"},
+                 {"/", "~tmp~98~.tmp"},
+                 {"~tmp~99~.tmp/", "x.gif"},
                  {"~tmp~98~.tmp/sub/", "index.htm"}};
     for (const auto& c : cases) {
         CRecordingProgress caseLog;

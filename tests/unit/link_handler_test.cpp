@@ -36,8 +36,7 @@ TEST_F(LinkHandler, WorkedExamples) {
         const char* output;
     } cases[] = {
         {"chapter2.html", 0, "http://example.com/docs/guide/chapter2.html", "chapter2.html"},
-        {"chapter2.html#s1", 0, "http://example.com/docs/guide/chapter2.html",
-         "chapter2.html#s1"},
+        {"chapter2.html#s1", 0, "http://example.com/docs/guide/chapter2.html", "chapter2.html#s1"},
         {"./faq.html", 0, "http://example.com/docs/guide/faq.html", "faq.html"},
         {"sub", 0, "http://example.com/docs/guide/sub", "sub/index.htm"},
         {"sub/", 0, "http://example.com/docs/guide/sub/", "sub/index.htm"},

@@ -54,7 +54,8 @@ TEST(LocalPath, NeverLeavesTheDownloadDirectory) {
 }
 
 TEST(LocalPath, PortInSiteRoot) {
-    LocalName name = LocalNameForUrl("http://example.com:81/guide-1.2/notes", "http://example.com:81");
+    LocalName name =
+        LocalNameForUrl("http://example.com:81/guide-1.2/notes", "http://example.com:81");
     EXPECT_EQ(name.fileName, "index.htm");
     EXPECT_EQ(name.localDir, "guide-1.2/notes/");
 }

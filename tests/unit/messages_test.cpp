@@ -67,7 +67,7 @@ TEST(Messages, ErrnoMapsToCauses) {
         int err;
         int cause;
     } cases[] = {
-        {ENOSPC, 13}, {EDQUOT, 13}, {EACCES, 5},        {EPERM, 5},  {EROFS, 5},
+        {ENOSPC, 13}, {EDQUOT, 13}, {EACCES, 5},       {EPERM, 5},  {EROFS, 5},
         {ENOENT, 2},  {ENOTDIR, 3}, {ENAMETOOLONG, 3}, {ELOOP, 3},  {EMFILE, 4},
         {ENFILE, 4},  {EIO, 10},    {EINVAL, 99},      {EFBIG, 99},
     };

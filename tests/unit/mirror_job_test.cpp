@@ -91,7 +91,8 @@ TEST(MirrorJob, ByteTallyCountsWholeMegabytes) {
     limits.CountBytes(0);
     EXPECT_EQ(limits.m_nByteRest, 1200000u % 1024u);
     CMirrorLimits exact;
-    for (int i = 0; i < 1280; ++i) exact.CountBytes(4096);
+    for (int i = 0; i < 1280; ++i)
+        exact.CountBytes(4096);
     EXPECT_EQ(exact.m_nMegaBytes, 5u);
     EXPECT_EQ(exact.m_nKiloRest, 0u);
     EXPECT_EQ(exact.m_nByteRest, 0u);

@@ -58,7 +58,8 @@ TEST(File, BufferedWritesArriveWholeAndInOrder) {
         ASSERT_TRUE(out.OpenForWrite(tmp.Path() + "f"));
         for (int i = 0; i < 5000; ++i) {
             std::string piece(static_cast<std::size_t>(i % 97), static_cast<char>('a' + i % 26));
-            if (i % 1000 == 0) piece.assign(70000, 'Z');
+            if (i % 1000 == 0)
+                piece.assign(70000, 'Z');
             out.Write(piece.data(), piece.size());
             expected += piece;
         }

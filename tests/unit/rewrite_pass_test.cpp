@@ -27,7 +27,8 @@ protected:
     // Runs the pass to its end; returns the number of steps.
     int RunPass() {
         int steps = 1;
-        while (job.ProcessHtmlChunk() != 0) ++steps;
+        while (job.ProcessHtmlChunk() != 0)
+            ++steps;
         return steps;
     }
     std::string Final() const { return tmp.Path() + "docs/page.html"; }
@@ -53,12 +54,14 @@ TEST_F(RewritePass, StepsFollowTheChunks) {
     } cases[] = {{1, 2}, {4095, 2}, {4096, 2}, {4097, 3}, {8192, 3}, {8193, 4}};
     for (const auto& c : cases) {
         std::string page(c.size, 'p');
-        if (c.size > 20) page.replace(c.size - 20, 17, "<a href=\"y.html\">");
+        if (c.size > 20)
+            page.replace(c.size - 20, 17, "<a href=\"y.html\">");
         WriteFile(job.TempFilePath(), page);
         calls.clear();
         EXPECT_EQ(RunPass(), c.steps) << c.size;
         std::string expected = page;
-        if (c.size > 20) expected.replace(c.size - 20 + 9, 6, "<y.html>");
+        if (c.size > 20)
+            expected.replace(c.size - 20 + 9, 6, "<y.html>");
         EXPECT_EQ(ReadFile(Final()), expected) << c.size;
         EXPECT_EQ(calls.size(), c.size > 20 ? 1u : 0u);
     }

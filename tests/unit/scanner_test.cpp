@@ -29,27 +29,34 @@ const TagCase kTagCases[] = {
     // Attributes whose names begin like the wanted one are skipped whole.
     {"<a hreflang=\"en\" href=\"x\">", {{"x", 0}}, "<a hreflang=\"en\" href=\"[x]\">"},
     {"<a hidden href=x>", {{"x", 0}}, "<a hidden href=[x]>"},
-    {"<link HEIGHT=3 rel=\"stylesheet\" href=\"s.css\">", {{"s.css", 0}},
+    {"<link HEIGHT=3 rel=\"stylesheet\" href=\"s.css\">",
+     {{"s.css", 0}},
      "<link HEIGHT=3 rel=\"stylesheet\" href=\"[s.css]\">"},
     {"<a title=\"hello here\" href=\"x\">", {{"x", 0}}, "<a title=\"hello here\" href=\"[x]\">"},
     {"<a title='a > b' href=\"x\">", {{"x", 0}}, "<a title='a > b' href=\"[x]\">"},
-    {"<img srcset=\"a.png 2x\" src=\"b.png\">", {{"b.png", 1}},
+    {"<img srcset=\"a.png 2x\" src=\"b.png\">",
+     {{"b.png", 1}},
      "<img srcset=\"a.png 2x\" src=\"[b.png]\">"},
-    {"<img usemap=\"#m\" lowsrc=\"l.gif\" src=\"s.gif\">", {{"s.gif", 1}},
+    {"<img usemap=\"#m\" lowsrc=\"l.gif\" src=\"s.gif\">",
+     {{"s.gif", 1}},
      "<img usemap=\"#m\" lowsrc=\"l.gif\" src=\"[s.gif]\">"},
-    {"<td bgcolor=\"#fff\" background=\"bg.gif\">", {{"bg.gif", 1}},
+    {"<td bgcolor=\"#fff\" background=\"bg.gif\">",
+     {{"bg.gif", 1}},
      "<td bgcolor=\"#fff\" background=\"[bg.gif]\">"},
     {"<bgsound srx=\"a\" src=\"s.wav\">", {{"s.wav", 1}}, "<bgsound srx=\"a\" src=\"[s.wav]\">"},
     {"<bgsound sa=1 src=s.wav>", {{"s.wav", 1}}, "<bgsound sa=1 src=[s.wav]>"},
-    {"<script language=\"js\" src=\"s.js\"></script>", {{"s.js", 1}},
+    {"<script language=\"js\" src=\"s.js\"></script>",
+     {{"s.js", 1}},
      "<script language=\"js\" src=\"[s.js]\"></script>"},
-    {"<frame src=\"f.html\"><iframe width=3 src='i.html'>", {{"f.html", 0}, {"i.html", 0}},
+    {"<frame src=\"f.html\"><iframe width=3 src='i.html'>",
+     {{"f.html", 0}, {"i.html", 0}},
      "<frame src=\"[f.html]\"><iframe width=3 src='[i.html]'>"},
     {"<area shape=rect href=\"m.html\">", {{"m.html", 0}}, "<area shape=rect href=\"[m.html]\">"},
     {"<table background=t.gif><tr background=r.gif><th background=h.gif>",
      {{"t.gif", 1}, {"r.gif", 1}, {"h.gif", 1}},
      "<table background=[t.gif]><tr background=[r.gif]><th background=[h.gif]>"},
-    {"<body bgcolor=white background=\"b.gif\">", {{"b.gif", 1}},
+    {"<body bgcolor=white background=\"b.gif\">",
+     {{"b.gif", 1}},
      "<body bgcolor=white background=\"[b.gif]\">"},
     {"<frameset src=a><basefont href=b><thead background=c><tbody background=d>"
      "<style src=e><li href=f><address href=g><form href=h><input src=i>",
@@ -57,7 +64,9 @@ const TagCase kTagCases[] = {
      "<frameset src=a><basefont href=b><thead background=c><tbody background=d>"
      "<style src=e><li href=f><address href=g><form href=h><input src=i>"},
     // Indentation, line breaks and blanks around '=' never hide an attribute.
-    {"<a\n   class=\"c d\"\n\thref = \"x\">", {{"x", 0}}, "<a\n   class=\"c d\"\n\thref = \"[x]\">"},
+    {"<a\n   class=\"c d\"\n\thref = \"x\">",
+     {{"x", 0}},
+     "<a\n   class=\"c d\"\n\thref = \"[x]\">"},
     {"<a href='x y.html'>", {{"x y.html", 0}}, "<a href='[x y.html]'>"},
     {"<a href=\"it's.html\">", {{"it's.html", 0}}, "<a href=\"[it's.html]\">"},
     {"<img src=\"a\" src=\"b\">", {{"a", 1}}, "<img src=\"[a]\" src=\"b\">"},
@@ -134,10 +143,12 @@ TEST_F(Scanner, BaseHrefPointsAtThePagesOwnDirectory) {
 std::vector<std::string> BoundaryPages() {
     std::vector<std::string> pages;
     std::string all;
-    for (const auto& c : kTagCases) all += std::string(c.page) + "\n";
+    for (const auto& c : kTagCases)
+        all += std::string(c.page) + "\n";
     pages.push_back(all);
-    pages.push_back("<html>\n<body background=\"bg.gif\">\n  <a   href =\n 'one.html' >1</a>"
-                    "<img\r\n src=two.gif alt=\"x y\"><bgsound src=\"s.mid\"></body>");
+    pages.push_back(
+        "<html>\n<body background=\"bg.gif\">\n  <a   href =\n 'one.html' >1</a>"
+        "<img\r\n src=two.gif alt=\"x y\"><bgsound src=\"s.mid\"></body>");
     return pages;
 }
 
@@ -183,9 +194,9 @@ TEST_F(Scanner, OverlongValuesAreCopiedAndMemoryStaysBounded) {
 
 // Identity: with link handling that changes nothing, the page comes out byte for byte.
 TEST_F(Scanner, IdentityOnArbitraryBytes) {
-    const char* tokens[] = {"<a ",   "<img ", " href", "src", "=",  "\"", "'",  ">",  "<",
-                            " ",     "\n",    "x.html", "<base ", "background", "\t",
-                            "<BGSOUND ", "<td ", "\0", "\x80", "\xff", "srcset"};
+    const char* tokens[] = {"<a ", "<img ",     " href", "src", "=",      "\"",     "'",
+                            ">",   "<",         " ",     "\n",  "x.html", "<base ", "background",
+                            "\t",  "<BGSOUND ", "<td ",  "\0",  "\x80",   "\xff",   "srcset"};
     std::mt19937 rng(12345);
     for (int round = 0; round < 300; ++round) {
         std::string page;
@@ -210,7 +221,8 @@ TEST_F(Scanner, WriteFailureIsReportedOnceAndStopsTheScan) {
     job.m_pOutFile = std::make_unique<CFile>();
     ASSERT_TRUE(job.m_pOutFile->OpenForWrite("/dev/full"));
     std::string page;
-    while (page.size() < 3 * CFile::kWriteBuffer) page += "<p>text <a href=x.html>x</a></p>\n";
+    while (page.size() < 3 * CFile::kWriteBuffer)
+        page += "<p>text <a href=x.html>x</a></p>\n";
     std::size_t pos = 0;
     int result = 1;
     while (result == 1 && pos < page.size()) {

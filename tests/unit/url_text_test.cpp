@@ -10,18 +10,30 @@ TEST(UrlText, SchemePrefixes) {
         const char* link;
         bool scheme;
     } cases[] = {
-        {"mailto:ann@example.com", true}, {"MAILTO:ann@example.com", true},
-        {"HTTP://x/", true},              {"http://example.com/docs/x.html", true},
-        {"ftp://x", true},                {"gopher://x", true},
-        {"news:comp.infosystems", true},  {"nntp:x", true},
-        {"telnet:x", true},               {"wais:x", true},
-        {"prospero:x", true},             {"File:/etc/passwd", true},
-        {"javascript:alert(1)", true},    {"https://example.com/", true},
-        {"data:image/png;base64,xx", true}, {"tel:+1-555", true},
-        {"svn+ssh:x", true},              {"a.b-c:x", true},
-        {"page.html", false},             {"a/b:c", false},
-        {"1abc:x", false},                {":x", false},
-        {"", false},                      {"noscheme", false},
+        {"mailto:ann@example.com", true},
+        {"MAILTO:ann@example.com", true},
+        {"HTTP://x/", true},
+        {"http://example.com/docs/x.html", true},
+        {"ftp://x", true},
+        {"gopher://x", true},
+        {"news:comp.infosystems", true},
+        {"nntp:x", true},
+        {"telnet:x", true},
+        {"wais:x", true},
+        {"prospero:x", true},
+        {"File:/etc/passwd", true},
+        {"javascript:alert(1)", true},
+        {"https://example.com/", true},
+        {"data:image/png;base64,xx", true},
+        {"tel:+1-555", true},
+        {"svn+ssh:x", true},
+        {"a.b-c:x", true},
+        {"page.html", false},
+        {"a/b:c", false},
+        {"1abc:x", false},
+        {":x", false},
+        {"", false},
+        {"noscheme", false},
         {"sp ace:x", false},
     };
     for (const auto& c : cases) {
@@ -102,11 +114,16 @@ TEST(UrlText, RemoveDotSegments) {
         const char* in;
         const char* out;
     } cases[] = {
-        {"/a/b/c.html", "/a/b/c.html"}, {"/a/../../../x.html", "/x.html"},
-        {"/a/./b/", "/a/b/"},           {"/a/b/..", "/a/"},
-        {"/a/b/.", "/a/b/"},            {"/..", "/"},
-        {"/", "/"},                     {"/../a/", "/a/"},
-        {"/a//b", "/a//b"},             {"/a/..b/c", "/a/..b/c"},
+        {"/a/b/c.html", "/a/b/c.html"},
+        {"/a/../../../x.html", "/x.html"},
+        {"/a/./b/", "/a/b/"},
+        {"/a/b/..", "/a/"},
+        {"/a/b/.", "/a/b/"},
+        {"/..", "/"},
+        {"/", "/"},
+        {"/../a/", "/a/"},
+        {"/a//b", "/a//b"},
+        {"/a/..b/c", "/a/..b/c"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(RemoveDotSegments(c.in), c.out) << c.in;
@@ -125,8 +142,7 @@ TEST(UrlText, DecodeLocalNameKeepsSlashAndNul) {
 TEST(UrlText, EncodeForRequestEscapesOnlyWhatAUrlCannotCarry) {
     EXPECT_EQ(EncodeForRequest("http://h/a b\"<>\\^`{}|\x01\x7f\xe9?q=1&r=%41#f"),
               "http://h/a%20b%22%3C%3E%5C%5E%60%7B%7D%7C%01%7F%E9?q=1&r=%41#f");
-    EXPECT_EQ(EncodeLocalPath("/home/ann/My Mirror#1/100%/"),
-              "/home/ann/My%20Mirror%231/100%25/");
+    EXPECT_EQ(EncodeLocalPath("/home/ann/My Mirror#1/100%/"), "/home/ann/My%20Mirror%231/100%25/");
 }
 
 }  // namespace

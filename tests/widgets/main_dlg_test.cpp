@@ -1,7 +1,7 @@
-#include <QLineEdit>
-#include <QTest>
-#include <QRadioButton>
 #include <gtest/gtest.h>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTest>
 
 #include <chrono>
 
@@ -16,8 +16,8 @@ namespace tandril {
 namespace {
 
 using test::Behaviour;
-using test::CHttpServer;
 using test::Child;
+using test::CHttpServer;
 using test::CMessageRecorder;
 using test::CTempDir;
 using test::CTempSettings;
@@ -57,7 +57,8 @@ TEST_F(MainDialog, WholeRunLogsInOrderAndEndsWithOk) {
     QStringList lines;
     QString button;
     auto driver = DriveProgress([&](CMirroringDlg& progress) {
-        if (progress.ButtonText() != "OK") return false;
+        if (progress.ButtonText() != "OK")
+            return false;
         lines = progress.LogLines();
         button = progress.ButtonText();
         Child<QPushButton>(progress, "m_btnCancel")->click();
@@ -96,7 +97,8 @@ TEST_F(MainDialog, CancelDuringAStalledReadClosesAtOnce) {
     QElapsedTimer clock;
     int linesAtCancel = -1;
     auto driver = DriveProgress([&](CMirroringDlg& progress) {
-        if (progress.LogLines().size() < 3) return false;
+        if (progress.LogLines().size() < 3)
+            return false;
         linesAtCancel = static_cast<int>(progress.LogLines().size());
         clock.start();
         Child<QPushButton>(progress, "m_btnCancel")->click();
@@ -175,7 +177,8 @@ TEST_F(MainDialog, ChosenEntryMovesToTheTopTypedOneIsAdded) {
     const QString root = QString::fromStdString(server.Root());
     url->addItems({" " + root + "/a.html ", root + "/index.html"});
     auto finish = [](CMirroringDlg& progress) {
-        if (progress.ButtonText() != "OK") return false;
+        if (progress.ButtonText() != "OK")
+            return false;
         Child<QPushButton>(progress, "m_btnCancel")->click();
         return true;
     };
@@ -206,7 +209,8 @@ TEST_F(MainDialog, BrowseOnlyAfterARunThatProcessedAPage) {
     server.SetFile("/only.gif", "GIF89a", "image/gif");
     SetFields(QString::fromStdString(server.Root() + "/only.gif"), Dir());
     auto finish = [](CMirroringDlg& progress) {
-        if (progress.ButtonText() != "OK") return false;
+        if (progress.ButtonText() != "OK")
+            return false;
         Child<QPushButton>(progress, "m_btnCancel")->click();
         return true;
     };
@@ -236,7 +240,8 @@ TEST_F(MainDialog, TemporaryFilesGoAtExitOnlyFromTheRunsDirectory) {
     test::WriteFile(other.Path() + "~tmp~99~.tmp", "kept");
     SetFields(QString::fromStdString(server.Root() + "/index.html"), Dir());
     auto driver = DriveProgress([](CMirroringDlg& progress) {
-        if (progress.ButtonText() != "OK") return false;
+        if (progress.ButtonText() != "OK")
+            return false;
         Child<QPushButton>(progress, "m_btnCancel")->click();
         return true;
     });

@@ -1,5 +1,5 @@
-#include <QLineEdit>
 #include <gtest/gtest.h>
+#include <QLineEdit>
 
 #include "engine/messages.h"
 #include "engine/mirror_job.h"
@@ -15,12 +15,25 @@ TEST(OptionNumber, Reading) {
         const char* text;
         std::optional<std::uint32_t> value;
     } cases[] = {
-        {"12", 12u},        {" \t12\t ", 12u},  {"+5", 5u},          {"0", 0u},
-        {"007", 7u},        {"-1", 4294967295u}, {"-2", 4294967294u}, {"99999999999", 4294967295u},
-        {"4294967295", 4294967295u},             {"", std::nullopt},  {"  ", std::nullopt},
-        {"12a", std::nullopt}, {"0x10", std::nullopt}, {"abc", std::nullopt},
-        {"+0", std::nullopt},  {"-0", std::nullopt},   {"- 5", std::nullopt},
-        {"1 2", std::nullopt}, {"+", std::nullopt},
+        {"12", 12u},
+        {" \t12\t ", 12u},
+        {"+5", 5u},
+        {"0", 0u},
+        {"007", 7u},
+        {"-1", 4294967295u},
+        {"-2", 4294967294u},
+        {"99999999999", 4294967295u},
+        {"4294967295", 4294967295u},
+        {"", std::nullopt},
+        {"  ", std::nullopt},
+        {"12a", std::nullopt},
+        {"0x10", std::nullopt},
+        {"abc", std::nullopt},
+        {"+0", std::nullopt},
+        {"-0", std::nullopt},
+        {"- 5", std::nullopt},
+        {"1 2", std::nullopt},
+        {"+", std::nullopt},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ParseOptionNumber(c.text), c.value) << '"' << c.text << '"';

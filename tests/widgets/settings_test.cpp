@@ -1,6 +1,6 @@
+#include <gtest/gtest.h>
 #include <QRadioButton>
 #include <QSettings>
-#include <gtest/gtest.h>
 
 #include "engine/mirror_job.h"
 #include "tests/widgets/widget_support.h"
