@@ -38,15 +38,7 @@ void CMirrorRun::Cancel() {
     if (m_pThread.joinable()) {
         m_pThread.join();
     }
-    std::unique_ptr<CMirrorSession> session;
-    {
-        std::lock_guard<std::mutex> lock(m_sessionMutex);
-        session = std::move(m_pSession);
-    }
-    if (session) {
-        session->CloseUrl();
-        session->CloseSession();
-    }
+    CloseAndFreeSession();
     if (m_end.load() == RunEnd::Running) {
         SetEnd(RunEnd::Cancelled);
     }
@@ -98,13 +90,7 @@ bool CMirrorRun::Gone() {
     return m_bCancelled.load() || !m_log.IsWindowAlive();
 }
 
-void CMirrorRun::Post(unsigned message) {
-    if (!m_bCancelled.load()) {
-        m_queue.Post(message);
-    }
-}
-
-void CMirrorRun::AbortRun() {
+void CMirrorRun::CloseAndFreeSession() {
     std::unique_ptr<CMirrorSession> session;
     {
         std::lock_guard<std::mutex> lock(m_sessionMutex);
@@ -114,6 +100,16 @@ void CMirrorRun::AbortRun() {
         session->CloseUrl();
         session->CloseSession();
     }
+}
+
+void CMirrorRun::Post(unsigned message) {
+    if (!m_bCancelled.load()) {
+        m_queue.Post(message);
+    }
+}
+
+void CMirrorRun::AbortRun() {
+    CloseAndFreeSession();
     SetEnd(RunEnd::Failure);
     m_log.AbortRun();
 }

@@ -65,6 +65,8 @@ private:
     bool Gone();
     void Post(unsigned message);
     void AbortRun();
+    // Takes the session out of reach of Cancel's Interrupt, then closes and frees it.
+    void CloseAndFreeSession();
     void SetEnd(RunEnd end);
 
     CMirrorJob& m_job;
