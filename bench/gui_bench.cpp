@@ -3,12 +3,18 @@
 // and with a silent log, alternately, three times each. Prints the median times,
 // their ratio and the longest time the interface thread was kept from its events.
 //
-//   gui-bench [PAGES [DIR]]  (QT_QPA_PLATFORM=offscreen works; so does a real display)
+//   gui-bench [PAGES [DIR [RUNNER]]]  (QT_QPA_PLATFORM=offscreen works; so does a display)
+//
+// With RUNNER (the path of mirror-bench), the headless runner's own process is timed
+// on the same run as well.
 //
 // The mirrors go below DIR (default /dev/shm, a memory file system), so that the
 // file system's own costs, which vary from run to run, do not hide the dialog's.
 
 #include <QApplication>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <QPushButton>
 #include <QTimer>
 
@@ -88,6 +94,29 @@ double WithDialog(const std::string& url, const std::string& dir, qint64& stallM
     return seconds;
 }
 
+// Runs the headless runner on the same site; its log goes to /dev/null.
+double Runner(const std::string& runner, const std::string& url, const std::string& dir) {
+    std::vector<std::string> args = {runner,    "--url",   url,     "--dir", dir, "--levels",
+                                     "1",       "--files", "100000", "--mb", "2048"};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    auto start = Clock::now();
+    pid_t pid = 0;
+    if (posix_spawn(&pid, runner.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
+        std::fprintf(stderr, "cannot start %s\n", runner.c_str());
+        std::exit(2);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    posix_spawn_file_actions_destroy(&actions);
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
@@ -99,6 +128,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const int pages = argc > 1 ? std::atoi(argv[1]) : 2000;
     const std::string base = argc > 2 ? argv[2] : "/dev/shm";
+    const std::string runner = argc > 3 ? argv[3] : "";
     SetMessageBoxHook([](const std::string&, const std::string& text, MessageIcon) {
         std::fprintf(stderr, "message: %s\n", text.c_str());
     });
@@ -117,7 +147,7 @@ int main(int argc, char** argv) {
     server.SetPage("/index.html", index + "</ul></body></html>");
     const std::string url = server.Root() + "/index.html";
 
-    std::vector<double> headless, dialog;
+    std::vector<double> headless, dialog, process;
     qint64 worstStall = 0;
     int lines = 0;
     for (int round = 0; round < 3; ++round) {
@@ -137,6 +167,10 @@ int main(int argc, char** argv) {
         std::filesystem::remove_all(a);
         std::filesystem::remove_all(b);
         worstStall = std::max(worstStall, stall);
+        if (!runner.empty()) {
+            process.push_back(Runner(runner, url, a));
+            std::filesystem::remove_all(a);
+        }
     }
     std::printf("pages: %d, log lines in the dialog: %d\n", pages + 1, lines);
     for (int round = 0; round < 3; ++round) {
@@ -146,6 +180,10 @@ int main(int argc, char** argv) {
     std::printf("headless (median of 3): %.3f s\n", Median(headless));
     std::printf("dialog   (median of 3): %.3f s\n", Median(dialog));
     std::printf("dialog / headless: %.2f\n", Median(dialog) / Median(headless));
+    if (!process.empty()) {
+        std::printf("mirror-bench process (median of 3): %.3f s; dialog / mirror-bench: %.2f\n",
+                    Median(process), Median(dialog) / Median(process));
+    }
     std::printf("longest interface-thread stall: %lld ms\n", static_cast<long long>(worstStall));
     return 0;
 }

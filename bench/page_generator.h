@@ -27,7 +27,8 @@ inline std::string GeneratePage(std::size_t size, std::uint32_t seed) {
     auto sentence = [&] {
         std::string text = "The";
         for (int w = 0, words = 6 + static_cast<int>(rng() % 14); w < words; ++w) {
-            text += " " + word();
+            text += ' ';
+            text += kWords[rng() % 12];
         }
         return text + ". ";
     };

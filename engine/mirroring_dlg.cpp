@@ -122,7 +122,7 @@ void CMirroringDlg::RunOnUiThread(std::function<void()> apply) {
     // The interface thread usually answers within microseconds: watching for that a
     // little while saves the worker a sleep and a wake-up per line.
     auto answered = [&] { return m_nCallsDone.load() >= ticket || m_bClosed.load(); };
-    const auto spinUntil = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
+    const auto spinUntil = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
     while (!answered() && std::chrono::steady_clock::now() < spinUntil) {
         std::this_thread::yield();
     }
@@ -136,7 +136,7 @@ void CMirroringDlg::DrainCalls() {
     // for the next call rather than in its event loop, where waking up costs far more;
     // it gives the event loop back at least every few milliseconds.
     const auto started = Clock::now();
-    auto lingerUntil = started + std::chrono::microseconds(300);
+    auto lingerUntil = started + std::chrono::milliseconds(2);
     for (;;) {
         std::deque<std::function<void()>> batch;
         {
@@ -155,9 +155,9 @@ void CMirroringDlg::DrainCalls() {
         }
         const auto now = Clock::now();
         if (!batch.empty())
-            lingerUntil = now + std::chrono::microseconds(300);
+            lingerUntil = now + std::chrono::milliseconds(2);
         // The next call often follows within microseconds: watch for it briefly first.
-        const auto spinUntil = std::min(lingerUntil, now + std::chrono::microseconds(100));
+        const auto spinUntil = std::min(lingerUntil, now + std::chrono::microseconds(300));
         while (m_nPendingCalls.load() == 0 && !m_bClosed.load() && Clock::now() < spinUntil) {
             std::this_thread::yield();
         }

@@ -121,7 +121,7 @@ std::string HomeDirectory() {
     } else if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
         dir = pw->pw_dir;
     } else {
-        dir = "/";
+        dir.assign(1, '/');
     }
     while (dir.size() > 1 && dir.back() == '/') {
         dir.pop_back();

@@ -10,7 +10,7 @@ LocalName LocalNameForUrl(const std::string& url, const std::string& siteRoot) {
     std::string path = url.compare(0, siteRoot.size(), siteRoot) == 0 ? url.substr(siteRoot.size())
                                                                       : std::string("/");
     if (path.empty() || path[0] != '/') {
-        path.insert(0, "/");
+        path.insert(path.begin(), '/');
     }
     path = RemoveDotSegments(DecodeLocalName(path));
 
@@ -28,7 +28,7 @@ LocalName LocalNameForUrl(const std::string& url, const std::string& siteRoot) {
         name.localDir.assign(path, 1, slash);
     }
     if (name.localDir.empty()) {
-        name.localDir = "/";
+        name.localDir.assign(1, '/');
     }
     return name;
 }
@@ -50,7 +50,7 @@ std::string PageDirectory(const std::string& url, const std::string& siteRoot) {
         d += '/';
     }
     if (d[0] != '/') {
-        d.insert(0, "/");
+        d.insert(d.begin(), '/');
     }
     return d;
 }
