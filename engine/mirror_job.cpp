@@ -7,16 +7,12 @@
 namespace tandril {
 namespace {
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 void Trim(std::string& text) {
     std::size_t end = text.size();
-    while (end > 0 && IsBlank(text[end - 1]))
+    while (end > 0 && IsWhiteSpace(static_cast<unsigned char>(text[end - 1])))
         --end;
     std::size_t begin = 0;
-    while (begin < end && IsBlank(text[begin]))
+    while (begin < end && IsWhiteSpace(static_cast<unsigned char>(text[begin])))
         ++begin;
     text = text.substr(begin, end - begin);
 }

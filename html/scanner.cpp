@@ -125,7 +125,7 @@ int CMirrorJob::ScanChunk() {
                     ++cur;
                     if (IsLetter(c) && m_strScanName.size() < kLongestTagName) {
                         m_strScanName += static_cast<char>(c);
-                    } else if (IsHtmlSpace(c) &&
+                    } else if (IsWhiteSpace(c) &&
                                (m_pScanTag = FindTag(m_strScanName.data(), m_strScanName.size(),
                                                      modify)) != nullptr) {
                         state = kScanAttrGap;
@@ -138,7 +138,7 @@ int CMirrorJob::ScanChunk() {
                         state = kScanText;
                     } else {
                         ++cur;
-                        if (!IsHtmlSpace(c)) {
+                        if (!IsWhiteSpace(c)) {
                             startAttribute(c);
                         }
                     }
@@ -149,7 +149,7 @@ int CMirrorJob::ScanChunk() {
                         break;
                     }
                     ++cur;
-                    if (IsHtmlSpace(c)) {
+                    if (IsWhiteSpace(c)) {
                         state = kScanAfterName;
                     } else if (c == '=') {
                         state = nameComplete() ? kScanValueOpen : kScanSkipOpen;
@@ -169,12 +169,12 @@ int CMirrorJob::ScanChunk() {
                     ++cur;
                     if (c == '=') {
                         state = nameComplete() ? kScanValueOpen : kScanSkipOpen;
-                    } else if (!IsHtmlSpace(c)) {
+                    } else if (!IsWhiteSpace(c)) {
                         startAttribute(c);
                     }
                     break;
                 case kScanValueOpen:
-                    if (IsHtmlSpace(c)) {
+                    if (IsWhiteSpace(c)) {
                         ++cur;
                     } else if (c == '"' || c == '\'') {
                         ++cur;
@@ -202,7 +202,7 @@ int CMirrorJob::ScanChunk() {
                 }
                 case kScanBareValue:
                     ++cur;
-                    if (IsHtmlSpace(c) || c == '>') {
+                    if (IsWhiteSpace(c) || c == '>') {
                         complete(cur - 1);
                     }
                     break;
@@ -215,7 +215,7 @@ int CMirrorJob::ScanChunk() {
                     if (c == '"' || c == '\'') {
                         m_chScanQuote = static_cast<char>(c);
                         state = kScanSkipQuoted;
-                    } else if (!IsHtmlSpace(c)) {
+                    } else if (!IsWhiteSpace(c)) {
                         state = kScanSkipBare;
                     }
                     break;
@@ -236,7 +236,7 @@ int CMirrorJob::ScanChunk() {
                         state = kScanText;
                     } else {
                         ++cur;
-                        if (IsHtmlSpace(c)) {
+                        if (IsWhiteSpace(c)) {
                             state = state == kScanSkipBare ? kScanAttrGap : kScanText;
                         }
                     }

@@ -25,8 +25,4 @@ enum ScanState : int {
 // A link value that grows past this is written out as it stands and not handled.
 constexpr std::size_t kMaxLinkValue = 1024 * 1024;
 
-inline bool IsHtmlSpace(unsigned char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 }  // namespace tandril

@@ -2,13 +2,10 @@
 #include "engine/mirror_job.h"
 #include "engine/progress.h"
 #include "platform/fs.h"
+#include "url/url_text.h"
 
 namespace tandril {
 namespace {
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 
 // "~" and "~/..." stand for the home directory; a relative path is taken from the
 // working directory.
@@ -30,7 +27,8 @@ bool IsReservedName(const std::string& name) {
 }  // namespace
 
 bool CMirrorJob::CheckTargetDirectory() {
-    while (!m_strTargetDir.empty() && IsBlank(m_strTargetDir.back())) {
+    while (!m_strTargetDir.empty() &&
+           IsWhiteSpace(static_cast<unsigned char>(m_strTargetDir.back()))) {
         m_strTargetDir.pop_back();
     }
     if (m_strTargetDir.empty()) {

@@ -35,6 +35,12 @@ bool IsDirectorySegment(const std::string& segment);
 // (or is "." or ".."): it is saved as "index.htm".
 bool IsDirectoryUrl(const std::string& url);
 
+// Space, tab, line feed, vertical tab, form feed or carriage return; never a byte
+// from 0x80 on.
+inline bool IsWhiteSpace(unsigned char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
 // True when the text holds a byte below 0x20 or 0x7F.
 bool HasControlByte(const std::string& text);
 
