@@ -176,17 +176,11 @@ TEST_F(MainDialog, ChosenEntryMovesToTheTopTypedOneIsAdded) {
     auto* url = Child<QComboBox>(*dlg, "m_cbUrl");
     const QString root = QString::fromStdString(server.Root());
     url->addItems({" " + root + "/a.html ", root + "/index.html"});
-    auto finish = [](CMirroringDlg& progress) {
-        if (progress.ButtonText() != "OK")
-            return false;
-        Child<QPushButton>(progress, "m_btnCancel")->click();
-        return true;
-    };
     Child<QComboBox>(*dlg, "m_cbDirectory")->setEditText(Dir());
     url->setCurrentIndex(0);
     emit url->activated(0);  // chosen from the list, blanks and all
     {
-        auto driver = DriveProgress(finish);
+        auto driver = DriveProgress(test::CloseWhenDone);
         Button("m_btnMirror")->click();
     }
     EXPECT_EQ(url->count(), 2);
@@ -197,7 +191,7 @@ TEST_F(MainDialog, ChosenEntryMovesToTheTopTypedOneIsAdded) {
     QTest::keyClick(url->lineEdit(), Qt::Key_End);
     emit url->lineEdit()->textEdited(url->currentText());
     {
-        auto driver = DriveProgress(finish);
+        auto driver = DriveProgress(test::CloseWhenDone);
         Button("m_btnMirror")->click();
     }
     EXPECT_EQ(url->count(), 3);
@@ -208,20 +202,14 @@ TEST_F(MainDialog, ChosenEntryMovesToTheTopTypedOneIsAdded) {
 TEST_F(MainDialog, BrowseOnlyAfterARunThatProcessedAPage) {
     server.SetFile("/only.gif", "GIF89a", "image/gif");
     SetFields(QString::fromStdString(server.Root() + "/only.gif"), Dir());
-    auto finish = [](CMirroringDlg& progress) {
-        if (progress.ButtonText() != "OK")
-            return false;
-        Child<QPushButton>(progress, "m_btnCancel")->click();
-        return true;
-    };
     {
-        auto driver = DriveProgress(finish);
+        auto driver = DriveProgress(test::CloseWhenDone);
         Button("m_btnMirror")->click();
     }
     EXPECT_FALSE(Button("m_btnBrowse")->isEnabled());
     SetFields(QString::fromStdString(server.Root() + "/a.html"), Dir());
     {
-        auto driver = DriveProgress(finish);
+        auto driver = DriveProgress(test::CloseWhenDone);
         Button("m_btnMirror")->click();
     }
     EXPECT_TRUE(Button("m_btnBrowse")->isEnabled());
@@ -229,7 +217,7 @@ TEST_F(MainDialog, BrowseOnlyAfterARunThatProcessedAPage) {
     EXPECT_FALSE(job.m_limits.m_bModifyLinks);
     SetFields(QString::fromStdString(server.Root() + "/only.gif"), Dir());
     {
-        auto driver = DriveProgress(finish);
+        auto driver = DriveProgress(test::CloseWhenDone);
         Button("m_btnMirror")->click();
     }
     EXPECT_FALSE(Button("m_btnBrowse")->isEnabled());
@@ -239,12 +227,7 @@ TEST_F(MainDialog, TemporaryFilesGoAtExitOnlyFromTheRunsDirectory) {
     CTempDir other;
     test::WriteFile(other.Path() + "~tmp~99~.tmp", "kept");
     SetFields(QString::fromStdString(server.Root() + "/index.html"), Dir());
-    auto driver = DriveProgress([](CMirroringDlg& progress) {
-        if (progress.ButtonText() != "OK")
-            return false;
-        Child<QPushButton>(progress, "m_btnCancel")->click();
-        return true;
-    });
+    auto driver = DriveProgress(test::CloseWhenDone);
     Button("m_btnMirror")->click();
     const std::string runDir = Dir().toStdString() + "/";
     test::WriteFile(runDir + "~tmp~99~.tmp", "left by the last download");

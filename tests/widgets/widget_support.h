@@ -50,4 +50,12 @@ T* Child(QObject& parent, const char* name) {
     return parent.findChild<T*>(name);
 }
 
+// A DriveProgress step: presses the button once the run has ended with "OK".
+inline bool CloseWhenDone(CMirroringDlg& progress) {
+    if (progress.ButtonText() != "OK")
+        return false;
+    Child<QPushButton>(progress, "m_btnCancel")->click();
+    return true;
+}
+
 }  // namespace tandril::test
