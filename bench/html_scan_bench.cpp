@@ -36,18 +36,14 @@ void ScanCorpus(benchmark::State& state, bool modify, bool handleLinks = true) {
         std::string url = "http://example.com/docs/guide/index.html";
         job.Start(url);
         for (const std::string& page : Corpus()) {
-            job.m_nScanState = 0;
-            job.m_strCarry.clear();
+            job.ResetScan();
             if (modify) {
                 job.m_pOutFile = std::make_unique<CFile>();
                 job.m_pOutFile->OpenForWrite("/dev/null");
             }
             for (std::size_t pos = 0; pos < page.size(); pos += CMirrorJob::kBufferSize) {
                 std::size_t n = std::min(CMirrorJob::kBufferSize, page.size() - pos);
-                std::memcpy(job.m_pBuffer.get(), page.data() + pos, n);
-                job.m_nBufferBytes = static_cast<std::uint32_t>(n);
-                job.m_nScanIndex = 0;
-                job.ScanChunk();
+                job.ScanBytes(page.data() + pos, n);
             }
             job.FinishScan();
             job.m_pOutFile.reset();

@@ -17,6 +17,7 @@ enum MessageId : unsigned {
     kIdsCannotConnect = 112,
     kIdsCannotCreateFile = 114,
     kIdsCannotCreateDir = 115,
+    kIdsCannotDownload = 116,
     kIdsProcessingFile = 120,
     kIdsChooseDirectory = 121,
     kIdsEnterUrl = 122,

@@ -2,6 +2,7 @@
 
 #include "engine/messages.h"
 #include "engine/progress.h"
+#include "url/uri.h"
 #include "url/url_text.h"
 
 namespace tandril {
@@ -45,12 +46,15 @@ bool CMirrorJob::Start(std::string& url) {
     std::string rest = url.substr(7);
     std::size_t p = rest.find('/');
     std::string host = rest.substr(0, p);
-    if (host.empty()) {
+    const HostPort site = SplitAuthority(host);
+    if (host.empty() || site.host.empty() || !site.portValid) {
         return false;
     }
 
     m_strLocalDir.clear();
     m_strHost = host;
+    m_strSiteHost = site.host;
+    m_nSitePort = site.port != 0 ? site.port : 80;
     m_strSiteRoot = url.substr(0, 7) + host;
     if (p == std::string::npos) {
         m_strBasePath.clear();

@@ -7,13 +7,16 @@
 #include <string>
 #include <unordered_set>
 
+#include "css/css_reader.h"
+#include "html/html_scanner.h"
 #include "platform/file.h"
 #include "platform/internet.h"
+#include "url/local_path.h"
+#include "url/uri.h"
 
 namespace tandril {
 
 class CProgressLog;
-struct TagInfo;
 
 // Link kinds passed from the scanner to HandleLink.
 constexpr int kHyperlink = 0;
@@ -41,6 +44,9 @@ struct CMirrorLimits {
     std::uint32_t m_nMaxMegaBytes = 5;
     std::uint32_t m_nMaxFiles = 200;
     bool m_bModifyLinks = true;
+    // With links modified: links to files of the copy are written as relative paths
+    // (a portable copy) instead of absolute file URLs.
+    bool m_bRelativeLinks = false;
     bool m_bFirstPage = true;
     std::string m_strStartPage;
 
@@ -74,6 +80,8 @@ public:
     // URL queue and visited set (url/url_queue.cpp). EnqueueUrl returns false when
     // the URL was visited already (nothing changes then).
     bool EnqueueUrl(const std::string& url, int kind);
+    // True when a URL that would be saved as the same local file is queued already.
+    bool IsVisited(const std::string& url) const;
     void ResetUrlState();
 
     // Link handling (url/link_handler.cpp): on return `link` holds the text that
@@ -86,13 +94,19 @@ public:
     bool CheckTargetDirectory();
     bool PrepareLocalDirectory(CProgressLog& log);
 
-    // HTML scanner and rewriting pass (html/). ScanChunk returns 1 when the chunk was
-    // scanned, 0 when the output could not be written. ProcessHtmlChunk returns
-    // nonzero while more of the page remains.
+    // HTML scanner and rewriting pass (html/). The current download is read as HTML,
+    // or as a stylesheet when m_bScanCss is set. ScanChunk scans the buffer from
+    // m_nScanIndex to m_nBufferBytes; ScanBytes scans any bytes (tests, fuzzing and
+    // benchmarks feed pages through it). Both return 1 when the bytes were scanned,
+    // 0 when the output could not be written (reported). ProcessHtmlChunk returns
+    // nonzero while more of the file remains.
     int ScanChunk();
-    // Ends the scan of a page: a link value still open is written out as it stands.
+    int ScanBytes(const char* data, std::size_t size);
+    // Ends the scan of a file: anything held back is written out as it stands.
     // Returns 0 when that write failed (reported), 1 otherwise.
     int FinishScan();
+    // Forgets a scan in progress (before each file).
+    void ResetScan();
     int ProcessHtmlChunk();
 
     // Placement (engine/placement.cpp): moves the finished download to its final path.
@@ -115,22 +129,18 @@ public:
     std::unique_ptr<char[]> m_pBuffer;
     std::uint32_t m_nBufferBytes = 0;
     std::uint32_t m_nScanIndex = 0;
-    const char* m_pScanMark = nullptr;
-    const char* m_pScanCur = nullptr;
     std::string m_strHost;
     std::string m_strSiteRoot;
     std::string m_strBasePath;
+    // The start host (lower case) and port: the site (see IsSiteUrl).
+    std::string m_strSiteHost;
+    unsigned m_nSitePort = 80;
     std::unique_ptr<CFile> m_pInFile;
     std::unique_ptr<CFile> m_pOutFile;
-    std::string m_strCarry;
-    std::int32_t m_nScanState = 0;
-    // Scanner detail that lives across chunks with m_nScanState: the tag name read so
-    // far, the tag recognised, how much of its link attribute's name has matched
-    // (-1: another attribute), and the quote that opened the current value.
-    std::string m_strScanName;
-    const TagInfo* m_pScanTag = nullptr;
-    int m_nScanMatch = 0;
-    char m_chScanQuote = 0;
+    // The readers of the current file; they keep their state between chunks.
+    bool m_bScanCss = false;
+    HtmlScanner m_scanner;
+    CssReader m_cssReader;
     std::uint32_t m_nLevel = 0;
     std::unordered_set<std::string> m_mapVisited;
     std::deque<CQueueEntry> m_listQueue;
@@ -142,23 +152,26 @@ public:
     // fuzzing observe or replace link handling through it).
     std::function<void(std::string& link, int kind)> m_pfnLinkHook;
 
+    // True when `url` (absolute) is http on the start host and port.
+    bool IsSiteUrl(const UriRef& url) const;
+
 private:
+    class ScanOutput;
     void CloseScanFiles();
-    std::string LocalLink(const std::string& path) const;
-    const std::string& CurrentPageDirectory();
-    void HandleAbsolutePath(std::string& link, int kind);
-    void HandleRelative(std::string& link, int kind);
-    void CompleteFromLastEntry(std::string& link) const;
+    const UriRef& CurrentPageBase();
+    // The site URL text of a resolved link of the site, as it is queued and keyed.
+    std::string SiteUrlText(const UriRef& url) const;
+    LocalName CurrentLocalName() const;
+    // The text that leads from the current file to the local file of `url`.
+    std::string LocalLinkText(const std::string& written, const UriRef& ref,
+                              const std::string& url) const;
     bool EndPass(bool complete);
     void WriteOut(const char* data, std::size_t size);
-    void CompleteValue(std::string& value);
+    void CompleteValue(std::string& value, int kind);
 
-    // PageDirectory of the current page, computed once for all of its links.
-    std::string m_strPageDirKey;
-    std::string m_strPageDir;
-    // The download directory as a file URL, for local links.
-    mutable std::string m_strTargetDirUrlKey;
-    mutable std::string m_strTargetDirUrl;
+    // The base of the current page's links, computed once for all of them.
+    std::string m_strPageBaseKey;
+    UriRef m_pageBase;
 };
 
 // Tests the file and megabyte limits after a file; on a limit, logs 300 or 301,

@@ -36,6 +36,9 @@ public:
     // cleanly (its cause in `cause`); nothing is reported here.
     bool CloseUrl(int* cause = nullptr);
     void CloseSession();
+    // Of the open URL's final answer (see CInternetSession).
+    long ResponseCode() const { return m_hSession->ResponseCode(); }
+    std::string ContentType() const { return m_hSession->ContentType(); }
     // Makes a blocked read or open fail at once. Thread-safe.
     void Interrupt();
 

@@ -176,6 +176,8 @@ bool CMirrorRun::OnRead() {
     if (Gone()) {
         return false;
     }
+    const long status = m_pSession->ResponseCode();
+    const std::string contentType = m_pSession->ContentType();
     int cause = 0;
     bool closed = m_pSession->CloseUrl(&cause);
     m_job.m_limits.m_nFiles += 1;
@@ -190,8 +192,16 @@ bool CMirrorRun::OnRead() {
         SetEnd(RunEnd::Stalled);
         return true;
     }
+    if (status >= 400) {
+        // An error page is no copy of the file: nothing is placed or scanned.
+        m_log.AddLogArg(kIdsCannotDownload,
+                        m_job.m_strUrl + " (HTTP " + std::to_string(status) + ")");
+        return NextFile();
+    }
     if (m_job.PrepareLocalDirectory(m_log)) {
-        if (IsHtmlFileName(m_job.m_strFileName)) {
+        const bool html = IsHtmlFileName(m_job.m_strFileName);
+        if (html || IsStylesheet(m_job.m_strFileName, contentType)) {
+            m_job.m_bScanCss = !html;
             Post(WM_MIRROR_PROCESS);
             m_log.AddLogArg(kIdsProcessingFile, m_job.m_strFileName);
             return true;

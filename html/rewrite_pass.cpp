@@ -62,11 +62,9 @@ int CMirrorJob::ProcessHtmlChunk() {
         return EndPass(FinishScan() != 0);
     }
 
-    m_pScanCur = m_pBuffer.get();
-    m_pScanMark = m_pBuffer.get();
     m_nScanIndex = 0;
     m_nBufferBytes = static_cast<std::uint32_t>(count);
-    if (m_limits.m_bFirstPage) {
+    if (m_limits.m_bFirstPage && !m_bScanCss) {
         m_limits.m_bFirstPage = false;
         m_limits.m_strStartPage = FinalPath();
     }

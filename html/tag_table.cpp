@@ -1,38 +1,92 @@
 #include "html/tag_table.h"
 
-#include <cstring>
+#include <iterator>
 
 namespace tandril {
 namespace {
 
-constexpr TagInfo kTags[] = {
-    {"A", "href", 0, false, false},        {"AREA", "href", 0, false, false},
-    {"LINK", "href", 0, false, false},     {"FRAME", "src", 0, false, false},
-    {"IFRAME", "src", 0, false, false},    {"IMG", "src", 1, false, false},
-    {"SCRIPT", "src", 1, false, false},    {"TABLE", "background", 1, false, false},
-    {"TD", "background", 1, false, false}, {"TH", "background", 1, false, false},
-    {"TR", "background", 1, false, false}, {"BODY", "background", 1, false, false},
-    {"BGSOUND", "src", 1, false, false},   {"BASE", "href", 0, true, true},
+constexpr int kLink = 0;
+constexpr int kObject = 1;
+constexpr int kBase = 2;
+
+using F = ValueForm;
+using R = TagRule;
+
+// Rows of one tag stand together.
+constexpr TagAttribute kTable[] = {
+    {"a", "href", kLink, F::Url, R::None},
+    {"area", "href", kLink, F::Url, R::None},
+    {"link", "href", kLink, F::Url, R::LinkRel},
+    {"frame", "src", kLink, F::Url, R::None},
+    {"iframe", "src", kLink, F::Url, R::None},
+    {"img", "src", kObject, F::Url, R::None},
+    {"img", "srcset", kObject, F::Srcset, R::None},
+    {"script", "src", kObject, F::Url, R::None},
+    {"table", "background", kObject, F::Url, R::None},
+    {"td", "background", kObject, F::Url, R::None},
+    {"th", "background", kObject, F::Url, R::None},
+    {"tr", "background", kObject, F::Url, R::None},
+    {"body", "background", kObject, F::Url, R::None},
+    {"bgsound", "src", kObject, F::Url, R::None},
+    {"base", "href", kBase, F::Url, R::Base},
+    {"source", "src", kObject, F::Url, R::None},
+    {"source", "srcset", kObject, F::Srcset, R::None},
+    {"video", "src", kObject, F::Url, R::None},
+    {"video", "poster", kObject, F::Url, R::None},
+    {"audio", "src", kObject, F::Url, R::None},
+    {"track", "src", kObject, F::Url, R::None},
+    {"embed", "src", kObject, F::Url, R::None},
+    {"object", "data", kObject, F::Url, R::None},
+    {"input", "src", kObject, F::Url, R::None},
+    {"meta", "content", kLink, F::Refresh, R::MetaRefresh},
 };
+
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
+
+bool EqualsLower(std::string_view text, std::string_view lower) {
+    if (text.size() != lower.size())
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (Lower(text[i]) != lower[i])
+            return false;
+    return true;
+}
 
 }  // namespace
 
-const TagInfo* FindTag(const char* name, std::size_t length, bool modifyLinks) {
-    if (length == 0 || length > kLongestTagName) {
-        return nullptr;
+TagRows FindTagRows(std::string_view name) {
+    if (name.empty() || name.size() > 7)
+        return {};
+    const char first = Lower(name[0]);
+    for (auto it = std::begin(kTable); it != std::end(kTable); ++it) {
+        if (it->tag[0] != first || !EqualsLower(name, it->tag))
+            continue;
+        auto end = it;
+        while (end != std::end(kTable) && end->tag == it->tag)
+            ++end;
+        return {it, end};
     }
-    char upper[kLongestTagName];
-    for (std::size_t i = 0; i < length; ++i) {
-        char c = name[i];
-        upper[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+    return {};
+}
+
+bool IsLoadingRel(std::string_view rel) {
+    static constexpr std::string_view kLoading[] = {
+        "stylesheet", "icon",    "apple-touch-icon", "mask-icon",
+        "manifest",   "preload", "modulepreload",    "prefetch"};
+    std::size_t pos = 0;
+    while (pos < rel.size()) {
+        std::size_t end = rel.find_first_of(" \t\n\f\r", pos);
+        if (end == std::string_view::npos)
+            end = rel.size();
+        std::string_view token = rel.substr(pos, end - pos);
+        for (std::string_view loading : kLoading)
+            if (EqualsLower(token, loading))
+                return true;
+        pos = end + 1;
     }
-    for (const TagInfo& tag : kTags) {
-        if (tag.name[0] == upper[0] && std::strlen(tag.name) == length &&
-            std::memcmp(tag.name, upper, length) == 0) {
-            return tag.modifyOnly && !modifyLinks ? nullptr : &tag;
-        }
-    }
-    return nullptr;
+    return false;
 }
 
 }  // namespace tandril

@@ -1,22 +1,46 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 namespace tandril {
 
-// A tag the scanner recognises and the one attribute that carries its link.
-struct TagInfo {
-    const char* name;       // upper case
-    const char* attribute;  // lower case
-    int kind;               // link kind passed to HandleLink
-    bool isBase;            // BASE: its quoted value is replaced, never followed
-    bool modifyOnly;        // recognised only while links are modified
+// How an attribute's value is read.
+enum class ValueForm : unsigned char {
+    Url,      // one URL
+    Srcset,   // a list of image candidates: URL and descriptors, comma-separated
+    Refresh,  // META CONTENT of a refresh: "5; url=next.html"
+    Css,      // a style attribute: CSS declarations
 };
 
-constexpr std::size_t kLongestTagName = 7;  // BGSOUND
+// Special handling of one table row.
+enum class TagRule : unsigned char {
+    None,
+    Base,        // BASE HREF: a quoted value is replaced with the page's own directory
+    LinkRel,     // LINK HREF: an embedded object when REL names something the page loads
+    MetaRefresh  // META CONTENT: only with HTTP-EQUIV="refresh"
+};
 
-// The tag named by `name` (letters only, any case), or null. Tags recognised only
-// while links are modified are not found when `modifyLinks` is false.
-const TagInfo* FindTag(const char* name, std::size_t length, bool modifyLinks);
+// One link-bearing attribute of one tag.
+struct TagAttribute {
+    std::string_view tag;        // lower case
+    std::string_view attribute;  // lower case
+    int kind;                    // link kind passed to the link handler
+    ValueForm form;
+    TagRule rule;
+};
+
+// The rows for a tag name (any letter case), as a contiguous run of the table; empty
+// when the tag carries no links. The style attribute of every tag is read as CSS
+// without a row.
+struct TagRows {
+    const TagAttribute* begin = nullptr;
+    const TagAttribute* end = nullptr;
+    bool empty() const { return begin == end; }
+};
+TagRows FindTagRows(std::string_view name);
+
+// True for the REL tokens that make LINK HREF something the page loads.
+bool IsLoadingRel(std::string_view rel);
 
 }  // namespace tandril

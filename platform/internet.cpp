@@ -213,6 +213,35 @@ long CInternetSession::Read(char* buffer, std::size_t size) {
     return s.result == CURLE_OK ? 0 : -1;
 }
 
+long CInternetSession::ResponseCode() const {
+    long code = 0;
+    if (m_impl->easy == nullptr ||
+        curl_easy_getinfo(m_impl->easy, CURLINFO_RESPONSE_CODE, &code) != CURLE_OK) {
+        return 0;
+    }
+    return code;
+}
+
+std::string CInternetSession::ContentType() const {
+    char* type = nullptr;
+    if (m_impl->easy == nullptr ||
+        curl_easy_getinfo(m_impl->easy, CURLINFO_CONTENT_TYPE, &type) != CURLE_OK ||
+        type == nullptr) {
+        return {};
+    }
+    return type;
+}
+
+std::string CInternetSession::EffectiveUrl() const {
+    char* url = nullptr;
+    if (m_impl->easy == nullptr ||
+        curl_easy_getinfo(m_impl->easy, CURLINFO_EFFECTIVE_URL, &url) != CURLE_OK ||
+        url == nullptr) {
+        return {};
+    }
+    return url;
+}
+
 void CInternetSession::CloseUrl() {
     m_impl->RemoveFromMulti();
     m_impl->urlOpen = false;

@@ -38,6 +38,11 @@ public:
     // count, 0 at the end of the body, or -1 when the transfer failed (reset, body
     // shorter than announced, idle time-out, Interrupt).
     long Read(char* buffer, std::size_t size);
+    // Of the open URL's final answer: its status code (0 when none arrived), its
+    // Content-Type ("" when none), and the URL it came from after redirects.
+    long ResponseCode() const;
+    std::string ContentType() const;
+    std::string EffectiveUrl() const;
     // Ends the current URL; a completed transfer leaves its connection for reuse.
     void CloseUrl();
     void Close();

@@ -29,6 +29,7 @@ constexpr Entry kStrings[] = {
     {112, "Cannot connect to %s!"},
     {114, "Cannot create file %s!"},
     {115, "Cannot create directory %s!"},
+    {116, "Cannot download %s!"},
     {120, "Processing file %s"},
     {121, "Please choose a directory for downloading."},
     {122, "Please enter a URL for downloading."},

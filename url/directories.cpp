@@ -84,8 +84,7 @@ bool CMirrorJob::PrepareLocalDirectory(CProgressLog& log) {
             }
         }
     }
-    m_strCarry.clear();
-    m_nScanState = 0;
+    ResetScan();
     return true;
 }
 

@@ -1,22 +1,30 @@
 #include "engine/mirror_job.h"
 #include "url/local_path.h"
-#include "url/url_text.h"
+#include "url/uri.h"
 
 namespace tandril {
+namespace {
+
+std::string VisitedKey(const LocalName& name) {
+    return name.localDir + name.fileName;
+}
+
+}  // namespace
+
+bool CMirrorJob::IsVisited(const std::string& url) const {
+    return m_mapVisited.count(VisitedKey(LocalNameForUrl(url))) != 0;
+}
 
 bool CMirrorJob::EnqueueUrl(const std::string& url, int kind) {
-    if (!m_mapVisited.insert(url).second) {
+    LocalName name = LocalNameForUrl(url);
+    // Keyed by the local file: URLs that would be saved as one file (/a and /a/,
+    // /a/index.htm, escapes written or not) are fetched once.
+    if (!m_mapVisited.insert(VisitedKey(name)).second) {
         return false;
     }
     std::uint32_t level = m_nLevel;
     if (kind != kHyperlink && level > 0) {
         level -= 1;
-    }
-    LocalName name = LocalNameForUrl(url, m_strSiteRoot);
-    if (IsDirectoryUrl(url)) {
-        // The alias names the same local file, so a later link written with
-        // "index.htm" is not fetched a second time.
-        m_mapVisited.insert(url.back() == '/' ? url + "index.htm" : url + "/index.htm");
     }
     m_listQueue.push_back(
         CQueueEntry{url, level, std::move(name.fileName), std::move(name.localDir)});

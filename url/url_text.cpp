@@ -2,7 +2,6 @@
 
 #include <cctype>
 #include <string_view>
-#include <vector>
 
 namespace tandril {
 namespace {
@@ -146,51 +145,6 @@ bool EqualsNoCase(const std::string& a, const std::string& b) {
     return true;
 }
 
-std::string RemoveDotSegments(const std::string& path) {
-    if (path.find("/.") == std::string::npos && !path.empty() && path[0] == '/') {
-        return path;
-    }
-    // Segments between "/"s; a trailing "." or ".." leaves a directory (ends in "/").
-    std::vector<std::string> out;
-    bool trailingSlash = false;
-    std::size_t pos = 0;
-    if (!path.empty() && path[0] == '/')
-        pos = 1;
-    if (pos >= path.size())
-        return path.empty() ? path : "/";
-    for (;;) {
-        std::size_t end = path.find('/', pos);
-        std::string seg =
-            path.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
-        bool last = end == std::string::npos;
-        if (seg == ".") {
-            trailingSlash = last;
-        } else if (seg == "..") {
-            if (!out.empty())
-                out.pop_back();
-            trailingSlash = last;
-        } else {
-            out.push_back(std::move(seg));
-            trailingSlash = false;
-        }
-        if (last)
-            break;
-        pos = end + 1;
-        if (pos == path.size()) {
-            trailingSlash = true;
-            break;
-        }
-    }
-    std::string result;
-    for (const auto& seg : out) {
-        result += '/';
-        result += seg;
-    }
-    if (trailingSlash || result.empty())
-        result += '/';
-    return result;
-}
-
 std::string DecodeLocalName(const std::string& text) {
     if (text.find('%') == std::string::npos) {
         return text;
@@ -202,7 +156,7 @@ std::string DecodeLocalName(const std::string& text) {
             int hi = HexValue(static_cast<unsigned char>(text[i + 1]));
             int lo = HexValue(static_cast<unsigned char>(text[i + 2]));
             int value = hi * 16 + lo;
-            if (hi >= 0 && lo >= 0 && value != '/' && value != 0) {
+            if (hi >= 0 && lo >= 0 && value != '/' && value >= 0x20 && value != 0x7F) {
                 out += static_cast<char>(value);
                 i += 2;
                 continue;

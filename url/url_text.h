@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "url/uri.h"
+
 namespace tandril {
 
 // Text tests on URLs and links. A URL is 8-bit text compared exactly; nothing here
@@ -47,12 +49,8 @@ bool HasControlByte(const std::string& text);
 // Equal ignoring the case of ASCII letters.
 bool EqualsNoCase(const std::string& a, const std::string& b);
 
-// Removes "." and ".." segments as RFC 3986 (5.2.4) does; a ".." at the top is
-// dropped. `path` begins with "/" (or is empty).
-std::string RemoveDotSegments(const std::string& path);
-
-// Decodes %XX escapes, except %2F and %00 (either case), which stay as written;
-// a "%" not followed by two hex digits stays too.
+// Decodes %XX escapes, except %2F and the control bytes %00 to %1F and %7F (either
+// case), which stay as written; a "%" not followed by two hex digits stays too.
 std::string DecodeLocalName(const std::string& text);
 
 // Percent-encodes the bytes that a URL cannot carry as they are: space, control

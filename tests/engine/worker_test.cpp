@@ -86,9 +86,9 @@ TEST_F(Mirror, SiteWithLinksModified) {
                   Dir() +
                   "abs.html\">abs</a>\n"
                   "<link rel=\"stylesheet\" href=\"css/s.css\">\n"
-                  "<a href=\"" +
-                  server.Root() +
-                  "/up.html\">up</a> "
+                  "<a href=\"file://" +
+                  Dir() +
+                  "up.html\">up</a> "
                   "<a href=\"http://elsewhere.test/\">x</a>\n"
                   "<a href=\"b.html#part\">B</a></body></html>");
     EXPECT_EQ(ReadFile(Dir() + "a.html"), "<a href=\"" + server.Root() +
@@ -102,7 +102,8 @@ TEST_F(Mirror, SiteWithLinksModified) {
     EXPECT_EQ(ReadFile(Dir() + "abs.html"), "<p>abs</p>");
     EXPECT_EQ(ReadFile(Dir() + "b.html"), "<p>b</p>");
     EXPECT_FALSE(test::FileExists(Dir() + "deep.html"));
-    EXPECT_EQ(job.m_limits.m_nFiles, 9u);
+    EXPECT_FALSE(test::FileExists(Dir() + "up.html"));  // 404: nothing saved
+    EXPECT_EQ(job.m_limits.m_nFiles, 10u);
     EXPECT_EQ(job.m_limits.m_strStartPage, Dir() + "index.html");
     EXPECT_EQ(server.Connections(), 1);  // one connection for the whole run
 }
@@ -116,7 +117,7 @@ TEST_F(Mirror, CopyOnlyStoresPagesAsSent) {
     EXPECT_NE(index.find("href=\"/abs.html\""), std::string::npos);
     EXPECT_EQ(ReadFile(Dir() + "sub/index.htm"), "<img src=\"p.gif\">");
     EXPECT_EQ(ReadFile(Dir() + "img/bg.gif"), kGif);  // BODY BACKGROUND in both modes
-    EXPECT_EQ(job.m_limits.m_nFiles, 9u);
+    EXPECT_EQ(job.m_limits.m_nFiles, 10u);
     EXPECT_FALSE(test::FileExists(Dir() + "~tmp~99~.tmp"));
 }
 
@@ -126,7 +127,7 @@ TEST_F(Mirror, LevelLimits) {
         std::uint32_t files;
         bool deep, deeper;
     } cases[] = {
-        {0, 3, false, false}, {1, 9, false, false}, {2, 10, true, false}, {3, 11, true, true}};
+        {0, 4, false, false}, {1, 10, false, false}, {2, 11, true, false}, {3, 12, true, true}};
     for (const auto& c : cases) {
         CTempDir dir;
         CMirrorJob levelJob;
@@ -182,16 +183,31 @@ TEST_F(Mirror, NonHtmlStartUrl) {
     EXPECT_EQ(r.lines.back(), "Done!");
 }
 
-TEST_F(Mirror, ErrorPagesAndRedirectsAreSaved) {
+TEST_F(Mirror, ErrorAnswersAreNotSavedAndRedirectsAre) {
     Route hop;
     hop.status = 302;
     hop.location = "/b.html";
     server.Set("/moved.html", hop);
-    server.SetPage("/start.html", "<a href=\"gone.html\">x</a><a href=\"moved.html\">y</a>");
+    Route broken;
+    broken.status = 500;
+    broken.body = "<p>Internal error</p>";
+    server.Set("/old.html", broken);
+    std::filesystem::create_directories(Dir());
+    test::WriteFile(Dir() + "old.html", "older copy");
+    server.SetPage("/start.html",
+                   "<a href=\"gone.html\">x</a><a href=\"moved.html\">y</a>"
+                   "<a href=\"old.html\">z</a>");
     RunResult r = MirrorSite(job, server.Root() + "/start.html", Dir());
     EXPECT_EQ(r.end, RunEnd::Done);
-    EXPECT_NE(ReadFile(Dir() + "gone.html").find("Not found"), std::string::npos);
+    EXPECT_FALSE(test::FileExists(Dir() + "gone.html"));
+    EXPECT_EQ(ReadFile(Dir() + "old.html"), "older copy");
     EXPECT_EQ(ReadFile(Dir() + "moved.html"), "<p>b</p>");
+    EXPECT_EQ(job.m_limits.m_nFiles, 4u);
+    auto has = [&r](const std::string& line) {
+        return std::find(r.lines.begin(), r.lines.end(), line) != r.lines.end();
+    };
+    EXPECT_TRUE(has("Cannot download " + server.Root() + "/gone.html (HTTP 404)!"));
+    EXPECT_TRUE(has("Cannot download " + server.Root() + "/old.html (HTTP 500)!"));
 }
 
 TEST_F(Mirror, BrokenDownloadsKeepTheOlderCopyAndTheRunGoesOn) {

@@ -54,13 +54,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         real.m_pOutFile = std::make_unique<CFile>();
         real.m_pOutFile->OpenForWrite(WorkDir() + "real-output");
     }
-    for (std::size_t pos = 0; pos < page.size(); pos += chunk) {
+    real.ResetScan();
+    for (std::size_t pos = 0; pos < page.size();) {
         std::size_t n = std::min({chunk, CMirrorJob::kBufferSize, page.size() - pos});
-        std::memcpy(real.m_pBuffer.get(), page.data() + pos, n);
-        real.m_nBufferBytes = static_cast<std::uint32_t>(n);
-        real.m_nScanIndex = 0;
-        real.ScanChunk();
-        pos -= chunk - n;
+        real.ScanBytes(page.data() + pos, n);
+        pos += n;
     }
     real.FinishScan();
     real.m_pOutFile.reset();

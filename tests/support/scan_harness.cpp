@@ -17,8 +17,7 @@ ScanOutcome ScanPage(CMirrorJob& job, const std::string& dir, const std::string&
     ScanOutcome outcome;
     job.m_strTargetDir = dir;
     job.m_strLocalDir.clear();
-    job.m_strCarry.clear();
-    job.m_nScanState = 0;
+    job.ResetScan();
     job.m_pfnLinkHook = [&outcome, &job, rewrite](std::string& value, int kind) {
         if (kind == kBaseHref) {
             if (rewrite != nullptr)
@@ -40,14 +39,12 @@ ScanOutcome ScanPage(CMirrorJob& job, const std::string& dir, const std::string&
         std::size_t size = chunks[std::min(index, chunks.size() - 1)];
         ++index;
         size = std::min({size, page.size() - pos, CMirrorJob::kBufferSize});
-        std::memcpy(job.m_pBuffer.get(), page.data() + pos, size);
-        job.m_nBufferBytes = static_cast<std::uint32_t>(size);
-        job.m_nScanIndex = 0;
-        job.m_pScanCur = job.m_pScanMark = job.m_pBuffer.get();
+        const int scanned = job.ScanBytes(page.data() + pos, size);
         pos += size;
-        if (job.ScanChunk() == 0)
+        if (scanned == 0)
             break;
-        outcome.largestCarry = std::max(outcome.largestCarry, job.m_strCarry.size());
+        outcome.largestCarry = std::max(
+            outcome.largestCarry, job.m_scanner.HeldBytes() + job.m_cssReader.HeldBytes());
     }
     job.FinishScan();
     if (job.m_pOutFile) {

@@ -106,12 +106,11 @@ protected:
 
 TEST_F(PrepareLocalDirectory, CreatesEveryMissingLevelAndResetsTheScanner) {
     job.m_strLocalDir = "a/b/c/";
-    job.m_strCarry = "left";
-    job.m_nScanState = 7;
+    job.ScanBytes("<a href=\"left", 13);  // a tag left open by an earlier page
+    ASSERT_GT(job.m_scanner.HeldBytes(), 0u);
     ASSERT_TRUE(job.PrepareLocalDirectory(log));
     EXPECT_TRUE(IsDirectory(tmp.Path() + "a/b/c"));
-    EXPECT_EQ(job.m_strCarry, "");
-    EXPECT_EQ(job.m_nScanState, 0);
+    EXPECT_EQ(job.m_scanner.HeldBytes(), 0u);
 
     job.m_strLocalDir = "a/b/c/d/";
     ASSERT_TRUE(job.PrepareLocalDirectory(log));
@@ -126,11 +125,9 @@ TEST_F(PrepareLocalDirectory, CreatesEveryMissingLevelAndResetsTheScanner) {
 TEST_F(PrepareLocalDirectory, AFileInTheWayStopsTheWalk) {
     test::WriteFile(tmp.Path() + "a", "file");
     job.m_strLocalDir = "a/b/";
-    job.m_nScanState = 7;
     EXPECT_FALSE(job.PrepareLocalDirectory(log));
     ASSERT_EQ(log.Lines().size(), 1u);
     EXPECT_EQ(log.Lines()[0], "Cannot create directory " + tmp.Path() + "a/!");
-    EXPECT_EQ(job.m_nScanState, 7);
 }
 
 TEST_F(PrepareLocalDirectory, RefusesPathsOutsideTheDownloadDirectory) {

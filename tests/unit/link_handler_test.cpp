@@ -37,7 +37,7 @@ TEST_F(LinkHandler, WorkedExamples) {
     } cases[] = {
         {"chapter2.html", 0, "http://example.com/docs/guide/chapter2.html", "chapter2.html"},
         {"chapter2.html#s1", 0, "http://example.com/docs/guide/chapter2.html", "chapter2.html#s1"},
-        {"./faq.html", 0, "http://example.com/docs/guide/faq.html", "faq.html"},
+        {"./faq.html", 0, "http://example.com/docs/guide/faq.html", "./faq.html"},
         {"sub", 0, "http://example.com/docs/guide/sub", "sub/index.htm"},
         {"sub/", 0, "http://example.com/docs/guide/sub/", "sub/index.htm"},
         {"intro.html", 0, "", "intro.html"},
@@ -47,7 +47,7 @@ TEST_F(LinkHandler, WorkedExamples) {
         {"img/logo.gif", 1, "http://example.com/docs/guide/img/logo.gif", "img/logo.gif"},
         {"/img/logo.gif", 1, "http://example.com/img/logo.gif",
          "file:///home/ann/Mirror/img/logo.gif"},
-        {"../index.html", 0, "", "http://example.com/docs/index.html"},
+        {"../index.html", 0, "http://example.com/docs/index.html", "../index.html"},
         {"/cgi-bin/search?q=x", 0, "", "http://example.com/cgi-bin/search?q=x"},
         {"search.cgi?q=x", 0, "http://example.com/docs/guide/search.cgi", "search.cgi?q=x"},
         {"cgi-bin/run", 0, "", "http://example.com/docs/guide/cgi-bin/run"},
@@ -84,7 +84,8 @@ TEST_F(LinkHandler, LevelAboveTheLimitDoesNotQueue) {
 
 TEST_F(LinkHandler, SchemeLinksAreNeverFollowed) {
     for (const char* link : {"https://example.com/x.html", "data:image/png;base64,AAAA",
-                             "tel:+15550100", "http://example.com/docs/x.html",
+                             "tel:+15550100", "http://example.com:81/docs/x.html",
+                             "ftp://example.com/x", "http://other.example/x.html",
                              "MAILTO:ann@example.com", "javascript:void(0)", "File:/etc/x"}) {
         std::string queued;
         EXPECT_EQ(Handle(link, 0, &queued), link);
@@ -105,12 +106,151 @@ TEST_F(LinkHandler, NetworkPathReferences) {
     EXPECT_EQ(queued, "http://example.com/");
 }
 
-TEST_F(LinkHandler, ParentRelativeLinksResolveAgainstTheCurrentPage) {
+// Parent links are relative links: followed, and kept while they lead to the file.
+TEST_F(LinkHandler, ParentLinksAreFollowedLikeOtherRelativeLinks) {
     job.m_strUrl = "http://example.com/docs/guide/deeper/page.html";
+    job.m_strLocalDir = "docs/guide/deeper/";
+    job.m_strFileName = "page.html";
+    struct Case {
+        const char* link;
+        int kind;
+        const char* queued;
+        const char* output;
+    } cases[] = {
+        {"../index.html", 0, "http://example.com/docs/guide/index.html", "../index.html"},
+        {"../../_static/style.css", 1, "http://example.com/docs/_static/style.css",
+         "../../_static/style.css"},
+        {"../../../../../x.html#f", 0, "http://example.com/x.html",
+         "file:///home/ann/Mirror/x.html#f"},  // the server stops at its root, a disk does not
+        {"../", 0, "http://example.com/docs/guide/", "../index.htm"},
+        {"../../cgi-bin/x", 0, "", "http://example.com/docs/cgi-bin/x"},
+    };
+    for (const auto& c : cases) {
+        std::string queued;
+        EXPECT_EQ(Handle(c.link, c.kind, &queued), c.output) << c.link;
+        EXPECT_EQ(queued, c.queued) << c.link;
+    }
+    job.m_nLevel = 1;  // at the limit a parent hyperlink is live, an object still fetched
     std::string queued;
-    EXPECT_EQ(Handle("../index.html", 0, &queued), "http://example.com/docs/guide/index.html");
-    EXPECT_EQ(Handle("../../../../../x.html#f", 0, &queued), "http://example.com/x.html#f");
+    EXPECT_EQ(Handle("../other.html", 0, &queued), "http://example.com/docs/guide/other.html");
     EXPECT_EQ(queued, "");
+    EXPECT_EQ(Handle("../pic.png", 1, &queued), "../pic.png");
+    EXPECT_EQ(queued, "http://example.com/docs/guide/pic.png");
+}
+
+// Absolute URLs of the site are links of the site; other hosts and ports are not.
+TEST_F(LinkHandler, AbsoluteUrlsOfTheSite) {
+    struct Case {
+        const char* link;
+        int kind;
+        const char* queued;
+        const char* output;
+    } cases[] = {
+        {"http://example.com/docs/x.html", 0, "http://example.com/docs/x.html",
+         "file:///home/ann/Mirror/docs/x.html"},
+        {"HTTP://EXAMPLE.COM:80/a/b.png", 1, "http://example.com/a/b.png",
+         "file:///home/ann/Mirror/a/b.png"},
+        {"http://example.com", 0, "http://example.com/", "file:///home/ann/Mirror/index.htm"},
+        {"http://example.com/docs/guide/intro.html#top", 0, "",
+         "file:///home/ann/Mirror/docs/guide/intro.html#top"},
+        {"//example.com/s.css", 1, "http://example.com/s.css", "file:///home/ann/Mirror/s.css"},
+        {"http://example.com:8080/x.html", 0, "", "http://example.com:8080/x.html"},
+        {"http://www.example.com/x.html", 0, "", "http://www.example.com/x.html"},
+        {"http://user@example.com/u.html", 0, "http://example.com/u.html",
+         "file:///home/ann/Mirror/u.html"},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        std::string queued;
+        EXPECT_EQ(Handle(c.link, c.kind, &queued), c.output) << c.link;
+        EXPECT_EQ(queued, c.queued) << c.link;
+    }
+}
+
+TEST_F(LinkHandler, SuffixAtTheStartQueuesNothing) {
+    for (const char* link : {"?page=2#list", "#top", ";jsessionid=1", "?", "#"}) {
+        std::string queued;
+        EXPECT_EQ(Handle(link, 0, &queued), link);
+        EXPECT_EQ(queued, "") << link;
+    }
+}
+
+TEST_F(LinkHandler, DirectoryCompletionNeverDoublesOrPointsAtTheRoot) {
+    struct Case {
+        const char* link;
+        const char* output;
+    } cases[] = {
+        {"index.htm", "index.htm"},
+        {"/x/index.htm", "file:///home/ann/Mirror/x/index.htm"},
+        {"./", "index.htm"},
+        {"./#top", "index.htm#top"},
+        {".", "index.htm"},
+        {".//y.html", ".//y.html"},
+        {"sub/index.htm", "sub/index.htm"},
+        {"/x/", "file:///home/ann/Mirror/x/index.htm"},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        EXPECT_EQ(Handle(c.link, 0), c.output) << c.link;
+    }
+    SetUp();
+    std::string queued;
+    Handle(".//y.html", 0, &queued);
+    EXPECT_EQ(queued, "http://example.com/docs/guide//y.html");
+}
+
+TEST_F(LinkHandler, APageFetchedAsADotSegmentResolvesAgainstItsDirectory) {
+    job.m_strUrl = "http://example.com/docs/guide/..";
+    job.m_strLocalDir = "docs/";
+    job.m_strFileName = "index.htm";
+    std::string queued;
+    EXPECT_EQ(Handle("api.html", 0, &queued), "api.html");
+    EXPECT_EQ(queued, "http://example.com/docs/api.html");
+}
+
+// The portable option: every link to a file of the copy is a relative path.
+TEST_F(LinkHandler, RelativeLinksMakeAPortableCopy) {
+    job.m_limits.m_bRelativeLinks = true;
+    job.m_strLocalDir = "docs/guide/";
+    job.m_strFileName = "intro.html";
+    struct Case {
+        const char* link;
+        int kind;
+        const char* output;
+    } cases[] = {
+        {"/docs/api.html", 0, "../api.html"},
+        {"/", 0, "../../index.htm"},
+        {"chapter2.html#s1", 0, "chapter2.html#s1"},
+        {"http://example.com/img/a%20b.gif", 1, "../../img/a%20b.gif"},
+        {"../../../x.html", 0, "../../x.html"},
+        {"sub", 0, "sub/index.htm"},
+        {"/cgi-bin/s?q=1", 0, "http://example.com/cgi-bin/s?q=1"},
+        {"http://other.example/", 0, "http://other.example/"},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        job.m_limits.m_bRelativeLinks = true;
+        job.m_strLocalDir = "docs/guide/";
+        job.m_strFileName = "intro.html";
+        EXPECT_EQ(Handle(c.link, c.kind), c.output) << c.link;
+    }
+}
+
+// Copy only: the same links are queued; the text is never used.
+TEST_F(LinkHandler, CopyOnlyQueuesTheSameUrls) {
+    const char* links[] = {"a.html", "../b.html", "/c.html", "http://example.com/d.html",
+                           "img/e.png", "?x", "mailto:a@b"};
+    std::vector<std::string> modified, copied;
+    for (bool modify : {true, false}) {
+        SetUp();
+        job.m_limits.m_bModifyLinks = modify;
+        for (const char* link : links)
+            Handle(link, 0);
+        for (const auto& entry : job.m_listQueue)
+            (modify ? modified : copied).push_back(entry.strUrl);
+    }
+    EXPECT_EQ(modified, copied);
+    EXPECT_EQ(modified.size(), 5u);
 }
 
 TEST_F(LinkHandler, EmptyAndControlByteLinksStayAsFound) {
@@ -131,10 +271,10 @@ TEST_F(LinkHandler, SecondOccurrenceIsCompletedFromItsOwnText) {
     EXPECT_EQ(job.m_listQueue.size(), 1u);
 }
 
-TEST_F(LinkHandler, DotSegmentsStayInTheQueuedUrl) {
+TEST_F(LinkHandler, DotSegmentsAreResolvedInTheQueuedUrl) {
     std::string queued;
     EXPECT_EQ(Handle("a/../b.html", 0, &queued), "a/../b.html");
-    EXPECT_EQ(queued, "http://example.com/docs/guide/a/../b.html");
+    EXPECT_EQ(queued, "http://example.com/docs/guide/b.html");
     EXPECT_EQ(job.m_listQueue.back().strLocalDir, "docs/guide/");
     EXPECT_EQ(job.m_listQueue.back().strFileName, "b.html");
     EXPECT_EQ(Handle("/x/../../../y.html", 0, &queued), "file:///home/ann/Mirror/y.html");
@@ -145,18 +285,18 @@ TEST_F(LinkHandler, DownloadDirectoryIsEncodedInLocalLinks) {
     EXPECT_EQ(Handle("/img/a.gif", 1), "file:///home/ann/My%20Mirror%232/img/a.gif");
 }
 
+// URLs saved as one local file are fetched once.
 TEST_F(LinkHandler, QueueAndVisitedSet) {
-    job.EnqueueUrl("http://example.com/docs/", 0);
-    EXPECT_EQ(job.m_mapVisited.count("http://example.com/docs/index.htm"), 1u);
-    job.EnqueueUrl("http://example.com/docs", 0);
-    EXPECT_EQ(job.m_mapVisited.count("http://example.com/docs/index.htm"), 1u);
-    job.EnqueueUrl("http://example.com/other", 0);
-    EXPECT_EQ(job.m_mapVisited.count("http://example.com/other/"), 0u);
-    std::size_t size = job.m_listQueue.size();
-    job.EnqueueUrl("http://example.com/docs/", 0);
-    EXPECT_EQ(job.m_listQueue.size(), size);
-    job.EnqueueUrl("http://example.com/p/index.htm", 0);
-    EXPECT_EQ(job.m_mapVisited.count("http://example.com/p/"), 0u);
+    EXPECT_TRUE(job.EnqueueUrl("http://example.com/docs/", 0));
+    EXPECT_TRUE(job.IsVisited("http://example.com/docs/index.htm"));
+    EXPECT_FALSE(job.EnqueueUrl("http://example.com/docs", 0));
+    EXPECT_FALSE(job.EnqueueUrl("http://example.com/docs/index.htm", 0));
+    EXPECT_TRUE(job.EnqueueUrl("http://example.com/other", 0));
+    EXPECT_TRUE(job.IsVisited("http://example.com/other/"));
+    EXPECT_TRUE(job.EnqueueUrl("http://example.com/a%20b.html", 0));
+    EXPECT_FALSE(job.EnqueueUrl("http://example.com/a b.html", 0));
+    EXPECT_TRUE(job.EnqueueUrl("http://example.com/A%20b.html", 0));  // letter case counts
+    EXPECT_EQ(job.m_listQueue.size(), 3u + 1u);
 }
 
 TEST_F(LinkHandler, ObjectsOnTheStartPageShareItsLevel) {
@@ -177,7 +317,8 @@ TEST_F(LinkHandler, SecondRunStartsEmpty) {
     std::string url = "http://example.com/";
     ASSERT_TRUE(job.Start(url));
     EXPECT_TRUE(job.m_listQueue.empty());
-    EXPECT_EQ(job.m_mapVisited.size(), 2u);  // the start URL and its index.htm alias
+    EXPECT_EQ(job.m_mapVisited.size(), 1u);
+    EXPECT_FALSE(job.IsVisited("http://example.com/docs/guide/a.html"));
     EXPECT_EQ(job.m_nLevel, 0u);
 }
 

@@ -38,7 +38,7 @@ TEST(MirrorJob, StartDerivesSiteRootAndBasePath) {
         EXPECT_EQ(job.m_strUrl, url) << c.url;
         EXPECT_EQ(job.m_nLevel, 0u);
         EXPECT_TRUE(job.m_listQueue.empty());
-        EXPECT_EQ(job.m_mapVisited.count(url), 1u);
+        EXPECT_TRUE(job.IsVisited(url));
     }
 }
 

@@ -1,0 +1,418 @@
+#include "html/html_scanner.h"
+
+#include <cstring>
+#include <vector>
+
+#include "html/tag_table.h"
+#include "html/value_readers.h"
+#include "url/attribute_value.h"
+
+namespace tandril {
+namespace {
+
+bool IsSpace(unsigned char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
+}
+bool IsLetter(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (Lower(a[i]) != Lower(b[i]))
+            return false;
+    return true;
+}
+bool EqualsLower(std::string_view text, std::string_view lower) {
+    if (text.size() != lower.size())
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (Lower(text[i]) != lower[i])
+            return false;
+    return true;
+}
+
+struct Attribute {
+    std::string_view name;
+    std::size_t valueStart = 0;  // in the tag text
+    std::size_t valueEnd = 0;
+    char quote = 0;
+    bool hasValue = false;
+};
+
+// The attributes of a whole start tag ("<" to ">"), as a browser's tokenizer splits it.
+void ParseAttributes(std::string_view tag, std::size_t from, std::vector<Attribute>& out) {
+    out.clear();
+    std::size_t i = from;
+    const std::size_t end = tag.size() - 1;  // the ">"
+    while (i < end) {
+        while (i < end && (IsSpace(static_cast<unsigned char>(tag[i])) || tag[i] == '/'))
+            ++i;
+        if (i >= end)
+            break;
+        Attribute a;
+        const std::size_t nameStart = i++;
+        while (i < end && !IsSpace(static_cast<unsigned char>(tag[i])) && tag[i] != '/' &&
+               tag[i] != '=')
+            ++i;
+        a.name = tag.substr(nameStart, i - nameStart);
+        std::size_t j = i;
+        while (j < end && IsSpace(static_cast<unsigned char>(tag[j])))
+            ++j;
+        if (j < end && tag[j] == '=') {
+            i = j + 1;
+            while (i < end && IsSpace(static_cast<unsigned char>(tag[i])))
+                ++i;
+            a.hasValue = true;
+            if (i < end && (tag[i] == '"' || tag[i] == '\'')) {
+                a.quote = tag[i];
+                a.valueStart = ++i;
+                const std::size_t close = tag.find(a.quote, i);
+                a.valueEnd = close == std::string_view::npos || close > end ? end : close;
+                i = a.valueEnd + 1;
+            } else {
+                a.valueStart = i;
+                while (i < end && !IsSpace(static_cast<unsigned char>(tag[i])))
+                    ++i;
+                a.valueEnd = i;
+            }
+        }
+        out.push_back(a);
+    }
+}
+
+// Collects a CSS reader's output for a style attribute, passing its links on.
+class CollectingSink : public ScanSink {
+public:
+    CollectingSink(ScanSink& outer, std::uint64_t offset) : m_outer(outer), m_offset(offset) {}
+    void Write(const char* data, std::size_t size) override { text.append(data, size); }
+    void Link(std::string& value, int kind, std::uint64_t) override {
+        m_outer.Link(value, kind, m_offset);
+    }
+    std::string text;
+
+private:
+    ScanSink& m_outer;
+    std::uint64_t m_offset;
+};
+
+constexpr char kStyleEnd[] = "</style";
+
+}  // namespace
+
+void HtmlScanner::Reset() {
+    m_state = State::Text;
+    m_phase = TagPhase::Name;
+    m_strCarry.clear();
+    m_offset = 0;
+    m_css.Reset();
+    m_endMatch = 0;
+    m_strEndCarry.clear();
+}
+
+std::size_t HtmlScanner::FindTagEnd(const char* data, std::size_t i, std::size_t size) {
+    while (i < size) {
+        const unsigned char c = static_cast<unsigned char>(data[i]);
+        switch (m_phase) {
+            case TagPhase::Quoted: {
+                const void* q = std::memchr(data + i, m_quote, size - i);
+                if (q == nullptr)
+                    return std::string::npos;
+                i = static_cast<std::size_t>(static_cast<const char*>(q) - data) + 1;
+                m_phase = TagPhase::BeforeAttr;
+                continue;
+            }
+            case TagPhase::Name:
+            case TagPhase::AttrName:
+                if (IsSpace(c))
+                    m_phase = m_phase == TagPhase::Name ? TagPhase::BeforeAttr : TagPhase::AfterName;
+                else if (c == '/')
+                    m_phase = TagPhase::BeforeAttr;
+                else if (c == '=' && m_phase == TagPhase::AttrName)
+                    m_phase = TagPhase::BeforeValue;
+                break;
+            case TagPhase::BeforeAttr:
+                if (!IsSpace(c) && c != '/' && c != '>')
+                    m_phase = TagPhase::AttrName;
+                break;
+            case TagPhase::AfterName:
+                if (c == '=')
+                    m_phase = TagPhase::BeforeValue;
+                else if (c == '/')
+                    m_phase = TagPhase::BeforeAttr;
+                else if (!IsSpace(c) && c != '>')
+                    m_phase = TagPhase::AttrName;
+                break;
+            case TagPhase::BeforeValue:
+                if (c == '"' || c == '\'') {
+                    m_quote = static_cast<char>(c);
+                    m_phase = TagPhase::Quoted;
+                } else if (!IsSpace(c) && c != '>') {
+                    m_phase = TagPhase::Unquoted;
+                }
+                break;
+            case TagPhase::Unquoted:
+                if (IsSpace(c))
+                    m_phase = TagPhase::BeforeAttr;
+                break;
+        }
+        ++i;
+        if (c == '>' && m_phase != TagPhase::Quoted)
+            return i;
+    }
+    return std::string::npos;
+}
+
+void HtmlScanner::HandleTag(std::string_view tag, std::uint64_t offset, ScanSink& sink) {
+    std::size_t nameEnd = 1;
+    while (nameEnd < tag.size() - 1 && !IsSpace(static_cast<unsigned char>(tag[nameEnd])) &&
+           tag[nameEnd] != '/')
+        ++nameEnd;
+    const std::string_view name = tag.substr(1, nameEnd - 1);
+    const TagRows rows = FindTagRows(name);
+    if (EqualsLower(name, "style")) {
+        m_state = State::StyleText;
+        m_css.Reset(offset + tag.size());
+    }
+    // Most tags carry no link and no style: out as they came.
+    if (rows.empty()) {
+        bool maybeStyle = false;
+        for (std::size_t i = nameEnd; i + 5 <= tag.size() && !maybeStyle; ++i)
+            maybeStyle = Lower(tag[i]) == 's' && EqualsLower(tag.substr(i, 5), "style");
+        if (!maybeStyle) {
+            sink.Write(tag.data(), tag.size());
+            return;
+        }
+    }
+
+    thread_local std::vector<Attribute> attributes;
+    ParseAttributes(tag, nameEnd, attributes);
+
+    // Rules that look at another attribute of the tag, wherever it stands.
+    auto valueOf = [&](std::string_view attributeName) -> std::string {
+        for (const Attribute& a : attributes)
+            if (a.hasValue && EqualsLower(a.name, attributeName))
+                return DecodeAttributeValue(tag.substr(a.valueStart, a.valueEnd - a.valueStart));
+        return {};
+    };
+
+    std::size_t written = 0;
+    for (std::size_t n = 0; n < attributes.size(); ++n) {
+        const Attribute& a = attributes[n];
+        if (!a.hasValue)
+            continue;
+        // A browser takes the first of two attributes of one name.
+        bool repeated = false;
+        for (std::size_t m = 0; m < n && !repeated; ++m)
+            repeated = EqualsNoCase(attributes[m].name, a.name);
+        if (repeated)
+            continue;
+
+        const TagAttribute* row = nullptr;
+        for (const TagAttribute* r = rows.begin; r != rows.end; ++r)
+            if (EqualsLower(a.name, r->attribute))
+                row = r;
+        ValueForm form = ValueForm::Css;
+        int kind = 1;
+        if (row != nullptr) {
+            form = row->form;
+            kind = row->kind;
+            if (row->rule == TagRule::Base && (!m_bFindBase || a.quote == 0))
+                continue;
+            if (row->rule == TagRule::LinkRel)
+                kind = IsLoadingRel(valueOf("rel")) ? 1 : 0;
+            if (row->rule == TagRule::MetaRefresh && !EqualsLower(valueOf("http-equiv"), "refresh"))
+                continue;
+        } else if (!EqualsLower(a.name, "style")) {
+            continue;
+        }
+
+        const std::string_view raw = tag.substr(a.valueStart, a.valueEnd - a.valueStart);
+        if (raw.size() > kMaxLinkValue)
+            continue;
+        const std::uint64_t at = offset + a.valueStart;
+        const std::string decoded = DecodeAttributeValue(raw);
+        std::string value;
+        switch (form) {
+            case ValueForm::Url:
+                value = decoded;
+                sink.Link(value, kind, at);
+                break;
+            case ValueForm::Srcset: {
+                std::size_t done = 0;
+                for (const ValueRange& r : ReadSrcset(decoded)) {
+                    std::string url = decoded.substr(r.start, r.size);
+                    sink.Link(url, kind, at);
+                    value.append(decoded, done, r.start - done).append(url);
+                    done = r.start + r.size;
+                }
+                value.append(decoded, done, std::string::npos);
+                break;
+            }
+            case ValueForm::Refresh:
+                if (auto r = ReadRefreshUrl(decoded)) {
+                    std::string url = decoded.substr(r->start, r->size);
+                    sink.Link(url, kind, at);
+                    value = decoded.substr(0, r->start) + url + decoded.substr(r->start + r->size);
+                } else {
+                    value = decoded;
+                }
+                break;
+            case ValueForm::Css: {
+                CollectingSink collect(sink, at);
+                CssReader reader;
+                reader.Feed(decoded.data(), decoded.size(), collect);
+                reader.Finish(collect);
+                value = std::move(collect.text);
+                break;
+            }
+        }
+        if (value != decoded) {
+            sink.Write(tag.data() + written, a.valueStart - written);
+            const std::string encoded = EncodeAttributeValue(value, a.quote);
+            sink.Write(encoded.data(), encoded.size());
+            written = a.valueEnd;
+        }
+    }
+    sink.Write(tag.data() + written, tag.size() - written);
+}
+
+void HtmlScanner::Feed(const char* data, std::size_t size, ScanSink& sink) {
+    std::size_t i = 0;
+    std::size_t mark = 0;  // first byte neither written nor held
+    while (i < size) {
+        switch (m_state) {
+            case State::Text: {
+                const void* lt = std::memchr(data + i, '<', size - i);
+                if (lt == nullptr) {
+                    i = size;
+                    break;
+                }
+                const std::size_t p = static_cast<std::size_t>(static_cast<const char*>(lt) - data);
+                sink.Write(data + mark, p - mark);
+                mark = p;
+                i = p + 1;
+                m_tagOffset = m_offset + p;
+                m_state = State::TagOpen;
+                break;
+            }
+            case State::TagOpen:
+                if (IsLetter(static_cast<unsigned char>(data[i]))) {
+                    m_state = State::InTag;
+                    m_phase = TagPhase::Name;
+                } else {
+                    // Not a start tag: the "<" is text.
+                    if (!m_strCarry.empty()) {
+                        sink.Write(m_strCarry.data(), m_strCarry.size());
+                        m_strCarry.clear();
+                    }
+                    m_state = State::Text;
+                }
+                break;
+            case State::InTag: {
+                const std::size_t end = FindTagEnd(data, i, size);
+                if (end == std::string::npos) {
+                    i = size;
+                    break;
+                }
+                i = end;
+                m_state = State::Text;
+                if (m_strCarry.empty()) {
+                    HandleTag(std::string_view(data + mark, end - mark), m_tagOffset, sink);
+                } else {
+                    m_strCarry.append(data + mark, end - mark);
+                    HandleTag(m_strCarry, m_tagOffset, sink);
+                    m_strCarry.clear();
+                }
+                mark = end;
+                break;
+            }
+            case State::LongTag: {
+                const std::size_t end = FindTagEnd(data, i, size);
+                if (end == std::string::npos) {
+                    i = size;
+                } else {
+                    i = end;
+                    m_state = State::Text;
+                }
+                break;
+            }
+            case State::StyleText:
+                sink.Write(data + mark, i - mark);
+                i += FeedStyle(data + i, size - i, sink);
+                mark = i;
+                break;
+        }
+    }
+    switch (m_state) {
+        case State::TagOpen:
+        case State::InTag:
+            m_strCarry.append(data + mark, size - mark);
+            if (m_strCarry.size() > kMaxTagBytes) {
+                sink.Write(m_strCarry.data(), m_strCarry.size());
+                m_strCarry.clear();
+                m_state = State::LongTag;
+            }
+            break;
+        default:
+            sink.Write(data + mark, size - mark);
+            break;
+    }
+    m_offset += size;
+}
+
+std::size_t HtmlScanner::FeedStyle(const char* data, std::size_t size, ScanSink& sink) {
+    std::size_t i = 0;
+    while (i < size) {
+        if (m_endMatch == 0) {
+            const void* lt = std::memchr(data + i, '<', size - i);
+            const std::size_t p =
+                lt == nullptr ? size : static_cast<std::size_t>(static_cast<const char*>(lt) - data);
+            m_css.Feed(data + i, p - i, sink);
+            if (p == size)
+                return size;
+            m_strEndCarry.assign(1, '<');
+            m_endMatch = 1;
+            i = p + 1;
+            continue;
+        }
+        const char c = data[i];
+        if (m_endMatch < 7) {
+            if (Lower(c) == kStyleEnd[m_endMatch]) {
+                m_strEndCarry += c;
+                ++m_endMatch;
+                ++i;
+                continue;
+            }
+        } else if (IsSpace(static_cast<unsigned char>(c)) || c == '/' || c == '>') {
+            // The element ends: the end tag and what follows are text again.
+            m_css.Finish(sink);
+            sink.Write(m_strEndCarry.data(), m_strEndCarry.size());
+            m_strEndCarry.clear();
+            m_endMatch = 0;
+            m_state = State::Text;
+            return i;
+        }
+        m_css.Feed(m_strEndCarry.data(), m_strEndCarry.size(), sink);
+        m_strEndCarry.clear();
+        m_endMatch = 0;
+    }
+    return size;
+}
+
+void HtmlScanner::Finish(ScanSink& sink) {
+    if (m_state == State::StyleText) {
+        if (!m_strEndCarry.empty())
+            m_css.Feed(m_strEndCarry.data(), m_strEndCarry.size(), sink);
+        m_css.Finish(sink);
+    }
+    if (!m_strCarry.empty())
+        sink.Write(m_strCarry.data(), m_strCarry.size());
+    Reset();
+}
+
+}  // namespace tandril

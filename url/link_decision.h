@@ -1,0 +1,35 @@
+#pragma once
+
+namespace tandril {
+
+// What a run does with a link once it is resolved. Every link of every page and
+// stylesheet is decided here and only here.
+enum class LinkAction {
+    Keep,    // not a link of the site, or not one a run fetches: the text stays
+    Follow,  // queue it, and write the text that leads to its local file
+    Local,   // already queued: write the text that leads to its local file
+    Live,    // not followed: write its absolute URL on the live site
+};
+
+// The facts about one resolved link that the decision rests on.
+struct LinkFacts {
+    bool onSite = false;     // http(s) on a host of the site (see CMirrorJob::IsSiteUrl)
+    bool hyperlink = false;  // link kind 0; embedded objects are fetched whatever the level
+    bool cgi = false;        // its path holds "cgi-bin/" or "/bin/"
+    bool visited = false;    // in the visited set of the run
+    bool levelLeft = false;  // the current level is below the level limit
+};
+
+constexpr LinkAction DecideLink(const LinkFacts& f) {
+    if (!f.onSite)
+        return LinkAction::Keep;
+    if (!f.hyperlink)
+        return f.visited ? LinkAction::Local : LinkAction::Follow;
+    if (f.cgi)
+        return LinkAction::Live;
+    if (f.visited)
+        return LinkAction::Local;
+    return f.levelLeft ? LinkAction::Follow : LinkAction::Live;
+}
+
+}  // namespace tandril
