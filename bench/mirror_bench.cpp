@@ -3,6 +3,7 @@
 // black-box checks.
 //
 //   mirror-bench --url URL --dir DIR [--levels N] [--files N] [--mb N] [--copy-only]
+//                [--relative-links]
 //
 // Log lines and message-box texts go to stderr as they happen; one JSON object goes
 // to stdout at the end. SIGINT or SIGTERM is the Cancel button.
@@ -100,7 +101,7 @@ bool ParseNumber(const char* text, std::uint32_t& value) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: mirror-bench --url URL --dir DIR [--levels N] [--files N] [--mb N] "
-                 "[--copy-only]\n");
+                 "[--copy-only] [--relative-links]\n");
     return 2;
 }
 
@@ -116,6 +117,8 @@ int main(int argc, char** argv) {
         bool hasValue = i + 1 < argc;
         if (arg == "--copy-only") {
             job.m_limits.m_bModifyLinks = false;
+        } else if (arg == "--relative-links") {
+            job.m_limits.m_bRelativeLinks = true;
         } else if (arg == "--url" && hasValue) {
             url = argv[++i];
             haveUrl = true;

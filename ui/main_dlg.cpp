@@ -94,6 +94,7 @@ void CMainDlg::LoadSettings() {
     m_job.m_limits.m_nMaxLevels = store.ReadInt("Options", "Max Level", 1);
     m_job.m_limits.m_nMaxFiles = store.ReadInt("Options", "Max File", 200);
     m_job.m_limits.m_nMaxMegaBytes = store.ReadInt("Options", "Max MB", 5);
+    m_job.m_limits.m_bRelativeLinks = store.ReadInt("Options", "Relative Links", 0) == 1;
 }
 
 void CMainDlg::SaveSettings() {
@@ -119,6 +120,7 @@ void CMainDlg::SaveSettings() {
     store.WriteInt("Options", "Max Level", m_job.m_limits.m_nMaxLevels);
     store.WriteInt("Options", "Max File", m_job.m_limits.m_nMaxFiles);
     store.WriteInt("Options", "Max MB", m_job.m_limits.m_nMaxMegaBytes);
+    store.WriteInt("Options", "Relative Links", m_job.m_limits.m_bRelativeLinks ? 1 : 0);
 }
 
 void CMainDlg::MoveToFront(QComboBox* box, bool fromList, const QString& text) {

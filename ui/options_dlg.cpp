@@ -1,5 +1,6 @@
 #include "ui/options_dlg.h"
 
+#include <QCheckBox>
 #include <QLineEdit>
 
 #include "engine/messages.h"
@@ -21,6 +22,7 @@ COptionsDlg::COptionsDlg(CMirrorLimits& limits, QWidget* parent)
     m_ui->m_editLevels->setText(QString::number(m_nEditLevels));
     m_ui->m_editFiles->setText(QString::number(m_nEditFiles));
     m_ui->m_editMegaBytes->setText(QString::number(m_nEditMegaBytes));
+    m_ui->m_chkRelative->setChecked(limits.m_bRelativeLinks);
 }
 
 COptionsDlg::~COptionsDlg() = default;
@@ -33,6 +35,9 @@ QLineEdit* COptionsDlg::FilesField() const {
 }
 QLineEdit* COptionsDlg::MegaBytesField() const {
     return m_ui->m_editMegaBytes;
+}
+QCheckBox* COptionsDlg::RelativeLinksBox() const {
+    return m_ui->m_chkRelative;
 }
 
 bool COptionsDlg::CheckField(QLineEdit* field, std::uint32_t minimum, std::uint32_t maximum,
@@ -64,6 +69,7 @@ void COptionsDlg::accept() {
     m_limits.m_nMaxLevels = m_nEditLevels;
     m_limits.m_nMaxFiles = m_nEditFiles;
     m_limits.m_nMaxMegaBytes = m_nEditMegaBytes;
+    m_limits.m_bRelativeLinks = m_ui->m_chkRelative->isChecked();
     QDialog::accept();
 }
 

@@ -8,14 +8,16 @@ namespace Ui {
 class COptionsDlg;
 }
 
+class QCheckBox;
 class QLineEdit;
 
 namespace tandril {
 
 struct CMirrorLimits;
 
-// The Options dialog: edits the three limits of a run. Reads them from `limits`
-// when it opens and writes them back only when OK passes every check.
+// The Options dialog: edits the three limits of a run and the portable-copy choice.
+// Reads them from `limits` when it opens and writes them back only when OK passes
+// every check.
 class COptionsDlg : public QDialog {
     Q_OBJECT
 
@@ -26,6 +28,7 @@ public:
     QLineEdit* LevelsField() const;
     QLineEdit* FilesField() const;
     QLineEdit* MegaBytesField() const;
+    QCheckBox* RelativeLinksBox() const;
 
 public slots:
     void accept() override;

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <QCheckBox>
 #include <QLineEdit>
 
 #include "engine/messages.h"
@@ -97,6 +98,24 @@ TEST(OptionsDialog, ChecksOnOk) {
         test::Child<QPushButton>(dlg, "m_btnCancel")->click();
         EXPECT_EQ(limits.m_nMaxFiles, 77u);
     }
+}
+
+TEST(OptionsDialog, RelativeLinksCheckBox) {
+    CMirrorLimits limits;
+    {
+        COptionsDlg dlg(limits, nullptr);
+        dlg.show();
+        EXPECT_EQ(dlg.RelativeLinksBox()->text(), "Make links &relative (portable copy)");
+        EXPECT_FALSE(dlg.RelativeLinksBox()->isChecked());
+        dlg.RelativeLinksBox()->setChecked(true);
+        test::Child<QPushButton>(dlg, "m_btnCancel")->click();
+    }
+    EXPECT_FALSE(limits.m_bRelativeLinks);  // Cancel keeps the choice
+    COptionsDlg dlg(limits, nullptr);
+    dlg.show();
+    dlg.RelativeLinksBox()->setChecked(true);
+    test::Child<QPushButton>(dlg, "m_btnOk")->click();
+    EXPECT_TRUE(limits.m_bRelativeLinks);
 }
 
 TEST(OptionsDialog, OutOfRangeStoredValuesAreShownWithoutComplaint) {

@@ -25,6 +25,23 @@ TEST(Settings, FirstStartDefaults) {
     EXPECT_EQ(job.m_limits.m_nMaxLevels, 1u);
     EXPECT_EQ(job.m_limits.m_nMaxFiles, 200u);
     EXPECT_EQ(job.m_limits.m_nMaxMegaBytes, 5u);
+    EXPECT_FALSE(job.m_limits.m_bRelativeLinks);
+}
+
+TEST(Settings, RelativeLinksAreSavedBesideTheLimits) {
+    CTempSettings settings;
+    {
+        QSettings raw("Orvello", "Tandril");
+        raw.setValue("Options/Relative Links", 1);
+    }
+    CMirrorJob job;
+    {
+        CMainDlg dlg(job);
+        EXPECT_TRUE(job.m_limits.m_bRelativeLinks);
+        job.m_limits.m_bRelativeLinks = false;
+    }
+    CSettingsStore store("Orvello", "Tandril");
+    EXPECT_EQ(store.ReadInt("Options", "Relative Links", 9), 0u);
 }
 
 TEST(Settings, RoundTrip) {
