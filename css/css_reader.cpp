@@ -11,8 +11,8 @@ bool IsSpace(unsigned char c) {
 }
 
 bool IsNameByte(unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '_' || c >= 0x80 || c == '\\';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_' || c >= 0x80 || c == '\\';
 }
 
 int Hex(unsigned char c) {

@@ -29,35 +29,35 @@ private:
     enum class State : unsigned char {
         Normal,
         Comment,
-        String,        // a string that is no reference
-        MatchUrl,      // "u", "ur" or "url" of url( read
-        MatchImport,   // part of "@import" read
-        ImportGap,     // white space after @import
-        UrlOpen,       // white space after url(
-        UrlQuoted,     // inside url("...")
-        UrlAfterQuote, // after the closing quote, before ")"
-        UrlBare,       // inside url(...) without quotes
-        UrlAfterBare,  // white space after an unquoted URL, before ")"
-        ImportString,  // inside @import "..."
-        BadUrl,        // the rest of a url( that is no reference, up to ")"
-        LongValue,     // the rest of a reference too long to handle
+        String,         // a string that is no reference
+        MatchUrl,       // "u", "ur" or "url" of url( read
+        MatchImport,    // part of "@import" read
+        ImportGap,      // white space after @import
+        UrlOpen,        // white space after url(
+        UrlQuoted,      // inside url("...")
+        UrlAfterQuote,  // after the closing quote, before ")"
+        UrlBare,        // inside url(...) without quotes
+        UrlAfterBare,   // white space after an unquoted URL, before ")"
+        ImportString,   // inside @import "..."
+        BadUrl,         // the rest of a url( that is no reference, up to ")"
+        LongValue,      // the rest of a reference too long to handle
     };
 
     void Complete(std::string_view held, ScanSink& sink);
     void Abandon(std::string_view held, ScanSink& sink);
 
     State m_state = State::Normal;
-    unsigned m_match = 0;          // characters of "url(" or "@import" matched
-    char m_quote = 0;              // the quote of the current string
-    bool m_escape = false;         // the last byte was a backslash inside a value
-    bool m_star = false;           // the last byte of a comment was "*"
-    bool m_afterName = false;      // the last byte continued a name (so "url(" is no function)
-    bool m_import = false;         // the url( follows @import
-    bool m_longQuoted = false;     // a LongValue that is still inside quotes
-    std::size_t m_valueEnd = 0;    // bytes of the held text that are the value
-    std::uint64_t m_offset = 0;    // input offset of the next Feed's first byte
+    unsigned m_match = 0;        // characters of "url(" or "@import" matched
+    char m_quote = 0;            // the quote of the current string
+    bool m_escape = false;       // the last byte was a backslash inside a value
+    bool m_star = false;         // the last byte of a comment was "*"
+    bool m_afterName = false;    // the last byte continued a name (so "url(" is no function)
+    bool m_import = false;       // the url( follows @import
+    bool m_longQuoted = false;   // a LongValue that is still inside quotes
+    std::size_t m_valueEnd = 0;  // bytes of the held text that are the value
+    std::uint64_t m_offset = 0;  // input offset of the next Feed's first byte
     std::uint64_t m_valueOffset = 0;
-    std::string m_strHeld;         // the reference so far when it straddles Feeds
+    std::string m_strHeld;  // the reference so far when it straddles Feeds
 };
 
 // CSS escapes decoded: "\" and 1 to 6 hex digits (and one white space after them),

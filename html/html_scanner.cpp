@@ -129,7 +129,8 @@ std::size_t HtmlScanner::FindTagEnd(const char* data, std::size_t i, std::size_t
             case TagPhase::Name:
             case TagPhase::AttrName:
                 if (IsSpace(c))
-                    m_phase = m_phase == TagPhase::Name ? TagPhase::BeforeAttr : TagPhase::AfterName;
+                    m_phase =
+                        m_phase == TagPhase::Name ? TagPhase::BeforeAttr : TagPhase::AfterName;
                 else if (c == '/')
                     m_phase = TagPhase::BeforeAttr;
                 else if (c == '=' && m_phase == TagPhase::AttrName)
@@ -371,7 +372,8 @@ std::size_t HtmlScanner::FeedStyle(const char* data, std::size_t size, ScanSink&
         if (m_endMatch == 0) {
             const void* lt = std::memchr(data + i, '<', size - i);
             const std::size_t p =
-                lt == nullptr ? size : static_cast<std::size_t>(static_cast<const char*>(lt) - data);
+                lt == nullptr ? size
+                              : static_cast<std::size_t>(static_cast<const char*>(lt) - data);
             m_css.Feed(data + i, p - i, sink);
             if (p == size)
                 return size;

@@ -72,9 +72,9 @@ TagRows FindTagRows(std::string_view name) {
 }
 
 bool IsLoadingRel(std::string_view rel) {
-    static constexpr std::string_view kLoading[] = {
-        "stylesheet", "icon",    "apple-touch-icon", "mask-icon",
-        "manifest",   "preload", "modulepreload",    "prefetch"};
+    static constexpr std::string_view kLoading[] = {"stylesheet",    "icon",     "apple-touch-icon",
+                                                    "mask-icon",     "manifest", "preload",
+                                                    "modulepreload", "prefetch"};
     std::size_t pos = 0;
     while (pos < rel.size()) {
         std::size_t end = rel.find_first_of(" \t\n\f\r", pos);

@@ -66,8 +66,8 @@ bool DecodeReference(std::string_view text, std::size_t& i, std::string& out) {
     static constexpr struct {
         std::string_view name;
         const char* text;
-    } kNamed[] = {{"amp", "&"},   {"lt", "<"},     {"gt", ">"},
-                  {"quot", "\""}, {"apos", "'"},   {"nbsp", "\xC2\xA0"}};
+    } kNamed[] = {{"amp", "&"},   {"lt", "<"},   {"gt", ">"},
+                  {"quot", "\""}, {"apos", "'"}, {"nbsp", "\xC2\xA0"}};
     for (const auto& named : kNamed) {
         if (text.substr(j, named.name.size()) == named.name) {
             std::size_t end = j + named.name.size();

@@ -37,8 +37,8 @@ std::string CMirrorJob::LocalLinkText(const std::string& written, const UriRef& 
                                       const std::string& url) const {
     const LocalName target = LocalNameForUrl(url);
     const LocalName page = CurrentLocalName();
-    const bool relativePath = !ref.hasScheme && !ref.hasAuthority &&
-                              (ref.path.empty() || ref.path[0] != '/');
+    const bool relativePath =
+        !ref.hasScheme && !ref.hasAuthority && (ref.path.empty() || ref.path[0] != '/');
     if (relativePath && LeadsToLocalFile(written, page, target)) {
         std::string text = written;
         CompleteDirectoryLink(text, target);

@@ -99,9 +99,9 @@ void CompleteDirectoryLink(std::string& reference, const LocalName& target) {
     if (target.fileName != "index.htm")
         return;
     const std::size_t slash = reference.find_last_of('/');
-    const std::string_view last =
-        slash == std::string::npos ? std::string_view(reference)
-                                   : std::string_view(reference).substr(slash + 1);
+    const std::string_view last = slash == std::string::npos
+                                      ? std::string_view(reference)
+                                      : std::string_view(reference).substr(slash + 1);
     if (last == "index.htm")
         return;
     if (reference.empty() || reference == "." || reference == "./") {

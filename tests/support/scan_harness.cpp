@@ -43,8 +43,8 @@ ScanOutcome ScanPage(CMirrorJob& job, const std::string& dir, const std::string&
         pos += size;
         if (scanned == 0)
             break;
-        outcome.largestCarry = std::max(
-            outcome.largestCarry, job.m_scanner.HeldBytes() + job.m_cssReader.HeldBytes());
+        outcome.largestCarry =
+            std::max(outcome.largestCarry, job.m_scanner.HeldBytes() + job.m_cssReader.HeldBytes());
     }
     job.FinishScan();
     if (job.m_pOutFile) {

@@ -83,10 +83,10 @@ TEST_F(LinkHandler, LevelAboveTheLimitDoesNotQueue) {
 }
 
 TEST_F(LinkHandler, SchemeLinksAreNeverFollowed) {
-    for (const char* link : {"https://example.com/x.html", "data:image/png;base64,AAAA",
-                             "tel:+15550100", "http://example.com:81/docs/x.html",
-                             "ftp://example.com/x", "http://other.example/x.html",
-                             "MAILTO:ann@example.com", "javascript:void(0)", "File:/etc/x"}) {
+    for (const char* link :
+         {"https://example.com/x.html", "data:image/png;base64,AAAA", "tel:+15550100",
+          "http://example.com:81/docs/x.html", "ftp://example.com/x", "http://other.example/x.html",
+          "MAILTO:ann@example.com", "javascript:void(0)", "File:/etc/x"}) {
         std::string queued;
         EXPECT_EQ(Handle(link, 0, &queued), link);
         EXPECT_EQ(queued, "") << link;
@@ -238,8 +238,8 @@ TEST_F(LinkHandler, RelativeLinksMakeAPortableCopy) {
 
 // Copy only: the same links are queued; the text is never used.
 TEST_F(LinkHandler, CopyOnlyQueuesTheSameUrls) {
-    const char* links[] = {"a.html", "../b.html", "/c.html", "http://example.com/d.html",
-                           "img/e.png", "?x", "mailto:a@b"};
+    const char* links[] = {"a.html",    "../b.html", "/c.html",   "http://example.com/d.html",
+                           "img/e.png", "?x",        "mailto:a@b"};
     std::vector<std::string> modified, copied;
     for (bool modify : {true, false}) {
         SetUp();

@@ -52,8 +52,7 @@ TEST(LocalPath, NeverLeavesTheDownloadDirectory) {
 }
 
 TEST(LocalPath, PortInSiteRoot) {
-    LocalName name =
-        LocalNameForUrl("http://example.com:81/guide-1.2/notes");
+    LocalName name = LocalNameForUrl("http://example.com:81/guide-1.2/notes");
     EXPECT_EQ(name.fileName, "index.htm");
     EXPECT_EQ(name.localDir, "guide-1.2/notes/");
 }
@@ -108,11 +107,16 @@ TEST(LocalPath, CompleteDirectoryLink) {
         const char* in;
         const char* out;
     } cases[] = {
-        {"sub", "sub/index.htm"},       {"sub/", "sub/index.htm"},
-        {"a.b/c", "a.b/c/index.htm"},   {"./", "index.htm"},
-        {"", "index.htm"},              {".", "index.htm"},
-        {"index.htm", "index.htm"},     {"x/index.htm", "x/index.htm"},
-        {"..", "../index.htm"},         {"../", "../index.htm"},
+        {"sub", "sub/index.htm"},
+        {"sub/", "sub/index.htm"},
+        {"a.b/c", "a.b/c/index.htm"},
+        {"./", "index.htm"},
+        {"", "index.htm"},
+        {".", "index.htm"},
+        {"index.htm", "index.htm"},
+        {"x/index.htm", "x/index.htm"},
+        {"..", "../index.htm"},
+        {"../", "../index.htm"},
     };
     for (const auto& c : cases) {
         std::string link = c.in;

@@ -94,7 +94,7 @@ TEST_F(RewritePass, ExistingFinalFileIsReplaced) {
     WriteFile(Final(), std::string(10000, 'o'));
     WriteFile(job.TempFilePath(), "<a href=a>");
     RunPass();
-    EXPECT_EQ(ReadFile(Final()), "<a href=<a&#62;>");  // a ">" cannot stand unquoted
+    EXPECT_EQ(ReadFile(Final()), "<a href=<a&#62;>");   // a ">" cannot stand unquoted
     EXPECT_TRUE(test::FileExists(job.TempFilePath()));  // left for the next download
 }
 

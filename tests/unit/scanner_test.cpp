@@ -80,20 +80,31 @@ const TagCase kTagCases[] = {
      "<link rel=next href=n.html><link href=x><LINK REL=Preload HREF=p.js>"
      "<link rel='apple-touch-icon' href=t.png><link rel=manifest href=m.json>"
      "<link rel=\"alternate stylesheet\" href=alt.css><link rel=canonical href=c.html>",
-     {{"a.css", 1}, {"f.ico", 1}, {"n.html", 0}, {"x", 0}, {"p.js", 1}, {"t.png", 1},
-      {"m.json", 1}, {"alt.css", 1}, {"c.html", 0}},
+     {{"a.css", 1},
+      {"f.ico", 1},
+      {"n.html", 0},
+      {"x", 0},
+      {"p.js", 1},
+      {"t.png", 1},
+      {"m.json", 1},
+      {"alt.css", 1},
+      {"c.html", 0}},
      "<link href=[a.css] rel=stylesheet><link rel=\"shortcut icon\" href=[f.ico]>"
      "<link rel=next href=[n.html]><link href=[x]><LINK REL=Preload HREF=[p.js]>"
      "<link rel='apple-touch-icon' href=[t.png]><link rel=manifest href=[m.json]>"
      "<link rel=\"alternate stylesheet\" href=[alt.css]><link rel=canonical href=[c.html]>"},
     // Values are read as a browser reads them; a rewritten one is written escaped.
-    {"<img src=\"/pics/a&amp;b.gif\">", {{"/pics/a&b.gif", 1}},
+    {"<img src=\"/pics/a&amp;b.gif\">",
+     {{"/pics/a&b.gif", 1}},
      "<img src=\"[/pics/a&amp;b.gif]\">"},
-    {"<a href=\" https://other.example/x \">", {{"https://other.example/x", 0}},
+    {"<a href=\" https://other.example/x \">",
+     {{"https://other.example/x", 0}},
      "<a href=\"[https://other.example/x]\">"},
-    {"<a href=\"a&#46;html&#x3F;q&lt;&quot;\">", {{"a.html?q<\"", 0}},
+    {"<a href=\"a&#46;html&#x3F;q&lt;&quot;\">",
+     {{"a.html?q<\"", 0}},
      "<a href=\"[a.html?q<&quot;]\">"},
-    {"<a href='it&apos;s&nbsp;x&copy;.html'>", {{"it's\xC2\xA0x&copy;.html", 0}},
+    {"<a href='it&apos;s&nbsp;x&copy;.html'>",
+     {{"it's\xC2\xA0x&copy;.html", 0}},
      "<a href='[it&#39;s\xC2\xA0x&amp;copy;.html]'>"},
     {"<a href=\"a\tb\r\n.html\">", {{"ab.html", 0}}, "<a href=\"[ab.html]\">"},
     // The newer tags, and more than one link in a tag.
@@ -105,7 +116,12 @@ const TagCase kTagCases[] = {
      "<picture><source srcset=\"[w.webp] 1x, [w2.webp] 2x\" src=[s.jpg]></picture>"},
     {"<video src=v.mp4 poster=p.jpg><audio src=a.ogg><track src=t.vtt><embed src=e.swf>"
      "<object data=d.svg><input type=image src=i.png>",
-     {{"v.mp4", 1}, {"p.jpg", 1}, {"a.ogg", 1}, {"t.vtt", 1}, {"e.swf", 1}, {"d.svg", 1},
+     {{"v.mp4", 1},
+      {"p.jpg", 1},
+      {"a.ogg", 1},
+      {"t.vtt", 1},
+      {"e.swf", 1},
+      {"d.svg", 1},
       {"i.png", 1}},
      "<video src=[v.mp4] poster=[p.jpg]><audio src=[a.ogg]><track src=[t.vtt]>"
      "<embed src=[e.swf]><object data=[d.svg]><input type=image src=[i.png]>"},
@@ -249,11 +265,24 @@ TEST_F(Scanner, TheOneMebibyteBoundHoldsExactly) {
 
 // Identity: with link handling that changes nothing, the page comes out byte for byte.
 TEST_F(Scanner, IdentityOnArbitraryBytes) {
-    const char* tokens[] = {"<a ", "<img ",     " href", "src", "=",      "\"",     "'",
-                            ">",   "<",         " ",     "\n",  "x.html", "<base ", "background",
-                            "\t",  "<BGSOUND ", "<td ",  "\0",  "\x80",   "\xff",   "srcset",
-                            "<style>", "</style>", "url(", ")", "style=", "@import ", "/*", "*/",
-                            "\\", "&amp;", "&#", ";", "<link rel=stylesheet ", ","};
+    const char* tokens[] = {"<a ",      "<img ",
+                            " href",    "src",
+                            "=",        "\"",
+                            "'",        ">",
+                            "<",        " ",
+                            "\n",       "x.html",
+                            "<base ",   "background",
+                            "\t",       "<BGSOUND ",
+                            "<td ",     "\0",
+                            "\x80",     "\xff",
+                            "srcset",   "<style>",
+                            "</style>", "url(",
+                            ")",        "style=",
+                            "@import ", "/*",
+                            "*/",       "\\",
+                            "&amp;",    "&#",
+                            ";",        "<link rel=stylesheet ",
+                            ","};
     std::mt19937 rng(12345);
     for (int round = 0; round < 300; ++round) {
         std::string page;
