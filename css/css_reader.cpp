@@ -345,6 +345,7 @@ void CssReader::Feed(const char* data, std::size_t size, ScanSink& sink) {
                 } else {
                     startHold(i);
                     m_escape = false;
+                    m_hexDigits = 0;
                     m_state = State::UrlBare;
                 }
                 break;
@@ -394,6 +395,13 @@ void CssReader::Feed(const char* data, std::size_t size, ScanSink& sink) {
             case State::UrlBare:
                 for (; i < size; ++i) {
                     const unsigned char e = static_cast<unsigned char>(data[i]);
+                    if (m_hexDigits > 0) {
+                        // A hex escape: up to six digits, and one white space after them.
+                        const bool hex = Hex(e) >= 0 && m_hexDigits < 6;
+                        m_hexDigits = hex ? m_hexDigits + 1 : 0;
+                        if (hex || IsSpace(e))
+                            continue;
+                    }
                     if (m_escape) {
                         m_escape = false;
                         if (e == '\n') {
@@ -401,6 +409,7 @@ void CssReader::Feed(const char* data, std::size_t size, ScanSink& sink) {
                             m_state = State::BadUrl;
                             break;
                         }
+                        m_hexDigits = Hex(e) >= 0 ? 1 : 0;
                     } else if (e == '\\') {
                         m_escape = true;
                     } else if (e == ')' || IsSpace(e)) {

@@ -50,6 +50,7 @@ private:
     unsigned m_match = 0;        // characters of "url(" or "@import" matched
     char m_quote = 0;            // the quote of the current string
     bool m_escape = false;       // the last byte was a backslash inside a value
+    unsigned m_hexDigits = 0;    // hex digits of an escape in an unquoted URL so far
     bool m_star = false;         // the last byte of a comment was "*"
     bool m_afterName = false;    // the last byte continued a name (so "url(" is no function)
     bool m_import = false;       // the url( follows @import

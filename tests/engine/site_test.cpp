@@ -46,7 +46,10 @@ protected:
                        "<a href=\"deeper/more.html\">more</a> "
                        "<a href=\"http://other.example/x\">out</a>");
         server.SetPage("/docs/guide/faq.html",
-                       "<a href=\"intro.html#top\">intro</a><img src=\"../images/faq.png\">");
+                       "<a href=\"intro.html#top\">intro</a><picture><source "
+                       "srcset=\"../images/wide.webp 2x\"><img src=\"../images/faq.png\">"
+                       "</picture><object data=\"/docs/images/diagram.svg\"></object>"
+                       "<video poster=\"../images/poster.jpg\" src=\"../media/clip.mp4\">");
         const std::string api =
             "<p style=\"background:url('../images/bg.png')\">"
             "<a href=\"../guide/intro.html\">g</a>"
@@ -64,13 +67,16 @@ protected:
                        "text/css");
         server.SetFile("/docs/_static/base.css",
                        "@font-face{src:url('fonts/f.woff2') format(\"woff2\")}\n"
-                       "h1{background-image:url(data:image/png;base64,AA==)}",
+                       "h1{background-image:url(data:image/png;base64,AA==)}\n"
+                       "h2{background:url(/docs/images/abs.png)}",
                        "text/css");
         server.SetFile("/docs/_static/api.css", "p{}", "text/css");
         server.SetFile("/docs/_static/fonts/f.woff2", "wOF2", "font/woff2");
         for (const char* png :
              {"/docs/images/logo.png", "/docs/images/logo@2x.png", "/docs/images/bg.png",
-              "/docs/images/faq.png", "/docs/images/h1.png", "/favicon.ico"})
+              "/docs/images/faq.png", "/docs/images/h1.png", "/favicon.ico",
+              "/docs/images/wide.webp", "/docs/images/diagram.svg", "/docs/images/poster.jpg",
+              "/docs/media/clip.mp4", "/docs/images/abs.png"})
             server.SetFile(png, kPng, "image/png");
         test::Route broken;
         broken.status = 500;
@@ -94,12 +100,14 @@ protected:
 };
 
 const char* const kSaved[] = {
-    "docs/index.html",       "docs/_static/style.css", "favicon.ico",
-    "docs/guide/intro.html", "docs/api/index.htm",     "about.html",
-    "docs/guide/faq.html",   "docs/images/logo.png",   "docs/images/logo@2x.png",
-    "docs/_static/base.css", "docs/images/bg.png",     "docs/_static/fonts/f.woff2",
-    "docs/images/faq.png",   "docs/api/index.html",    "docs/guide/deeper/more.html",
-    "docs/_static/api.css",  "docs/images/h1.png",     "docs/index.htm",
+    "docs/index.html",       "docs/_static/style.css",  "favicon.ico",
+    "docs/guide/intro.html", "docs/api/index.htm",      "about.html",
+    "docs/guide/faq.html",   "docs/images/logo.png",    "docs/images/logo@2x.png",
+    "docs/_static/base.css", "docs/images/bg.png",      "docs/_static/fonts/f.woff2",
+    "docs/images/faq.png",   "docs/api/index.html",     "docs/guide/deeper/more.html",
+    "docs/_static/api.css",  "docs/images/h1.png",      "docs/index.htm",
+    "docs/images/wide.webp", "docs/images/diagram.svg", "docs/images/poster.jpg",
+    "docs/media/clip.mp4",   "docs/images/abs.png",
 };
 
 TEST_F(DocSite, EveryModeSavesTheSameFiles) {
@@ -153,6 +161,10 @@ TEST_F(DocSite, LinkedCopyWorksFromDisk) {
     EXPECT_NE(intro.find("href=\"http://other.example/x\""), std::string::npos);
     EXPECT_EQ(ReadFile(tmp.Path() + "docs/_static/style.css"),
               "@import url(\"base.css\");\nbody{background:url(../images/bg.png)}");
+    const std::string base = ReadFile(tmp.Path() + "docs/_static/base.css");
+    EXPECT_NE(base.find("h2{background:url(file://" + tmp.Path() + "docs/images/abs.png)}"),
+              std::string::npos)
+        << base;
     EXPECT_EQ(ReadFile(tmp.Path() + "docs/guide/deeper/more.html"),
               "<a href=\"../../index.html\">top</a> <a href=\"" + server.Root() +
                   "/docs/guide/deeper/evenmore.html\">on</a>"
@@ -175,6 +187,10 @@ TEST_F(DocSite, PortableCopyWorksAfterItsFolderMoves) {
         ReadFile(moved + "about.html"),
         "<link rel=stylesheet href=\"docs/_static/style.css\"><a href=\"docs/index.htm\">d</a>");
     EXPECT_EQ(ReadFile(moved + "docs/guide/deeper/more.html").find("file:"), std::string::npos);
+    EXPECT_NE(ReadFile(moved + "docs/_static/base.css").find("url(../images/abs.png)"),
+              std::string::npos);
+    EXPECT_NE(ReadFile(moved + "docs/guide/faq.html").find("data=\"../images/diagram.svg\""),
+              std::string::npos);
 }
 
 TEST_F(DocSite, CopyOnlySavesEveryFileAsSent) {
@@ -185,6 +201,8 @@ TEST_F(DocSite, CopyOnlySavesEveryFileAsSent) {
     EXPECT_EQ(ReadFile(tmp.Path() + "docs/_static/style.css"),
               "@import url(\"base.css\");\nbody{background:url(../images/bg.png)}");
     EXPECT_NE(ReadFile(tmp.Path() + "docs/guide/deeper/more.html").find("url(/docs/images/h1.png)"),
+              std::string::npos);
+    EXPECT_NE(ReadFile(tmp.Path() + "docs/_static/base.css").find("url(/docs/images/abs.png)"),
               std::string::npos);
 }
 
