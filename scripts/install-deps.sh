@@ -5,6 +5,8 @@
 #
 #   scripts/install-deps.sh          everything (program, tests, benchmarks, screenshots)
 #   scripts/install-deps.sh --core   only what the core library and its tests need (no Qt)
+#   scripts/install-deps.sh --docs   everything, and the real documentation sets and the
+#                                    browser that bench/real_docs.sh mirrors and opens
 set -euo pipefail
 
 core=(build-essential cmake ninja-build pkg-config libcurl4-openssl-dev
@@ -13,9 +15,14 @@ gui=(qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev)
 extra=(libbenchmark-dev clang libclang-rt-14-dev nginx-light wget curl xvfb xauth xdotool
        x11-apps imagemagick linux-perf)
 
+docs=(mkdocs-doc sphinx-doc doxygen-doc chromium python3)
+
 want=("${core[@]}")
 if [ "${1:-}" != "--core" ]; then
     want+=("${gui[@]}" "${extra[@]}")
+fi
+if [ "${1:-}" = "--docs" ]; then
+    want+=("${docs[@]}")
 fi
 
 missing=()
