@@ -1,8 +1,14 @@
-// Throughput of the HTML pass's scanning: chunks of 4096 bytes through ScanChunk with
-// real link handling, in both link modes. Reports bytes per second.
+// Throughput of the rewriting pass's scanning: chunks of 4096 bytes through the job's
+// scanner with real link handling, in both link modes, for generated HTML pages and
+// for real stylesheets (every .css file below /usr/share/doc, or TANDRIL_CSS_DIR).
+// Reports bytes per second.
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,7 +29,29 @@ const std::vector<std::string>& Corpus() {
     return pages;
 }
 
-void ScanCorpus(benchmark::State& state, bool modify, bool handleLinks = true) {
+// Real stylesheets, as installed by documentation packages.
+const std::vector<std::string>& Stylesheets() {
+    static std::vector<std::string> sheets = [] {
+        std::vector<std::string> v;
+        const char* dir = std::getenv("TANDRIL_CSS_DIR");
+        std::error_code ec;
+        for (auto it = std::filesystem::recursive_directory_iterator(
+                 dir != nullptr ? dir : "/usr/share/doc",
+                 std::filesystem::directory_options::skip_permission_denied, ec);
+             !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+            if (it->path().extension() != ".css" || !it->is_regular_file())
+                continue;
+            std::ifstream in(it->path(), std::ios::binary);
+            std::stringstream text;
+            text << in.rdbuf();
+            v.push_back(text.str());
+        }
+        return v;
+    }();
+    return sheets;
+}
+
+void ScanCorpus(benchmark::State& state, bool modify, bool handleLinks = true, bool css = false) {
     CMirrorJob job;
     std::int64_t values = 0;
     if (!handleLinks)
@@ -35,8 +63,9 @@ void ScanCorpus(benchmark::State& state, bool modify, bool handleLinks = true) {
     for (auto _ : state) {
         std::string url = "http://example.com/docs/guide/index.html";
         job.Start(url);
-        for (const std::string& page : Corpus()) {
+        for (const std::string& page : css ? Stylesheets() : Corpus()) {
             job.ResetScan();
+            job.m_bScanCss = css;
             if (modify) {
                 job.m_pOutFile = std::make_unique<CFile>();
                 job.m_pOutFile->OpenForWrite("/dev/null");
@@ -71,7 +100,23 @@ void BM_ScanCopyOnly(benchmark::State& state) {
 void BM_ScannerOnly(benchmark::State& state) {
     ScanCorpus(state, false, false);
 }
+void BM_CssModifyLinks(benchmark::State& state) {
+    if (Stylesheets().empty()) {
+        state.SkipWithError("no stylesheets found");
+        return;
+    }
+    ScanCorpus(state, true, true, true);
+}
+void BM_CssCopyOnly(benchmark::State& state) {
+    if (Stylesheets().empty()) {
+        state.SkipWithError("no stylesheets found");
+        return;
+    }
+    ScanCorpus(state, false, true, true);
+}
 BENCHMARK(BM_ScannerOnly)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CssModifyLinks)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CssCopyOnly)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScanModifyLinks)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScanCopyOnly)->Unit(benchmark::kMillisecond);
 

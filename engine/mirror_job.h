@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "css/css_reader.h"
@@ -82,6 +83,9 @@ public:
     bool EnqueueUrl(const std::string& url, int kind);
     // True when a URL that would be saved as the same local file is queued already.
     bool IsVisited(const std::string& url) const;
+    // The same for a URL whose local name is known.
+    bool EnqueueUrl(const std::string& url, int kind, LocalName name);
+    bool IsVisited(const LocalName& name) const;
     void ResetUrlState();
 
     // Link handling (url/link_handler.cpp): on return `link` holds the text that
@@ -159,16 +163,34 @@ private:
     class ScanOutput;
     void CloseScanFiles();
     const UriRef& CurrentPageBase();
+    // The text decided earlier for `link` of `kind` in the current page context, or null.
+    std::string* CachedLinkText(const std::string& link, int kind);
     // The site URL text of a resolved link of the site, as it is queued and keyed.
     std::string SiteUrlText(const UriRef& url) const;
     LocalName CurrentLocalName() const;
     // The text that leads from the current file to the local file of `url`.
     std::string LocalLinkText(const std::string& written, const UriRef& ref,
-                              const std::string& url) const;
+                              const LocalName& target) const;
     bool EndPass(bool complete);
     void WriteOut(const char* data, std::size_t size);
     void CompleteValue(std::string& value, int kind);
 
+    // Decided link texts of the current page context (see CachedLinkText).
+    static constexpr std::size_t kMaxCachedLinks = 65536;
+    std::unordered_map<std::string, std::string> m_linkCache;
+    std::string m_strLinkCacheContext;
+    std::string m_strLinkCacheUrl;
+    std::string m_strLinkCacheLocal;
+    std::string m_strLinkCacheTarget;
+    bool m_bLinkCacheModify = true;
+    bool m_bLinkCacheRelative = false;
+    // Whether the current page's scheme and authority are the site's (IsSiteUrl).
+    std::string m_strSiteScheme;
+    std::string m_strSiteAuthority;
+    bool m_bSiteAuthority = false;
+    std::string m_strScratch;
+    // The last local directory whose every level was found a real directory.
+    std::string m_strCheckedDir;
     // The base of the current page's links, computed once for all of them.
     std::string m_strPageBaseKey;
     UriRef m_pageBase;

@@ -29,7 +29,7 @@ bool CMirrorSession::OpenUrl(const std::string& url) {
 
 bool CMirrorSession::CreateTempFile() {
     auto file = std::make_unique<CFile>();
-    if (!file->OpenForWrite(m_job.TempFilePath())) {
+    if (!file->CreateFresh(m_job.TempFilePath())) {
         ShowMessage(kIdsCannotCreateFile, CMirrorJob::kTempFileName);
         return false;
     }

@@ -1,5 +1,6 @@
 #include "html/html_scanner.h"
 
+#include <array>
 #include <cstring>
 #include <vector>
 
@@ -102,6 +103,24 @@ private:
 
 constexpr char kStyleEnd[] = "</style";
 
+// Bytes that may end a run of name or unquoted value bytes inside a tag.
+constexpr std::array<bool, 256> MakeTagStops() {
+    std::array<bool, 256> t{};
+    for (unsigned char c : {' ', '\t', '\n', '\f', '\r', '/', '=', '>'})
+        t[c] = true;
+    return t;
+}
+constexpr std::array<bool, 256> kTagStop = MakeTagStops();
+
+// False when the text cannot hold an attribute named style (any letter case).
+bool MayHoldStyle(std::string_view text) {
+    for (std::size_t i = 1; i + 4 <= text.size(); ++i) {
+        if ((text[i] | 0x20) == 't' && EqualsLower(text.substr(i - 1, 5), "style"))
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 void HtmlScanner::Reset() {
@@ -116,7 +135,6 @@ void HtmlScanner::Reset() {
 
 std::size_t HtmlScanner::FindTagEnd(const char* data, std::size_t i, std::size_t size) {
     while (i < size) {
-        const unsigned char c = static_cast<unsigned char>(data[i]);
         switch (m_phase) {
             case TagPhase::Quoted: {
                 const void* q = std::memchr(data + i, m_quote, size - i);
@@ -126,6 +144,22 @@ std::size_t HtmlScanner::FindTagEnd(const char* data, std::size_t i, std::size_t
                 m_phase = TagPhase::BeforeAttr;
                 continue;
             }
+            case TagPhase::Name:
+            case TagPhase::AttrName:
+            case TagPhase::Unquoted:
+                // Runs of name or value bytes are passed over at once.
+                while (i < size && !kTagStop[static_cast<unsigned char>(data[i])])
+                    ++i;
+                if (i >= size)
+                    return std::string::npos;
+                break;
+            default:
+                break;
+        }
+        const unsigned char c = static_cast<unsigned char>(data[i]);
+        switch (m_phase) {
+            case TagPhase::Quoted:
+                break;
             case TagPhase::Name:
             case TagPhase::AttrName:
                 if (IsSpace(c))
@@ -180,14 +214,9 @@ void HtmlScanner::HandleTag(std::string_view tag, std::uint64_t offset, ScanSink
         m_css.Reset(offset + tag.size());
     }
     // Most tags carry no link and no style: out as they came.
-    if (rows.empty()) {
-        bool maybeStyle = false;
-        for (std::size_t i = nameEnd; i + 5 <= tag.size() && !maybeStyle; ++i)
-            maybeStyle = Lower(tag[i]) == 's' && EqualsLower(tag.substr(i, 5), "style");
-        if (!maybeStyle) {
-            sink.Write(tag.data(), tag.size());
-            return;
-        }
+    if (rows.empty() && !MayHoldStyle(tag.substr(nameEnd))) {
+        sink.Write(tag.data(), tag.size());
+        return;
     }
 
     thread_local std::vector<Attribute> attributes;
@@ -236,11 +265,13 @@ void HtmlScanner::HandleTag(std::string_view tag, std::uint64_t offset, ScanSink
         if (raw.size() > kMaxLinkValue)
             continue;
         const std::uint64_t at = offset + a.valueStart;
-        const std::string decoded = DecodeAttributeValue(raw);
-        std::string value;
+        std::string& decoded = m_strDecoded;
+        DecodeAttributeValue(raw, decoded);
+        std::string& value = m_strValue;
+        value.clear();
         switch (form) {
             case ValueForm::Url:
-                value = decoded;
+                value.assign(decoded);
                 sink.Link(value, kind, at);
                 break;
             case ValueForm::Srcset: {
@@ -260,7 +291,7 @@ void HtmlScanner::HandleTag(std::string_view tag, std::uint64_t offset, ScanSink
                     sink.Link(url, kind, at);
                     value = decoded.substr(0, r->start) + url + decoded.substr(r->start + r->size);
                 } else {
-                    value = decoded;
+                    value.assign(decoded);
                 }
                 break;
             case ValueForm::Css: {
@@ -268,14 +299,18 @@ void HtmlScanner::HandleTag(std::string_view tag, std::uint64_t offset, ScanSink
                 CssReader reader;
                 reader.Feed(decoded.data(), decoded.size(), collect);
                 reader.Finish(collect);
-                value = std::move(collect.text);
+                value.swap(collect.text);
                 break;
             }
         }
         if (value != decoded) {
             sink.Write(tag.data() + written, a.valueStart - written);
-            const std::string encoded = EncodeAttributeValue(value, a.quote);
-            sink.Write(encoded.data(), encoded.size());
+            if (NeedsAttributeEncoding(value, a.quote)) {
+                const std::string encoded = EncodeAttributeValue(value, a.quote);
+                sink.Write(encoded.data(), encoded.size());
+            } else {
+                sink.Write(value.data(), value.size());
+            }
             written = a.valueEnd;
         }
     }

@@ -66,7 +66,9 @@ private:
     State m_state = State::Text;
     TagPhase m_phase = TagPhase::Name;
     char m_quote = 0;
-    std::string m_strCarry;  // a tag that straddles Feeds, from its "<"
+    std::string m_strCarry;    // a tag that straddles Feeds, from its "<"
+    std::string m_strDecoded;  // the value being handled, decoded and as the sink left it
+    std::string m_strValue;    // (their capacity is kept from tag to tag)
     std::uint64_t m_offset = 0;
     std::uint64_t m_tagOffset = 0;
     // STYLE text: the CSS reader, and how much of "</style" has been seen.

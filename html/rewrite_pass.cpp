@@ -42,7 +42,7 @@ int CMirrorJob::ProcessHtmlChunk() {
         m_pInFile = std::move(in);
         if (modify) {
             auto out = std::make_unique<CFile>();
-            if (!IsInsideTargetDir(FinalPath()) || !out->OpenForWrite(PageTempFilePath())) {
+            if (!IsInsideTargetDir(FinalPath()) || !out->CreateFresh(PageTempFilePath())) {
                 ShowMessage(kIdsCannotCreateFile, FinalPath());
                 m_pInFile.reset();
                 return 0;

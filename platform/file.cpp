@@ -1,6 +1,7 @@
 #include "platform/file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstring>
@@ -46,11 +47,28 @@ bool CFile::OpenForWrite(const std::string& path) {
     return m_fd >= 0;
 }
 
+bool CFile::CreateFresh(const std::string& path) {
+    if (m_fd >= 0) {
+        return false;
+    }
+    if (::unlink(path.c_str()) != 0 && errno == EISDIR) {
+        ::rmdir(path.c_str());
+    }
+    // O_EXCL with O_CREAT never follows a link; whatever raced in fails the open.
+    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    return m_fd >= 0;
+}
+
 bool CFile::OpenForRead(const std::string& path) {
     if (m_fd >= 0) {
         return false;
     }
-    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    m_fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    if (m_fd >= 0 && (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
     return m_fd >= 0;
 }
 

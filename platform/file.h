@@ -51,6 +51,13 @@ public:
 
     // Creates the file or truncates an existing one, for writing.
     bool OpenForWrite(const std::string& path);
+    // Creates a new file in place of whatever stands at `path`: a file, a symbolic
+    // link, a FIFO or an empty directory there is removed first (never followed or
+    // opened), so a temporary file is always a fresh regular file of this process.
+    // False when that cannot be done.
+    bool CreateFresh(const std::string& path);
+    // Opens a regular file for reading; a symbolic link, FIFO, device or directory
+    // is refused without blocking.
     bool OpenForRead(const std::string& path);
     bool IsOpen() const { return m_fd >= 0; }
 

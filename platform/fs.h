@@ -11,6 +11,10 @@ namespace tandril {
 // are followed, so a dangling link does not exist.
 bool PathExists(const std::string& path);
 bool IsDirectory(const std::string& path);
+// True for a directory that is not reached through a symbolic link at its last level.
+bool IsRealDirectory(const std::string& path);
+// True when the last level of `path` is a symbolic link (dangling or not).
+bool IsSymbolicLink(const std::string& path);
 // Creates one directory level; the parent must exist.
 bool CreateDirectoryLevel(const std::string& path);
 // Renames `from` to `to`, replacing `to` atomically when it exists.

@@ -1,7 +1,11 @@
 #include "ui/settings_store.h"
 
 #include <QRegularExpression>
+#include <QSet>
 #include <QSettings>
+
+#include <algorithm>
+#include <vector>
 
 namespace tandril {
 
@@ -42,31 +46,35 @@ void CSettingsStore::WriteString(const QString& section, const QString& name,
 }
 
 QStringList CSettingsStore::ReadHistory(const QString& section) const {
-    std::uint32_t count = ReadInt(section, "Count", 0);
-    // A count stored by hand may be huge: entries beyond the highest stored index
-    // read as empty anyway, so the loop stops there.
+    // The entries that exist, read in one pass over the section's keys: a Count or an
+    // index typed by hand may be huge, so nothing counts up to them.
     QSettings settings(m_strCompany, m_strProduct);
     settings.beginGroup(section);
+    bool countOk = false;
+    const qulonglong count = settings.value("Count").toString().trimmed().toULongLong(&countOk);
     const QRegularExpression indexed("^" + QRegularExpression::escape(section) +
-                                     "(0|[1-9][0-9]*)$");
-    qulonglong highest = 0;
-    bool any = false;
+                                     "(0|[1-9][0-9]{0,19})$");
+    std::vector<std::pair<qulonglong, QString>> stored;
     for (const QString& key : settings.childKeys()) {
-        auto match = indexed.match(key);
-        if (match.hasMatch()) {
-            any = true;
-            highest = std::max(highest, match.captured(1).toULongLong());
+        const auto match = indexed.match(key);
+        bool ok = false;
+        const qulonglong index = match.hasMatch() ? match.captured(1).toULongLong(&ok) : 0;
+        if (ok && countOk && index < count && count <= 0xFFFFFFFFull) {
+            stored.emplace_back(index, settings.value(key).toString());
         }
     }
     settings.endGroup();
-    qulonglong limit = any ? std::min<qulonglong>(count, highest + 1) : 0;
+    std::sort(stored.begin(), stored.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
 
     QStringList entries;
-    for (qulonglong i = 0; i < limit; ++i) {
-        QString entry = ReadString(section, section + QString::number(i), QString());
-        if (entry.isEmpty() || entries.contains(entry, Qt::CaseInsensitive)) {
+    QSet<QString> seen;
+    for (const auto& [index, entry] : stored) {
+        const QString key = entry.toCaseFolded();
+        if (entry.isEmpty() || seen.contains(key)) {
             continue;
         }
+        seen.insert(key);
         entries << entry;
     }
     return entries;

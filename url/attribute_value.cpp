@@ -94,14 +94,30 @@ bool DecodeReference(std::string_view text, std::size_t& i, std::string& out) {
 }  // namespace
 
 std::string DecodeAttributeValue(std::string_view raw) {
+    std::string out;
+    DecodeAttributeValue(raw, out);
+    return out;
+}
+
+void DecodeAttributeValue(std::string_view raw, std::string& out) {
+    // Most values hold nothing to decode.
+    bool plain = !raw.empty() && !IsAsciiSpace(static_cast<unsigned char>(raw.front())) &&
+                 !IsAsciiSpace(static_cast<unsigned char>(raw.back()));
+    for (std::size_t i = 0; plain && i < raw.size(); ++i) {
+        const char c = raw[i];
+        plain = c != '&' && c != '\t' && c != '\n' && c != '\r';
+    }
+    if (plain) {
+        out.assign(raw);
+        return;
+    }
     std::size_t begin = 0, end = raw.size();
     while (begin < end && IsAsciiSpace(static_cast<unsigned char>(raw[begin])))
         ++begin;
     while (end > begin && IsAsciiSpace(static_cast<unsigned char>(raw[end - 1])))
         --end;
     raw = raw.substr(begin, end - begin);
-    std::string out;
-    out.reserve(raw.size());
+    out.clear();
     for (std::size_t i = 0; i < raw.size();) {
         char c = raw[i];
         if (c == '&' && DecodeReference(raw, i, out))
@@ -117,7 +133,17 @@ std::string DecodeAttributeValue(std::string_view raw) {
         ++begin;
     while (end > begin && IsAsciiSpace(static_cast<unsigned char>(out[end - 1])))
         --end;
-    return out.substr(begin, end - begin);
+    out.resize(end);
+    out.erase(0, begin);
+}
+
+bool NeedsAttributeEncoding(std::string_view text, char quote) {
+    for (char c : text) {
+        if (c == '&' || c == '"' || c == '\'' || c == '`' || c == '>' ||
+            (quote == 0 && IsAsciiSpace(static_cast<unsigned char>(c))))
+            return true;
+    }
+    return false;
 }
 
 std::string EncodeAttributeValue(std::string_view text, char quote) {

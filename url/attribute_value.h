@@ -10,10 +10,14 @@ namespace tandril {
 // quot, apos and nbsp decoded (other names stay as written), leading and trailing
 // ASCII white space removed, and tab, CR and LF inside removed.
 std::string DecodeAttributeValue(std::string_view raw);
+// The same into `out` (its capacity reused).
+void DecodeAttributeValue(std::string_view raw, std::string& out);
 
 // The text to write for a value that was rewritten: "&" as "&amp;" and the quote
 // that encloses it as a reference. `quote` is '"', '\'' or 0 for an unquoted value,
 // where white space, quotes, ">" and "`" are written as references too.
 std::string EncodeAttributeValue(std::string_view text, char quote);
+// False when EncodeAttributeValue would return the text unchanged.
+bool NeedsAttributeEncoding(std::string_view text, char quote);
 
 }  // namespace tandril

@@ -69,7 +69,9 @@ bool CMirrorJob::PrepareLocalDirectory(CProgressLog& log) {
         log.AddLogArg(kIdsCannotCreateDir, m_strTargetDir + m_strLocalDir);
         return false;
     }
-    if (!PathExists(m_strTargetDir + m_strLocalDir)) {
+    // Every level is checked, not only the text of the path: a level that is a
+    // symbolic link would lead the file out of the download directory.
+    if (m_strLocalDir != m_strCheckedDir) {
         std::string candidate = m_strTargetDir;
         std::size_t pos = 0;
         while (pos < m_strLocalDir.size()) {
@@ -78,11 +80,13 @@ bool CMirrorJob::PrepareLocalDirectory(CProgressLog& log) {
                 end = m_strLocalDir.size() - 1;
             candidate += m_strLocalDir.substr(pos, end - pos + 1);
             pos = end + 1;
-            if (!PathExists(candidate) && !CreateDirectoryLevel(candidate)) {
+            const bool exists = PathExists(candidate) || IsSymbolicLink(candidate);
+            if (exists ? !IsRealDirectory(candidate) : !CreateDirectoryLevel(candidate)) {
                 log.AddLogArg(kIdsCannotCreateDir, candidate);
                 return false;
             }
         }
+        m_strCheckedDir = m_strLocalDir;
     }
     ResetScan();
     return true;

@@ -16,6 +16,9 @@ const UriRef& CMirrorJob::CurrentPageBase() {
 bool CMirrorJob::IsSiteUrl(const UriRef& url) const {
     if (!url.hasAuthority || !EqualsNoCase(url.scheme, "http"))
         return false;
+    // Most links are relative: they share the page's scheme and authority.
+    if (url.authority == m_strSiteAuthority && url.scheme == m_strSiteScheme)
+        return m_bSiteAuthority;
     HostPort hp = SplitAuthority(url.authority);
     unsigned port = hp.port != 0 ? hp.port : DefaultPort(url.scheme);
     return hp.portValid && hp.host == m_strSiteHost && port == m_nSitePort;
@@ -34,8 +37,7 @@ LocalName CMirrorJob::CurrentLocalName() const {
 }
 
 std::string CMirrorJob::LocalLinkText(const std::string& written, const UriRef& ref,
-                                      const std::string& url) const {
-    const LocalName target = LocalNameForUrl(url);
+                                      const LocalName& target) const {
     const LocalName page = CurrentLocalName();
     const bool relativePath =
         !ref.hasScheme && !ref.hasAuthority && (ref.path.empty() || ref.path[0] != '/');
@@ -49,6 +51,37 @@ std::string CMirrorJob::LocalLinkText(const std::string& written, const UriRef& 
     return AbsoluteLocalLink(m_strTargetDir, target);
 }
 
+// Link texts repeat across the pages of one folder (navigation, headers, sidebars):
+// what a link comes to is kept per page context while nothing can change it.
+std::string* CMirrorJob::CachedLinkText(const std::string& link, int kind) {
+    // The context changes with the page's folder, its local folder and the options.
+    const bool samePage = m_strUrl == m_strLinkCacheUrl && m_strLocalDir == m_strLinkCacheLocal &&
+                          m_strTargetDir == m_strLinkCacheTarget &&
+                          m_limits.m_bModifyLinks == m_bLinkCacheModify &&
+                          m_limits.m_bRelativeLinks == m_bLinkCacheRelative;
+    if (!samePage) {
+        m_strLinkCacheUrl = m_strUrl;
+        m_strLinkCacheLocal = m_strLocalDir;
+        m_strLinkCacheTarget = m_strTargetDir;
+        m_bLinkCacheModify = m_limits.m_bModifyLinks;
+        m_bLinkCacheRelative = m_limits.m_bRelativeLinks;
+        const UriRef& base = CurrentPageBase();
+        std::string context = base.scheme + "//" + base.authority;
+        context.append(base.path, 0, base.path.find_last_of('/') + 1);
+        context.append(1, '\n').append(m_strLocalDir);
+        if (context != m_strLinkCacheContext) {
+            m_strLinkCacheContext = std::move(context);
+            m_linkCache.clear();
+        }
+    }
+    if (m_linkCache.size() > kMaxCachedLinks) {
+        m_linkCache.clear();
+    }
+    m_strScratch.assign(1, static_cast<char>('0' + kind)).append(link);
+    auto it = m_linkCache.find(m_strScratch);
+    return it == m_linkCache.end() ? nullptr : &it->second;
+}
+
 void CMirrorJob::HandleLink(std::string& link, int kind) {
     // An empty value names the page itself, and so does one that begins with "#",
     // "?" or ";" (whatever follows); a control byte makes a link no browser would
@@ -59,6 +92,12 @@ void CMirrorJob::HandleLink(std::string& link, int kind) {
     }
     std::string suffix;
     SplitLinkSuffix(link, suffix);
+    if (const std::string* cached = CachedLinkText(link, kind)) {
+        link.assign(*cached).append(suffix);
+        return;
+    }
+    // The cache key, kept while the link is decided.
+    std::string key = m_strScratch;
     const UriRef ref = ParseUriRef(link);
     const UriRef target = Resolve(CurrentPageBase(), ref);
 
@@ -69,30 +108,40 @@ void CMirrorJob::HandleLink(std::string& link, int kind) {
         if (ref.hasAuthority && !ref.hasScheme) {
             link.insert(0, "http:");
         }
+        m_linkCache.emplace(std::move(key), link);
         link += suffix;
         return;
     }
     const std::string url = SiteUrlText(target);
     facts.hyperlink = kind == kHyperlink;
     facts.cgi = IsCgiLink(target.path);
-    facts.visited = IsVisited(url);
+    const LocalName local =
+        LocalNameForPath(target.hasQuery ? target.path + "?" + target.query : target.path);
+    facts.visited = IsVisited(local);
     facts.levelLeft = m_nLevel < m_limits.m_nMaxLevels;
 
+    // Once followed a link stays local; a live link may become local on a later page
+    // (when its target gets queued), so only a CGI link's live text is kept.
+    bool cacheable = true;
     switch (DecideLink(facts)) {
         case LinkAction::Keep:
             break;
         case LinkAction::Follow:
-            EnqueueUrl(url, kind);
+            EnqueueUrl(url, kind, local);
             [[fallthrough]];
         case LinkAction::Local:
             // Copy only writes the page as sent; the text is of no use then.
             if (m_limits.m_bModifyLinks) {
-                link = LocalLinkText(link, ref, url);
+                link = LocalLinkText(link, ref, local);
             }
             break;
         case LinkAction::Live:
             link = url;
+            cacheable = facts.cgi;
             break;
+    }
+    if (cacheable) {
+        m_linkCache.emplace(std::move(key), link);
     }
     link += suffix;
 }

@@ -22,6 +22,21 @@ std::string Merge(const UriRef& base, const std::string& refPath) {
     return base.path.substr(0, slash + 1) + refPath;
 }
 
+// True when a segment of the path is "." or "..".
+bool HasDotSegment(std::string_view path) {
+    for (std::size_t dot = path.find('.'); dot != std::string_view::npos;
+         dot = path.find('.', dot + 1)) {
+        if (dot > 0 && path[dot - 1] != '/')
+            continue;
+        std::size_t end = dot + 1;
+        if (end < path.size() && path[end] == '.')
+            ++end;
+        if (end == path.size() || path[end] == '/')
+            return true;
+    }
+    return false;
+}
+
 char LowerAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
 }
@@ -125,7 +140,7 @@ UriRef Resolve(const UriRef& base, const UriRef& ref) {
 std::string RemoveDotSegments(std::string_view path, bool* climbed) {
     if (climbed != nullptr)
         *climbed = false;
-    if (path.find('.') == std::string_view::npos)
+    if (!HasDotSegment(path))
         return std::string(path);
     // Segments of the output; a path is "/"-joined, so a leading "" segment stands for
     // the root.

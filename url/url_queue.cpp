@@ -12,11 +12,18 @@ std::string VisitedKey(const LocalName& name) {
 }  // namespace
 
 bool CMirrorJob::IsVisited(const std::string& url) const {
-    return m_mapVisited.count(VisitedKey(LocalNameForUrl(url))) != 0;
+    return IsVisited(LocalNameForUrl(url));
+}
+
+bool CMirrorJob::IsVisited(const LocalName& name) const {
+    return m_mapVisited.count(VisitedKey(name)) != 0;
 }
 
 bool CMirrorJob::EnqueueUrl(const std::string& url, int kind) {
-    LocalName name = LocalNameForUrl(url);
+    return EnqueueUrl(url, kind, LocalNameForUrl(url));
+}
+
+bool CMirrorJob::EnqueueUrl(const std::string& url, int kind, LocalName name) {
     // Keyed by the local file: URLs that would be saved as one file (/a and /a/,
     // /a/index.htm, escapes written or not) are fetched once.
     if (!m_mapVisited.insert(VisitedKey(name)).second) {
@@ -34,6 +41,11 @@ bool CMirrorJob::EnqueueUrl(const std::string& url, int kind) {
 void CMirrorJob::ResetUrlState() {
     m_mapVisited.clear();
     m_listQueue.clear();
+    m_strCheckedDir.clear();
+    m_linkCache.clear();
+    m_strLinkCacheUrl.clear();
+    m_strLinkCacheContext.clear();
+    m_strSiteAuthority.assign(1, '\0');
     CloseScanFiles();
     m_nLevel = 0;
 }
