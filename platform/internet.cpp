@@ -33,8 +33,8 @@ struct CInternetSession::Impl {
     bool done = false;
     CURLcode result = CURLE_OK;
     bool headersFinal = false;
-    bool locationSeen = false;
     bool paused = false;
+    std::string finalUrl;  // the URL the open answer came from
     // curl hands over at most CURL_MAX_WRITE_SIZE bytes a call; one such block is
     // all the memory a download ever holds.
     std::unique_ptr<char[]> pending{new char[CURL_MAX_WRITE_SIZE]};
@@ -57,16 +57,10 @@ struct CInternetSession::Impl {
     static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
         auto* impl = static_cast<Impl*>(self);
         std::size_t n = size * count;
-        if (StartsWithNoCase(data, n, "HTTP/")) {
-            impl->locationSeen = false;
-        } else if (StartsWithNoCase(data, n, "Location:")) {
-            impl->locationSeen = true;
-        } else if (n <= 2 && (n == 0 || data[0] == '\r' || data[0] == '\n')) {
+        if (n <= 2 && (n == 0 || data[0] == '\r' || data[0] == '\n')) {
             long code = 0;
-            curl_easy_getinfo(impl->easy, CURLINFO_RESPONSE_CODE, &code);
-            bool interim = code / 100 == 1;
-            bool redirect = code / 100 == 3 && impl->locationSeen;
-            if (!interim && !redirect) {
+            if (curl_easy_getinfo(impl->easy, CURLINFO_RESPONSE_CODE, &code) == CURLE_OK &&
+                code / 100 != 1) {
                 impl->headersFinal = true;
             }
         }
@@ -77,10 +71,10 @@ struct CInternetSession::Impl {
         curl_easy_setopt(easy, CURLOPT_USERAGENT, options.userAgent.c_str());
         curl_easy_setopt(easy, CURLOPT_PROXY, "");
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(easy, CURLOPT_MAXREDIRS, options.maxRedirects);
+        // Redirects are followed by OpenUrl itself: one that cannot be followed (no
+        // Location, or one that is not http or https) is then a final answer.
+        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
         curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, options.connectTimeoutSeconds);
         curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
         curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, options.idleTimeoutSeconds);
@@ -114,10 +108,26 @@ struct CInternetSession::Impl {
         done = false;
         result = CURLE_OK;
         headersFinal = false;
-        locationSeen = false;
         paused = false;
         pendingStart = 0;
         pendingLen = 0;
+    }
+
+    // Where a redirect answer leads, when it is one that is followed: a 3xx with a
+    // Location that resolves to an http or https URL. Empty otherwise.
+    std::string RedirectTarget() const {
+        long code = 0;
+        char* target = nullptr;
+        if (curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code) != CURLE_OK || code / 100 != 3 ||
+            curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &target) != CURLE_OK ||
+            target == nullptr) {
+            return {};
+        }
+        const std::size_t n = std::strlen(target);
+        if (StartsWithNoCase(target, n, "http://") || StartsWithNoCase(target, n, "https://")) {
+            return target;
+        }
+        return {};
     }
 
     void RemoveFromMulti() {
@@ -171,22 +181,48 @@ bool CInternetSession::OpenUrl(const std::string& url) {
         return false;
     }
     CloseUrl();
-    s.ResetTransfer();
     std::string request = EncodeForRequest(url);
-    curl_easy_setopt(s.easy, CURLOPT_URL, request.c_str());
-    if (curl_multi_add_handle(s.multi, s.easy) != CURLM_OK) {
-        return false;
-    }
-    s.inMulti = true;
-    s.Drive([&s] { return s.headersFinal; });
-    // A body that already failed is reported by the reads, not here.
-    bool ok = !s.interrupted.load() && (s.headersFinal || (s.done && s.result == CURLE_OK));
-    if (!ok) {
+    for (long hops = 0;; ++hops) {
+        s.ResetTransfer();
+        if (curl_easy_setopt(s.easy, CURLOPT_URL, request.c_str()) != CURLE_OK ||
+            curl_multi_add_handle(s.multi, s.easy) != CURLM_OK) {
+            return false;
+        }
+        s.inMulti = true;
+        s.Drive([&s] { return s.headersFinal; });
+        // A body that already failed is reported by the reads, not here.
+        if (s.interrupted.load() || !(s.headersFinal || (s.done && s.result == CURLE_OK))) {
+            s.RemoveFromMulti();
+            return false;
+        }
+        s.finalUrl = request;
+        const std::string next = s.RedirectTarget();
+        if (next.empty()) {
+            break;
+        }
+        if (hops >= s.options.maxRedirects) {
+            s.RemoveFromMulti();
+            return false;
+        }
+        // The redirect's own body is read and dropped, so its connection serves on.
+        s.urlOpen = true;
+        char scratch[4096];
+        long n = 0;
+        while ((n = Read(scratch, sizeof(scratch))) > 0) {
+        }
+        s.urlOpen = false;
         s.RemoveFromMulti();
-        return false;
+        if (n < 0 && s.interrupted.load()) {
+            return false;
+        }
+        request = EncodeForRequest(next);
     }
     s.urlOpen = true;
     return true;
+}
+
+std::string CInternetSession::EffectiveUrl() const {
+    return m_impl->finalUrl;
 }
 
 long CInternetSession::Read(char* buffer, std::size_t size) {
@@ -230,16 +266,6 @@ std::string CInternetSession::ContentType() const {
         return {};
     }
     return type;
-}
-
-std::string CInternetSession::EffectiveUrl() const {
-    char* url = nullptr;
-    if (m_impl->easy == nullptr ||
-        curl_easy_getinfo(m_impl->easy, CURLINFO_EFFECTIVE_URL, &url) != CURLE_OK ||
-        url == nullptr) {
-        return {};
-    }
-    return url;
 }
 
 void CInternetSession::CloseUrl() {

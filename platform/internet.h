@@ -31,6 +31,8 @@ public:
     bool Open();
     // Sends the request for `url` (bytes a URL cannot carry are percent-encoded) and
     // returns once the final answer's headers have arrived, whatever its status.
+    // Redirects to http or https are followed (at most maxRedirects); a redirect
+    // without such a Location is the final answer.
     // False when the URL cannot be opened: unknown host, refused connection,
     // malformed URL, time-out, too many redirects, or an Interrupt.
     bool OpenUrl(const std::string& url);
@@ -39,7 +41,8 @@ public:
     // shorter than announced, idle time-out, Interrupt).
     long Read(char* buffer, std::size_t size);
     // Of the open URL's final answer: its status code (0 when none arrived), its
-    // Content-Type ("" when none), and the URL it came from after redirects.
+    // Content-Type ("" when none), and the URL it came from after redirects (as
+    // requested, percent-encoded where a URL cannot carry a byte).
     long ResponseCode() const;
     std::string ContentType() const;
     std::string EffectiveUrl() const;

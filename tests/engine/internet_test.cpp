@@ -162,3 +162,52 @@ TEST_F(Internet, InterruptReleasesABlockedRead) {
 
 }  // namespace
 }  // namespace tandril
+
+namespace tandril {
+namespace {
+
+// Answers that cannot be followed are final answers; none of them holds a read.
+TEST(InternetHostile, UnfollowableAnswersAreFinal) {
+    struct Case {
+        const char* name;
+        const char* answer;
+        long status;
+        const char* body;  // null: the open or the read fails
+    } cases[] = {
+        {"empty Location", "HTTP/1.1 302 Found\r\nLocation: \r\nContent-Length: 11\r\n\r\nhello world",
+         302, "hello world"},
+        {"blank Location", "HTTP/1.1 302 Found\r\nLocation:    \r\nContent-Length: 4\r\n\r\nbody",
+         302, "body"},
+        {"ftp Location", "HTTP/1.1 301 Moved\r\nLocation: ftp://h/x\r\nContent-Length: 4\r\n\r\nbody",
+         301, "body"},
+        {"unrequested 1xx and a body", "HTTP/1.1 100 Continue\r\n\r\n<html>body</html>", 0, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CHttpServer server;
+        Route raw;
+        raw.behaviour = Behaviour::Raw;
+        raw.body = c.answer;
+        server.Set("/x", raw);
+        CInternetOptions options;
+        options.idleTimeoutSeconds = 2;
+        CInternetSession session(options);
+        ASSERT_TRUE(session.Open());
+        const auto start = std::chrono::steady_clock::now();
+        bool opened = session.OpenUrl(server.Root() + "/x");
+        std::string body;
+        long end = opened ? ReadAll(session, body) : -1;
+        const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_LT(seconds, 15.0);
+        if (c.body != nullptr) {
+            EXPECT_TRUE(opened);
+            EXPECT_EQ(end, 0);
+            EXPECT_EQ(body, c.body);
+            EXPECT_EQ(session.ResponseCode(), c.status);
+        }
+        session.CloseUrl();
+    }
+}
+
+}  // namespace
+}  // namespace tandril

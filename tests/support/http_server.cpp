@@ -176,6 +176,12 @@ bool CHttpServer::Answer(int fd, const std::string& target) {
     if (route.behaviour == Behaviour::CloseOnly) {
         return false;
     }
+    if (route.behaviour == Behaviour::Raw) {
+        SendAll(fd, route.body.data(), route.body.size());
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_stopped.wait(lock, [this] { return m_stopping.load(); });
+        return false;
+    }
     std::string head = "HTTP/1.1 " + std::to_string(route.status) + " " + Reason(route.status) +
                        "\r\nContent-Type: " + route.contentType +
                        "\r\nContent-Length: " + std::to_string(route.body.size()) + "\r\n";
@@ -206,6 +212,7 @@ bool CHttpServer::Answer(int fd, const std::string& target) {
             return false;
         }
         case Behaviour::CloseOnly:
+        case Behaviour::Raw:
             break;
     }
     return false;

@@ -18,6 +18,8 @@ enum class Behaviour {
     Short,      // announces the whole length, sends half, closes
     Stall,      // headers and half the body, then silence until the server stops
     CloseOnly,  // accepts the request and closes without a byte
+    Raw,        // the body is the whole answer, status line and headers included, as
+                // written; the connection stays open until the server stops
 };
 
 struct Route {
