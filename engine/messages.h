@@ -22,6 +22,7 @@ enum MessageId : unsigned {
     kIdsChooseDirectory = 121,
     kIdsEnterUrl = 122,
     kIdsOpticalMedium = 123,
+    kIdsDirectoryInUse = 124,
     kIdsUrlInvalid = 200,
     kIdsFileLimit = 300,
     kIdsMegaByteLimit = 301,

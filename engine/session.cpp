@@ -16,10 +16,10 @@ bool CMirrorSession::OpenSession() {
     return true;
 }
 
-bool CMirrorSession::OpenUrl(const std::string& url) {
+bool CMirrorSession::OpenUrl(const std::string& url, bool inBox) {
     if (!m_hSession->OpenUrl(url)) {
         // A cancelled run reports nothing more.
-        if (!m_hSession->IsInterrupted()) {
+        if (inBox && !m_hSession->IsInterrupted()) {
             ShowMessage(kIdsCannotConnect, url);
         }
         return false;

@@ -22,8 +22,9 @@ public:
 
     // Opens the Internet session; message 104 on failure.
     bool OpenSession();
-    // Opens `url`; message 112 with the URL on failure.
-    bool OpenUrl(const std::string& url);
+    // Opens `url`. On failure, message 112 with the URL goes to a message box
+    // (`inBox`) or is left to the caller.
+    bool OpenUrl(const std::string& url, bool inBox = true);
     // Creates or truncates the temporary file as soon as a URL is open, so an empty
     // body never leaves an older download's bytes behind; message 114 on failure.
     bool CreateTempFile();

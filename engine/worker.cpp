@@ -39,6 +39,7 @@ void CMirrorRun::Cancel() {
         m_pThread.join();
     }
     CloseAndFreeSession();
+    m_dirLock.Release();
     if (m_end.load() == RunEnd::Running) {
         SetEnd(RunEnd::Cancelled);
     }
@@ -118,6 +119,14 @@ bool CMirrorRun::OnStart() {
     if (Gone()) {
         return false;
     }
+    // Two runs in one directory would overwrite each other's temporary files.
+    if (!m_dirLock.Acquire(m_job.m_strTargetDir)) {
+        ShowMessage(kIdsDirectoryInUse, m_job.m_strTargetDir);
+        if (!Gone()) {
+            AbortRun();
+        }
+        return false;
+    }
     try {
         auto session = std::make_unique<CMirrorSession>(m_job);
         std::lock_guard<std::mutex> lock(m_sessionMutex);
@@ -150,11 +159,20 @@ bool CMirrorRun::OnConnect() {
         return false;
     }
     m_log.AddLogArg(kIdsConnecting, m_job.m_strUrl);
-    if (!m_pSession->OpenUrl(m_job.m_strUrl)) {
-        if (!Gone()) {
-            AbortRun();
+    // Only the start URL's failure ends the run; any later one is logged and skipped.
+    const bool startUrl = m_bStartUrl;
+    m_bStartUrl = false;
+    if (!m_pSession->OpenUrl(m_job.m_strUrl, startUrl)) {
+        if (Gone()) {
+            return false;
         }
-        return false;
+        if (startUrl) {
+            AbortRun();
+            return false;
+        }
+        m_log.AddLogArg(kIdsCannotConnect, m_job.m_strUrl);
+        m_job.m_limits.m_nFiles += 1;
+        return NextFile();
     }
     if (Gone()) {
         return true;

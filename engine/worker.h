@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "engine/session.h"
+#include "platform/fs.h"
 #include "platform/thread.h"
 
 namespace tandril {
@@ -44,7 +45,8 @@ public:
     // could be created (the caller then cancels and shows message 103).
     bool Start();
     // Stops the run: marks it cancelled, releases a blocked read, posts the quit
-    // message, joins the worker, and only then closes and frees the session. The
+    // message, joins the worker, and only then closes and frees the session and
+    // gives up the download directory. The
     // log must already refuse further lines (its window is closing). Idempotent.
     void Cancel();
 
@@ -75,7 +77,9 @@ private:
     std::thread m_pThread;
     std::mutex m_sessionMutex;  // m_pSession's pointer, against Interrupt from Cancel
     std::unique_ptr<CMirrorSession> m_pSession;
+    CDirectoryLock m_dirLock;  // the download directory, for the run's whole life
     std::atomic<bool> m_bCancelled{false};
+    bool m_bStartUrl = true;  // the next URL opened is the run's first (worker thread)
     std::atomic<RunEnd> m_end{RunEnd::Running};
     std::mutex m_endMutex;
     std::condition_variable m_endChanged;

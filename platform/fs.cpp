@@ -1,6 +1,8 @@
 #include "platform/fs.h"
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cstdio>
@@ -156,6 +158,33 @@ std::string WorkingDirectory() {
         buf.resize(buf.size() * 2);
     }
     return std::string(buf.data());
+}
+
+CDirectoryLock::~CDirectoryLock() {
+    Release();
+}
+
+void CDirectoryLock::Release() {
+    if (m_fd >= 0) {
+        ::close(m_fd);  // closing the descriptor releases the lock
+        m_fd = -1;
+    }
+}
+
+bool CDirectoryLock::Acquire(const std::string& dir) {
+    if (m_fd >= 0) {
+        return true;
+    }
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    m_fd = fd;
+    return true;
 }
 
 }  // namespace tandril

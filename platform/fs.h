@@ -36,4 +36,20 @@ std::string HomeDirectory();
 // The working directory, without a trailing "/" (except for "/" itself).
 std::string WorkingDirectory();
 
+// An exclusive advisory lock on a directory, held while the object lives, so that two
+// runs (in one process or in two) never write into one download directory at once.
+class CDirectoryLock {
+public:
+    CDirectoryLock() = default;
+    ~CDirectoryLock();
+    CDirectoryLock(const CDirectoryLock&) = delete;
+    CDirectoryLock& operator=(const CDirectoryLock&) = delete;
+    // False when another holder has the directory (or it cannot be opened).
+    bool Acquire(const std::string& dir);
+    void Release();
+
+private:
+    int m_fd = -1;
+};
+
 }  // namespace tandril

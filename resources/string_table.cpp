@@ -34,6 +34,9 @@ constexpr Entry kStrings[] = {
     {121, "Please choose a directory for downloading."},
     {122, "Please enter a URL for downloading."},
     {123, "Cannot download files to CD-ROM drive (%s)!"},
+    {124,
+     "Another mirroring run is writing into %s. Please wait until it ends or choose another "
+     "directory."},
     {200, "URL entered is invalid or not supported."},
     {300,
      "The number of files downloaded has reached the maximum limit set in the options dialog."},

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -249,22 +250,41 @@ TEST_F(Mirror, BrokenDownloadsKeepTheOlderCopyAndTheRunGoesOn) {
     EXPECT_TRUE(boxes.Texts().empty());
 }
 
-TEST_F(Mirror, UrlThatCannotBeOpenedEndsTheRun) {
+// One URL that cannot be opened is logged and skipped; the run goes on.
+TEST_F(Mirror, UrlThatCannotBeOpenedIsSkipped) {
     Route closed;
     closed.behaviour = Behaviour::CloseOnly;
     server.Set("/b.html", closed);
-    server.SetPage("/start.html", "<a href=a2.html>1</a><a href=b.html>2</a><a href=c.html>3</a>");
+    server.Set("/dead.gif", closed);
+    server.SetPage("/start.html",
+                   "<a href=a2.html>1</a><a href=b.html>2</a><a href=c.html>3</a>"
+                   "<img src=dead.gif><img src=img/logo.gif>");
     server.SetPage("/a2.html", "a2");
     server.SetPage("/c.html", "c");
+    RunResult r = MirrorSite(job, server.Root() + "/start.html", Dir());
+    EXPECT_EQ(r.end, RunEnd::Done);
+    EXPECT_FALSE(r.aborted);
+    EXPECT_TRUE(boxes.Texts().empty());
+    for (const char* name : {"/b.html", "/dead.gif"}) {
+        const std::string line = "Cannot connect to " + server.Root() + name + "!";
+        EXPECT_NE(std::find(r.lines.begin(), r.lines.end(), line), r.lines.end()) << line;
+    }
+    EXPECT_TRUE(test::FileExists(Dir() + "a2.html"));
+    EXPECT_TRUE(test::FileExists(Dir() + "c.html"));
+    EXPECT_TRUE(test::FileExists(Dir() + "img/logo.gif"));
+    EXPECT_EQ(job.m_limits.m_nFiles, 6u);
+}
+
+// The start URL's failure still ends the run with a message box.
+TEST_F(Mirror, StartUrlThatCannotBeOpenedEndsTheRun) {
+    Route closed;
+    closed.behaviour = Behaviour::CloseOnly;
+    server.Set("/start.html", closed);
     RunResult r = MirrorSite(job, server.Root() + "/start.html", Dir());
     EXPECT_EQ(r.end, RunEnd::Failure);
     EXPECT_TRUE(r.aborted);
     ASSERT_EQ(boxes.Texts().size(), 1u);
-    EXPECT_EQ(boxes.Texts()[0], "Cannot connect to " + server.Root() + "/b.html!");
-    EXPECT_TRUE(test::FileExists(Dir() + "a2.html"));
-    EXPECT_FALSE(test::FileExists(Dir() + "c.html"));
-    auto requests = server.Requests();
-    EXPECT_EQ(std::count(requests.begin(), requests.end(), "/c.html"), 0);
+    EXPECT_EQ(boxes.Texts()[0], "Cannot connect to " + server.Root() + "/start.html!");
 }
 
 TEST_F(Mirror, DirectoryThatCannotBeCreatedSkipsOneFile) {
@@ -325,6 +345,100 @@ TEST_F(Mirror, FullDiskStallsTheRun) {
     EXPECT_EQ(r.button, "Cancel");
     auto requests = server.Requests();
     EXPECT_EQ(std::count(requests.begin(), requests.end(), "/after.gif"), 0);
+}
+
+}  // namespace
+}  // namespace tandril
+
+namespace tandril {
+namespace {
+
+// A second run into a directory that a run is writing into is refused, by name.
+TEST(MirrorHostile, TwoRunsIntoOneDirectory) {
+    test::CHttpServer server;
+    test::Route stall;
+    stall.body = std::string(20000, 's');
+    stall.behaviour = test::Behaviour::Stall;
+    server.Set("/slow.bin", stall);
+    server.SetPage("/page.html", "<p>page</p>");
+    test::CTempDir tmp;
+    test::CMessageRecorder boxes;
+
+    CMirrorJob first;
+    first.m_strTargetDir = tmp.Path();
+    ASSERT_TRUE(first.CheckTargetDirectory());
+    first.m_strUrl = server.Root() + "/slow.bin";
+    ASSERT_TRUE(first.Start(first.m_strUrl));
+    test::CRecordingProgress firstLog;
+    CMirrorRun firstRun(first, firstLog);
+    ASSERT_TRUE(firstRun.Start());
+    for (int i = 0; i < 200 && server.Requests().empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+
+    CMirrorJob second;
+    test::RunResult r = test::MirrorSite(second, server.Root() + "/page.html", tmp.Path());
+    EXPECT_EQ(r.end, RunEnd::Failure);
+    ASSERT_EQ(boxes.Texts().size(), 1u);
+    EXPECT_EQ(boxes.Texts()[0], "Another mirroring run is writing into " + tmp.Path() +
+                                    ". Please wait until it ends or choose another directory.");
+    EXPECT_FALSE(test::FileExists(tmp.Path() + "page.html"));
+
+    firstLog.Close();
+    firstRun.Cancel();
+    // Once the first run has ended the directory is free again.
+    CMirrorJob third;
+    EXPECT_EQ(test::MirrorSite(third, server.Root() + "/page.html", tmp.Path()).end, RunEnd::Done);
+    EXPECT_TRUE(test::FileExists(tmp.Path() + "page.html"));
+}
+
+// A directory inside the download directory that is a symbolic link is never entered.
+TEST(MirrorHostile, SymbolicLinkDirectoriesAreNeverEntered) {
+    test::CHttpServer server;
+    server.SetPage("/start.html", "<img src=ln/x.gif><img src=ln/sub/y.gif><img src=ok/z.gif>");
+    server.SetFile("/ln/x.gif", "x", "image/gif");
+    server.SetFile("/ln/sub/y.gif", "y", "image/gif");
+    server.SetFile("/ok/z.gif", "z", "image/gif");
+    test::CTempDir tmp;
+    const std::string dir = tmp.Path() + "dl/";
+    std::filesystem::create_directories(dir);
+    std::filesystem::create_directories(tmp.Path() + "outside");
+    ASSERT_EQ(symlink("../outside", (dir + "ln").c_str()), 0);
+    test::CMessageRecorder boxes;
+    CMirrorJob job;
+    test::RunResult r = test::MirrorSite(job, server.Root() + "/start.html", dir);
+    EXPECT_EQ(r.end, RunEnd::Done);
+    EXPECT_TRUE(std::filesystem::is_empty(tmp.Path() + "outside"));
+    EXPECT_TRUE(test::FileExists(dir + "ok/z.gif"));
+    const std::string line = "Cannot create directory " + dir + "ln/!";
+    EXPECT_EQ(std::count(r.lines.begin(), r.lines.end(), line), 2);
+}
+
+// The download's temporary file is created anew whatever stands at its name.
+TEST(MirrorHostile, TemporaryFileIsNeverFollowed) {
+    test::CHttpServer server;
+    server.SetPage("/start.html", "<p>fine</p>");
+    test::CMessageRecorder boxes;
+    for (int kind = 0; kind < 3; ++kind) {
+        test::CTempDir tmp;
+        const std::string temp = tmp.Path() + "~tmp~99~.tmp";
+        const std::string outside = tmp.Path() + "../victim-" + std::to_string(getpid());
+        test::WriteFile(outside, "precious");
+        if (kind == 0) {
+            ASSERT_EQ(symlink(outside.c_str(), temp.c_str()), 0);
+        } else if (kind == 1) {
+            ASSERT_EQ(mkfifo(temp.c_str(), 0600), 0);
+        } else {
+            std::filesystem::create_directories(temp);
+        }
+        CMirrorJob job;
+        test::RunResult r = test::MirrorSite(job, server.Root() + "/start.html", tmp.Path(),
+                                             std::chrono::seconds(10));
+        EXPECT_EQ(r.end, RunEnd::Done) << kind;
+        EXPECT_EQ(ReadFile(tmp.Path() + "start.html"), "<p>fine</p>") << kind;
+        EXPECT_EQ(ReadFile(outside), "precious") << kind;
+        std::filesystem::remove(outside);
+    }
+    EXPECT_TRUE(boxes.Texts().empty());
 }
 
 }  // namespace
