@@ -22,6 +22,7 @@
 
 #include "engine/messages.h"
 #include "engine/mirror_job.h"
+#include "engine/placement.h"
 #include "engine/progress.h"
 #include "engine/worker.h"
 
@@ -56,19 +57,42 @@ private:
     bool m_closed = false;
 };
 
+// Length of the valid UTF-8 sequence at text[i], or 0.
+std::size_t Utf8Length(const std::string& text, std::size_t i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (n == 0 || i + n > text.size() || (n == 2 && c < 0xC2) || (n == 4 && c > 0xF4))
+        return 0;
+    for (std::size_t k = 1; k < n; ++k)
+        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+            return 0;
+    const unsigned char d = static_cast<unsigned char>(text[i + 1 < text.size() ? i + 1 : i]);
+    if ((n == 3 && c == 0xE0 && d < 0xA0) || (n == 3 && c == 0xED && d >= 0xA0) ||
+        (n == 4 && c == 0xF0 && d < 0x90) || (n == 4 && c == 0xF4 && d >= 0x90))
+        return 0;
+    return n;
+}
+
+// A JSON string: valid UTF-8 as it stands, any other byte as the code point of the
+// same number (so a name in another encoding still makes valid JSON).
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
-    for (unsigned char c : text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const std::size_t n = Utf8Length(text, i);
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
-        } else if (c < 0x20) {
+        } else if (c < 0x20 || n == 0) {
             char buf[8];
             std::snprintf(buf, sizeof(buf), "\\u%04x", c);
             out += buf;
         } else {
-            out += static_cast<char>(c);
+            out.append(text, i, n);
+            i += n;
+            continue;
         }
+        ++i;
     }
     return out + "\"";
 }
@@ -191,6 +215,7 @@ int main(int argc, char** argv) {
         run.Cancel();
         end = run.End();
     }
+    DeleteTemporaryFiles(job.m_strTargetDir);
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     const CMirrorLimits& l = job.m_limits;

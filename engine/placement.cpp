@@ -36,6 +36,11 @@ void DeleteTemporaryFiles(const std::string& targetDir) {
     if (targetDir.empty() || targetDir.back() != '/') {
         return;
     }
+    // A run that works in the directory now owns the files.
+    CDirectoryLock lock;
+    if (!lock.Acquire(targetDir)) {
+        return;
+    }
     DeleteFile(targetDir + CMirrorJob::kTempFileName);
     DeleteFile(targetDir + CMirrorJob::kPageTempFileName);
 }

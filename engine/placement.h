@@ -12,7 +12,8 @@ bool IsHtmlFileName(const std::string& name);
 bool IsStylesheet(const std::string& name, const std::string& contentType);
 
 // Deletes the program's temporary files in a download directory that a run used
-// (ending with "/"). An empty name deletes nothing; missing files are no error.
+// (ending with "/"), unless a run is working in it now. An empty name deletes
+// nothing; missing files are no error.
 void DeleteTemporaryFiles(const std::string& targetDir);
 
 }  // namespace tandril

@@ -82,6 +82,20 @@ TEST(Runner, MirrorsAndReportsJson) {
     EXPECT_EQ(test::ReadFile(dir.Path() + "m/a.html"), "<p>a</p>");
 }
 
+// The runner leaves no temporary file behind, and its JSON is valid UTF-8 whatever
+// bytes the start page's name holds.
+TEST(Runner, CleansUpAndWritesValidUtf8) {
+    CHttpServer server;
+    server.SetPage("/caf%E9-%C3%A9.html", "<p>x</p>");
+    CTempDir dir;
+    Outcome o = RunRunner({"--url", server.Root() + "/caf%E9-%C3%A9.html", "--dir", dir.Path()});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_NE(o.out.find("caf\\u00e9-\xC3\xA9.html\""), std::string::npos) << o.out;
+    EXPECT_TRUE(test::FileExists(dir.Path() + "caf\xE9-\xC3\xA9.html"));
+    EXPECT_FALSE(test::FileExists(dir.Path() + "~tmp~99~.tmp"));
+    EXPECT_FALSE(test::FileExists(dir.Path() + "~tmp~98~.tmp"));
+}
+
 TEST(Runner, LimitsAndCopyOnly) {
     CHttpServer server;
     server.SetPage("/index.html", "<a href=a.html>a</a><a href=/b.html>b</a>");
@@ -93,6 +107,17 @@ TEST(Runner, LimitsAndCopyOnly) {
     EXPECT_NE(o.out.find("\"end\": \"limit\""), std::string::npos) << o.out;
     EXPECT_EQ(test::ReadFile(dir.Path() + "index.html"),
               "<a href=a.html>a</a><a href=/b.html>b</a>");
+}
+
+TEST(Runner, RelativeLinks) {
+    CHttpServer server;
+    server.SetPage("/d/index.html", "<a href=/top.html>t</a>");
+    server.SetPage("/top.html", "<p>t</p>");
+    CTempDir dir;
+    Outcome o = RunRunner(
+        {"--url", server.Root() + "/d/index.html", "--dir", dir.Path(), "--relative-links"});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(test::ReadFile(dir.Path() + "d/index.html"), "<a href=../top.html>t</a>");
 }
 
 TEST(Runner, RefusalsExitWithTwo) {
