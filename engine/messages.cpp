@@ -56,7 +56,7 @@ void ShowMessage(unsigned id, const std::string& arg) {
 void ShowFrameworkMessage(unsigned id) {
     std::string text;
     if (LoadMessage(id, text)) {
-        ShowMessageBox(ProgramName(), text, MessageIcon::Warning);
+        ShowMessageBox(ProgramTitle(), text, MessageIcon::Warning);
     }
 }
 
@@ -69,6 +69,12 @@ unsigned FileErrorMessageId(int cause) {
 
 void ReportFileError(int cause) {
     ShowMessage(FileErrorMessageId(cause));
+}
+
+std::string ProgramTitle() {
+    std::string title;
+    LoadString(kIdsProgramTitle, title);
+    return title;
 }
 
 std::string ProgramName() {

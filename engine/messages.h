@@ -46,7 +46,7 @@ bool LoadMessage(unsigned id, std::string& text, const std::string* arg = nullpt
 void ShowMessage(unsigned id);
 void ShowMessage(unsigned id, const std::string& arg);
 
-// The framework's box: a warning box titled with the program's name. Any thread.
+// The framework's box: a warning box titled "Tandril", like the engine's. Any thread.
 void ShowFrameworkMessage(unsigned id);
 
 // Shows the message of a file-exception cause (500 + cause, 515 outside 0..14).
@@ -55,5 +55,7 @@ unsigned FileErrorMessageId(int cause);
 
 // The base name of the program's file, which titles the framework's boxes.
 std::string ProgramName();
+// The title of every box: string 800, "Tandril".
+std::string ProgramTitle();
 
 }  // namespace tandril

@@ -1,5 +1,7 @@
 #include "engine/mirroring_dlg.h"
 
+#include <QKeyEvent>
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
@@ -82,6 +84,14 @@ void CMirroringDlg::OnCancel() {
 void CMirroringDlg::reject() {
     OnCancel();
     QDialog::reject();
+}
+
+void CMirroringDlg::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        reject();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void CMirroringDlg::accept() {
@@ -178,6 +188,9 @@ void CMirroringDlg::DrainCalls() {
 
 void CMirroringDlg::AppendLine(const QString& text) {
     QListWidget* list = m_ui->m_listLog;
+    // Every line is one text line: the list measures one, not each (a line with a
+    // 1 MB URL would otherwise be measured, glyph by glyph, at every layout).
+    list->setUniformItemSizes(true);
     if (list->count() >= kMaxLogLines) {
         delete list->takeItem(0);
     }

@@ -16,6 +16,8 @@ namespace Ui {
 class CMirroringDlg;
 }
 
+class QKeyEvent;
+
 namespace tandril {
 
 class CMirrorJob;
@@ -54,6 +56,8 @@ public slots:
     void accept() override;  // Enter: the same as Cancel
 
 protected:
+    // Enter (either key) ends the run as Cancel does.
+    void keyPressEvent(QKeyEvent* event) override;
     void SetButtonText(const std::string& text) override;
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;

@@ -14,6 +14,8 @@
 namespace tandril {
 namespace {
 
+constexpr int kMaxBoxText = 2000;
+
 struct Request {
     bool done = false;
     bool released = false;
@@ -23,10 +25,19 @@ std::mutex g_mutex;
 std::condition_variable g_changed;
 std::list<std::shared_ptr<Request>> g_pending;
 
+// What a box shows of a text: a readable length, an ellipsis where it was cut.
+QString BoxText(const std::string& text) {
+    QString shown = QString::fromUtf8(text.c_str(), static_cast<qsizetype>(text.size()));
+    if (shown.size() > kMaxBoxText) {
+        shown = shown.left(kMaxBoxText) + QChar(0x2026);
+    }
+    return shown;
+}
+
 void ShowBox(const std::string& title, const std::string& text, MessageIcon icon) {
     QMessageBox box(
         icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::Warning,
-        QString::fromUtf8(title.c_str()), QString::fromUtf8(text.c_str()), QMessageBox::Ok,
+        QString::fromUtf8(title.c_str()), BoxText(text), QMessageBox::Ok,
         icon == MessageIcon::Warning ? QApplication::activeWindow() : nullptr);
     box.exec();
 }

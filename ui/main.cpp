@@ -7,11 +7,13 @@
 #include "engine/placement.h"
 #include "ui/gui_message_box.h"
 #include "ui/main_dlg.h"
+#include "ui/resources_init.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setOrganizationName("Orvello");
     QApplication::setApplicationName("Tandril");
+    tandril::InitResources();
     QApplication::setWindowIcon(QIcon(":/tandril.png"));
     tandril::InstallGuiMessageBoxes();
 

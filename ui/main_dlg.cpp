@@ -1,5 +1,7 @@
 #include "ui/main_dlg.h"
 
+#include <QAbstractItemView>
+
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -57,11 +59,19 @@ CMainDlg::CMainDlg(CMirrorJob& job, QWidget* parent)
     connect(m_ui->m_rbModify, &QRadioButton::clicked, this, &CMainDlg::OnLinkChoice);
     connect(m_ui->m_rbCopy, &QRadioButton::clicked, this, &CMainDlg::OnLinkChoice);
 
-    // Whether a field's text was chosen from its list, or typed since.
-    connect(m_ui->m_cbUrl, &QComboBox::activated, this, [this] { m_bUrlFromList = true; });
+    // Whether a field's text was chosen from its drop-down list, or typed since. Only
+    // the list's own choice counts: the field also "activates" an entry when typed
+    // text that equals it is confirmed with Enter, and such a URL is added again.
+    connect(m_ui->m_cbUrl->view(), &QAbstractItemView::activated, this,
+            [this] { m_bUrlFromList = true; });
+    connect(m_ui->m_cbUrl->view(), &QAbstractItemView::pressed, this,
+            [this] { m_bUrlFromList = true; });
     connect(m_ui->m_cbUrl->lineEdit(), &QLineEdit::textEdited, this,
             [this] { m_bUrlFromList = false; });
-    connect(m_ui->m_cbDirectory, &QComboBox::activated, this, [this] { m_bDirFromList = true; });
+    connect(m_ui->m_cbDirectory->view(), &QAbstractItemView::activated, this,
+            [this] { m_bDirFromList = true; });
+    connect(m_ui->m_cbDirectory->view(), &QAbstractItemView::pressed, this,
+            [this] { m_bDirFromList = true; });
     connect(m_ui->m_cbDirectory->lineEdit(), &QLineEdit::textEdited, this,
             [this] { m_bDirFromList = false; });
 

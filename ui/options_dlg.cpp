@@ -54,7 +54,7 @@ bool COptionsDlg::CheckField(QLineEdit* field, std::uint32_t minimum, std::uint3
         message = "Please enter an integer between " + std::to_string(minimum) + " and " +
                   std::to_string(maximum) + ".";
     }
-    ShowMessageBox(ProgramName(), message, MessageIcon::Warning);
+    ShowMessageBox(ProgramTitle(), message, MessageIcon::Warning);
     field->setFocus();
     field->selectAll();
     return false;

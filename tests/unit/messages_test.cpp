@@ -27,7 +27,7 @@ TEST(Messages, ShowMessageUsesTheProgramTitle) {
     EXPECT_EQ(boxes.Texts()[0], "Cannot connect to http://h/x!");
     EXPECT_EQ(boxes.Titles()[0], "Tandril");
     EXPECT_EQ(boxes.Texts()[1], "URL entered is invalid or not supported.");
-    EXPECT_EQ(boxes.Titles()[1], ProgramName());
+    EXPECT_EQ(boxes.Titles()[1], std::string("Tandril"));
 }
 
 TEST(Messages, FileErrorCauses) {

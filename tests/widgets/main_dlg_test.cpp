@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
+#include <QAbstractItemView>
+#include <QFile>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QRadioButton>
+#include <QSet>
 #include <QTest>
 
 #include <chrono>
@@ -10,6 +15,8 @@
 #include "engine/placement.h"
 #include "tests/support/http_server.h"
 #include "tests/widgets/widget_support.h"
+#include "ui/about_dlg.h"
+#include "ui/gui_message_box.h"
 #include "ui/main_dlg.h"
 
 namespace tandril {
@@ -115,6 +122,90 @@ TEST_F(MainDialog, CancelDuringAStalledReadClosesAtOnce) {
     EXPECT_TRUE(boxes.Texts().empty());
 }
 
+// Enter (Return and the keypad's Enter) ends the run as Cancel does.
+TEST_F(MainDialog, EnterInTheMirroringDialogEndsTheRun) {
+    Route stall;
+    stall.body = std::string(100000, 's');
+    stall.behaviour = Behaviour::Stall;
+    server.Set("/stall.bin", stall);
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+        SetFields(QString::fromStdString(server.Root() + "/stall.bin"), Dir());
+        QElapsedTimer clock;
+        auto driver = DriveProgress([&](CMirroringDlg& progress) {
+            if (progress.LogLines().size() < 3)
+                return false;
+            clock.start();
+            QTest::keyClick(&progress, key,
+                            key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+            return true;
+        });
+        Button("m_btnMirror")->click();  // returns when the dialog has closed
+        EXPECT_LT(clock.elapsed(), 1000) << key;
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+        EXPECT_FALSE(test::FileExists(Dir().toStdString() + "/stall.bin"));
+    }
+}
+
+TEST_F(MainDialog, ProgramIconAndMnemonics) {
+    EXPECT_TRUE(QFile::exists(":/tandril.png"));
+    EXPECT_FALSE(dlg->windowIcon().isNull());
+    CAboutDlg about(dlg.get());
+    const QLabel* icon = Child<QLabel>(about, "m_icon");
+    EXPECT_FALSE(icon->pixmap().isNull());
+    // Each of the main dialog's mnemonics belongs to one control.
+    QSet<QChar> keys;
+    for (QAbstractButton* b : dlg->findChildren<QAbstractButton*>()) {
+        const QString text = b->text();
+        const int amp = text.indexOf('&');
+        if (amp < 0 || amp + 1 >= text.size())
+            continue;
+        const QChar key = text[amp + 1].toLower();
+        EXPECT_FALSE(keys.contains(key)) << text.toStdString();
+        keys.insert(key);
+    }
+    EXPECT_EQ(Child<QRadioButton>(*dlg, "m_rbCopy")->text(), "Cop&y only");
+}
+
+// A message box with a 1 MB argument shows at once, cut to a readable length; a log
+// line keeps the whole text and appears at once too.
+TEST_F(MainDialog, LongTextsNeverFreezeTheInterface) {
+    InstallGuiMessageBoxes();
+    const std::string url = "http://h/" + std::string(1 << 20, 'x');
+    QString shown;
+    QElapsedTimer clock;
+    clock.start();
+    QTimer::singleShot(0, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                shown = box->text();
+                box->accept();
+            }
+        }
+    });
+    ShowMessage(kIdsCannotConnect, url);
+    const qint64 boxMs = clock.elapsed();
+    std::printf("a box with a 1 MB URL: shown and closed in %lld ms\n",
+                static_cast<long long>(boxMs));
+    EXPECT_LT(boxMs, 3000);
+    EXPECT_LE(shown.size(), 2001);
+    EXPECT_TRUE(shown.endsWith(QChar(0x2026)));
+
+    server.SetPage("/long.html", "<p>x</p>");
+    SetFields(QString::fromStdString(server.Root() + "/long.html"), Dir());
+    CMirroringDlg progress(job, dlg.get());
+    progress.show();
+    clock.restart();
+    progress.AddLogLine("Connecting to " + url);
+    QApplication::processEvents();
+    progress.repaint();
+    const qint64 lineMs = clock.elapsed();
+    std::printf("a log line with a 1 MB URL: shown in %lld ms\n", static_cast<long long>(lineMs));
+    EXPECT_LT(lineMs, 3000);
+    ASSERT_FALSE(progress.LogLines().isEmpty());
+    EXPECT_EQ(progress.LogLines().back().size(), static_cast<qsizetype>(url.size() + 14));
+    progress.reject();
+}
+
 TEST_F(MainDialog, UrlThatCannotBeOpenedAbortsTheRun) {
     CHttpServer gone;
     std::string root = gone.Root();
@@ -156,7 +247,7 @@ TEST_F(MainDialog, RefusalsInTheirOrder) {
         Button("m_btnMirror")->click();
         ASSERT_EQ(caseBoxes.Texts().size(), 1u) << c.message;
         EXPECT_EQ(caseBoxes.Texts()[0], c.message);
-        EXPECT_EQ(caseBoxes.Titles()[0], c.frameworkBox ? ProgramName() : "Tandril");
+        EXPECT_EQ(caseBoxes.Titles()[0], "Tandril");  // framework and engine boxes alike
         EXPECT_EQ(Child<QComboBox>(*dlg, "m_cbUrl")->count(), urlCount);
     }
     // The directory is created before the URL is looked at.
@@ -178,7 +269,7 @@ TEST_F(MainDialog, ChosenEntryMovesToTheTopTypedOneIsAdded) {
     url->addItems({" " + root + "/a.html ", root + "/index.html"});
     Child<QComboBox>(*dlg, "m_cbDirectory")->setEditText(Dir());
     url->setCurrentIndex(0);
-    emit url->activated(0);  // chosen from the list, blanks and all
+    emit url->view()->activated(url->model()->index(0, 0));  // chosen from the list, blanks and all
     {
         auto driver = DriveProgress(test::CloseWhenDone);
         Button("m_btnMirror")->click();
@@ -191,8 +282,10 @@ TEST_F(MainDialog, ChosenEntryMovesToTheTopTypedOneIsAdded) {
     QTest::keyClick(url->lineEdit(), Qt::Key_End);
     emit url->lineEdit()->textEdited(url->currentText());
     {
+        // Enter on typed text that equals an entry makes the field select that entry
+        // (and starts the run); the typed URL is still added as a new entry.
         auto driver = DriveProgress(test::CloseWhenDone);
-        Button("m_btnMirror")->click();
+        QTest::keyClick(url->lineEdit(), Qt::Key_Return);
     }
     EXPECT_EQ(url->count(), 3);
     EXPECT_EQ(url->itemText(0), root + "/index.html");

@@ -87,7 +87,7 @@ TEST(OptionsDialog, ChecksOnOk) {
         }
         ASSERT_EQ(boxes.Texts().size(), 1u) << c.files << "/" << c.levels;
         EXPECT_EQ(boxes.Texts()[0], c.message);
-        EXPECT_EQ(boxes.Titles()[0], ProgramName());
+        EXPECT_EQ(boxes.Titles()[0], std::string("Tandril"));
         EXPECT_TRUE(dlg.isVisible());
         auto* focused = test::Child<QLineEdit>(dlg, c.focus);
         EXPECT_EQ(dlg.focusWidget(), focused) << c.focus;

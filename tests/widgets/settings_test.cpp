@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
+#include <QElapsedTimer>
 #include <QRadioButton>
 #include <QSettings>
+
+#include <cstdio>
+#include <functional>
 
 #include "engine/mirror_job.h"
 #include "tests/widgets/widget_support.h"
@@ -94,6 +98,62 @@ TEST(Settings, RoundTrip) {
     CMainDlg reloaded(again);
     EXPECT_EQ(Child<QComboBox>(reloaded, "m_cbUrl")->count(), 30);
     EXPECT_EQ(Child<QComboBox>(reloaded, "m_cbUrl")->currentText(), "http://typed/");
+}
+
+// Hand-edited settings start the program within a second and keep what exists.
+TEST(Settings, HostileHistoriesLoadQuickly) {
+    struct Case {
+        const char* name;
+        std::function<void(QSettings&)> write;
+        QStringList expected;
+    } cases[] = {
+        {"huge count, entry at its end",
+         [](QSettings& raw) {
+             raw.setValue("URL/Count", 4294967295u);
+             raw.setValue("URL/URL4294967294", "http://last/");
+             raw.setValue("URL/URL0", "http://first/");
+         },
+         {"http://first/", "http://last/"}},
+        {"index beyond 64 bits",
+         [](QSettings& raw) {
+             raw.setValue("URL/Count", 3);
+             raw.setValue("URL/URL18446744073709551615", "http://huge/");
+             raw.setValue("URL/URL1", "http://one/");
+         },
+         {"http://one/"}},
+        {"40,000 entries",
+         [](QSettings& raw) {
+             raw.setValue("URL/Count", 40000);
+             for (int i = 0; i < 40000; ++i)
+                 raw.setValue("URL/URL" + QString::number(i),
+                              "http://h/" + QString::number(i % 20000));
+         },
+         {}},
+    };
+    for (const auto& c : cases) {
+        CTempSettings settings;
+        {
+            QSettings raw("Orvello", "Tandril");
+            c.write(raw);
+        }
+        QElapsedTimer clock;
+        clock.start();
+        CMirrorJob job;
+        CMainDlg dlg(job);
+        const qint64 ms = clock.elapsed();
+        std::printf("%s: the main dialog opened in %lld ms\n", c.name, static_cast<long long>(ms));
+        EXPECT_LT(ms, 5000) << c.name;
+        auto* urls = Child<QComboBox>(dlg, "m_cbUrl");
+        if (c.expected.isEmpty()) {
+            EXPECT_EQ(urls->count(), 20000) << c.name;  // duplicates dropped
+            EXPECT_EQ(urls->itemText(19999), "http://h/19999");
+        } else {
+            QStringList items;
+            for (int i = 0; i < urls->count(); ++i)
+                items << urls->itemText(i);
+            EXPECT_EQ(items, c.expected) << c.name;
+        }
+    }
 }
 
 TEST(Settings, HugeCountStopsAtTheStoredEntries) {
