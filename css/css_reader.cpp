@@ -224,9 +224,7 @@ void CssReader::Feed(const char* data, std::size_t size, ScanSink& sink) {
                         m_star = false;
                     } else if (i >= size) {
                         // "/" at the end: whether a comment begins is known next Feed.
-                        m_match = 1;
-                        m_state = State::Comment;
-                        m_star = false;
+                        m_state = State::Slash;
                     }
                     m_afterName = false;
                 } else if (d == '"' || d == '\'') {
@@ -250,17 +248,16 @@ void CssReader::Feed(const char* data, std::size_t size, ScanSink& sink) {
                 }
                 break;
             }
-            case State::Comment:
-                if (m_match == 1) {
-                    // A "/" ended the last Feed: a comment only when "*" follows.
-                    m_match = 0;
-                    if (c != '*') {
-                        m_state = State::Normal;
-                        break;
-                    }
+            case State::Slash:
+                // A "/" ended the last Feed: a comment only when "*" follows.
+                m_state = State::Normal;
+                if (c == '*') {
                     ++i;
-                    break;
+                    m_state = State::Comment;
+                    m_star = false;
                 }
+                break;
+            case State::Comment:
                 for (; i < size; ++i) {
                     const char e = data[i];
                     if (m_star && e == '/') {

@@ -28,6 +28,7 @@ public:
 private:
     enum class State : unsigned char {
         Normal,
+        Slash,         // a "/" ended the last Feed
         Comment,
         String,         // a string that is no reference
         MatchUrl,       // "u", "ur" or "url" of url( read

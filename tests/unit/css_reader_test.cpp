@@ -79,6 +79,8 @@ const CssCase kCases[] = {
     {"@import 'a.css", {}, "@import 'a.css"},
     {"a{b:\"open", {}, "a{b:\"open"},
     {"/* open", {}, "/* open"},
+    {"@\"\"\"\"/*url(o)", {}, "@\"\"\"\"/*url(o)"},  // found by fuzzing: "@" then a comment
+    {"@x/*url(o)*/url(p)", {"p"}, "@x/*url(o)*/url([p])"},
     {"@font-face{src:url(f.woff2) format('woff2'),url(f.woff)}",
      {"f.woff2", "f.woff"},
      "@font-face{src:url([f.woff2]) format('woff2'),url([f.woff])}"},
