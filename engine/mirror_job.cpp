@@ -40,10 +40,15 @@ void CMirrorJob::CloseScanFiles() {
 
 bool CMirrorJob::Start(std::string& url) {
     Trim(url);
-    if (url.size() < 7 || !EqualsNoCase(url.substr(0, 7), "HTTP://")) {
+    std::size_t schemeEnd = 0;
+    if (url.size() >= 7 && EqualsNoCase(url.substr(0, 7), "HTTP://")) {
+        schemeEnd = 7;
+    } else if (url.size() >= 8 && EqualsNoCase(url.substr(0, 8), "HTTPS://")) {
+        schemeEnd = 8;
+    } else {
         return false;
     }
-    std::string rest = url.substr(7);
+    std::string rest = url.substr(schemeEnd);
     std::size_t p = rest.find('/');
     std::string host = rest.substr(0, p);
     const HostPort site = SplitAuthority(host);
@@ -53,9 +58,11 @@ bool CMirrorJob::Start(std::string& url) {
 
     m_strLocalDir.clear();
     m_strHost = host;
-    m_strSiteHost = site.host;
-    m_nSitePort = site.port != 0 ? site.port : 80;
-    m_strSiteRoot = url.substr(0, 7) + host;
+    const std::string scheme = schemeEnd == 7 ? "http" : "https";
+    m_siteHosts.assign(
+        1, SiteHost{site.host, scheme, site.port != 0 ? site.port : DefaultPort(scheme)});
+    m_strBaseUrl.clear();
+    m_strSiteRoot = url.substr(0, schemeEnd) + host;
     if (p == std::string::npos) {
         m_strBasePath.clear();
     } else {
@@ -86,6 +93,7 @@ bool CMirrorJob::NextUrl() {
         return false;
     }
     m_strUrl = std::move(entry.strUrl);
+    m_strBaseUrl.clear();
     m_strLocalDir = std::move(entry.strLocalDir);
     m_strFileName = std::move(entry.strFileName);
     m_nLevel = entry.nLevel + 1;

@@ -7,6 +7,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "css/css_reader.h"
 #include "html/html_scanner.h"
@@ -72,7 +73,7 @@ public:
     CMirrorJob& operator=(const CMirrorJob&) = delete;
 
     // Sets a run up from the start URL (trimmed in place). False, with nothing else
-    // changed, unless it is an "http://" URL with a host.
+    // changed, unless it is an "http://" or "https://" URL with a host.
     bool Start(std::string& url);
     // Makes the next queued URL current; false when the queue is empty or its head
     // lies beyond the level limit (the run is done).
@@ -136,9 +137,17 @@ public:
     std::string m_strHost;
     std::string m_strSiteRoot;
     std::string m_strBasePath;
-    // The start host (lower case) and port: the site (see IsSiteUrl).
-    std::string m_strSiteHost;
-    unsigned m_nSitePort = 80;
+    // The hosts of the site (see IsSiteUrl): the start URL's, and the one its
+    // redirects end on. Host in lower case, scheme "http" or "https", port.
+    struct SiteHost {
+        std::string host;
+        std::string scheme;
+        unsigned port = 0;
+    };
+    std::vector<SiteHost> m_siteHosts;
+    // The URL the current page's content came from, after redirects; empty when it
+    // is m_strUrl itself. Its links are resolved against it.
+    std::string m_strBaseUrl;
     std::unique_ptr<CFile> m_pInFile;
     std::unique_ptr<CFile> m_pOutFile;
     // The readers of the current file; they keep their state between chunks.
@@ -156,8 +165,12 @@ public:
     // fuzzing observe or replace link handling through it).
     std::function<void(std::string& link, int kind)> m_pfnLinkHook;
 
-    // True when `url` (absolute) is http on the start host and port.
+    // True when `url` (absolute) is a URL of the site: http or https, on a host of the
+    // site, on its port for the scheme it was found with, else on the default port
+    // of its own scheme (so http://h/ and https://h/ are one site).
     bool IsSiteUrl(const UriRef& url) const;
+    // Makes the host of `url` (http or https) a host of the site too.
+    void AddSiteHost(const std::string& url);
 
 private:
     class ScanOutput;
@@ -180,14 +193,15 @@ private:
     std::unordered_map<std::string, std::string> m_linkCache;
     std::string m_strLinkCacheContext;
     std::string m_strLinkCacheUrl;
+    std::string m_strLinkCacheBase;
     std::string m_strLinkCacheLocal;
     std::string m_strLinkCacheTarget;
     bool m_bLinkCacheModify = true;
     bool m_bLinkCacheRelative = false;
     // Whether the current page's scheme and authority are the site's (IsSiteUrl).
-    std::string m_strSiteScheme;
-    std::string m_strSiteAuthority;
-    bool m_bSiteAuthority = false;
+    std::string m_strPageScheme;
+    std::string m_strPageAuthority;
+    bool m_bPageOnSite = false;
     std::string m_strScratch;
     // The last local directory whose every level was found a real directory.
     std::string m_strCheckedDir;

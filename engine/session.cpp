@@ -2,6 +2,7 @@
 
 #include "engine/messages.h"
 #include "engine/mirror_job.h"
+#include "platform/message.h"
 
 namespace tandril {
 
@@ -20,11 +21,21 @@ bool CMirrorSession::OpenUrl(const std::string& url, bool inBox) {
     if (!m_hSession->OpenUrl(url)) {
         // A cancelled run reports nothing more.
         if (inBox && !m_hSession->IsInterrupted()) {
-            ShowMessage(kIdsCannotConnect, url);
+            ShowMessageBox(ProgramTitle(), ConnectFailure(url), MessageIcon::Information);
         }
         return false;
     }
     return true;
+}
+
+std::string CMirrorSession::ConnectFailure(const std::string& url) const {
+    std::string text;
+    LoadMessage(kIdsCannotConnect, text, &url);
+    const std::string reason = m_hSession->LastError();
+    if (!reason.empty()) {
+        text += " (" + reason + ")";
+    }
+    return text;
 }
 
 bool CMirrorSession::CreateTempFile() {

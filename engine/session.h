@@ -22,9 +22,14 @@ public:
 
     // Opens the Internet session; message 104 on failure.
     bool OpenSession();
-    // Opens `url`. On failure, message 112 with the URL goes to a message box
-    // (`inBox`) or is left to the caller.
+    // Opens `url`. On failure, message 112 with the URL and the reason goes to a
+    // message box (`inBox`) or is left to the caller (ConnectFailure).
     bool OpenUrl(const std::string& url, bool inBox = true);
+    // Message 112 for `url`, with why the last OpenUrl failed after it:
+    // "Cannot connect to https://h/! (certificate not trusted)".
+    std::string ConnectFailure(const std::string& url) const;
+    // The URL the open answer came from after redirects.
+    std::string EffectiveUrl() const { return m_hSession->EffectiveUrl(); }
     // Creates or truncates the temporary file as soon as a URL is open, so an empty
     // body never leaves an older download's bytes behind; message 114 on failure.
     bool CreateTempFile();

@@ -170,9 +170,15 @@ bool CMirrorRun::OnConnect() {
             AbortRun();
             return false;
         }
-        m_log.AddLogArg(kIdsCannotConnect, m_job.m_strUrl);
+        m_log.AddLogLine(m_pSession->ConnectFailure(m_job.m_strUrl));
         m_job.m_limits.m_nFiles += 1;
         return NextFile();
+    }
+    // Links are resolved against where the content came from; a start URL that
+    // redirects elsewhere brings the host it ends on into the site.
+    m_job.m_strBaseUrl = m_pSession->EffectiveUrl();
+    if (startUrl) {
+        m_job.AddSiteHost(m_job.m_strBaseUrl);
     }
     if (Gone()) {
         return true;

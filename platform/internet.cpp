@@ -34,7 +34,8 @@ struct CInternetSession::Impl {
     CURLcode result = CURLE_OK;
     bool headersFinal = false;
     bool paused = false;
-    std::string finalUrl;  // the URL the open answer came from
+    std::string finalUrl;           // the URL the open answer came from
+    CURLcode openError = CURLE_OK;  // why the last OpenUrl failed
     // curl hands over at most CURL_MAX_WRITE_SIZE bytes a call; one such block is
     // all the memory a download ever holds.
     std::unique_ptr<char[]> pending{new char[CURL_MAX_WRITE_SIZE]};
@@ -75,6 +76,11 @@ struct CInternetSession::Impl {
         // Location, or one that is not http or https) is then a final answer.
         curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
         curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+        // HTTP/2 where a TLS server offers it (one connection carries the streams).
+        curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
+        if (!options.caFile.empty()) {
+            curl_easy_setopt(easy, CURLOPT_CAINFO, options.caFile.c_str());
+        }
         curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, options.connectTimeoutSeconds);
         curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
         curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, options.idleTimeoutSeconds);
@@ -105,6 +111,7 @@ struct CInternetSession::Impl {
     }
 
     void ResetTransfer() {
+        openError = CURLE_OK;
         done = false;
         result = CURLE_OK;
         headersFinal = false;
@@ -192,7 +199,9 @@ bool CInternetSession::OpenUrl(const std::string& url) {
         s.Drive([&s] { return s.headersFinal; });
         // A body that already failed is reported by the reads, not here.
         if (s.interrupted.load() || !(s.headersFinal || (s.done && s.result == CURLE_OK))) {
+            const CURLcode error = s.result;
             s.RemoveFromMulti();
+            s.openError = error;
             return false;
         }
         s.finalUrl = request;
@@ -202,6 +211,7 @@ bool CInternetSession::OpenUrl(const std::string& url) {
         }
         if (hops >= s.options.maxRedirects) {
             s.RemoveFromMulti();
+            s.openError = CURLE_TOO_MANY_REDIRECTS;
             return false;
         }
         // The redirect's own body is read and dropped, so its connection serves on.
@@ -219,6 +229,39 @@ bool CInternetSession::OpenUrl(const std::string& url) {
     }
     s.urlOpen = true;
     return true;
+}
+
+std::string CInternetSession::LastError() const {
+    switch (m_impl->openError) {
+        case CURLE_OK:
+            return {};
+        case CURLE_PEER_FAILED_VERIFICATION:
+            return "certificate not trusted";
+        case CURLE_SSL_CONNECT_ERROR:
+            return "secure connection failed";
+        case CURLE_SSL_CACERT_BADFILE:
+            return "cannot read the trusted certificates";
+        case CURLE_COULDNT_RESOLVE_HOST:
+            return "unknown host";
+        case CURLE_COULDNT_CONNECT:
+            return "connection refused";
+        case CURLE_OPERATION_TIMEDOUT:
+            return "timed out";
+        case CURLE_TOO_MANY_REDIRECTS:
+            return "too many redirects";
+        case CURLE_URL_MALFORMAT:
+            return "malformed URL";
+        case CURLE_GOT_NOTHING:
+            return "empty answer";
+        case CURLE_RECV_ERROR:
+        case CURLE_SEND_ERROR:
+            return "connection lost";
+        case CURLE_WEIRD_SERVER_REPLY:
+        case CURLE_UNSUPPORTED_PROTOCOL:
+            return "not an HTTP answer";
+        default:
+            return curl_easy_strerror(m_impl->openError);
+    }
 }
 
 std::string CInternetSession::EffectiveUrl() const {

@@ -12,6 +12,9 @@ struct CInternetOptions {
     // A transfer that receives no byte for this long fails.
     long idleTimeoutSeconds = 120;
     long maxRedirects = 20;
+    // Certificates are checked against the system's store, or against this file of
+    // trusted certificates when it is set (tests, benchmarks).
+    std::string caFile;
 };
 
 // An HTTP session over libcurl: one URL open at a time, read in chunks, with the
@@ -51,6 +54,10 @@ public:
     void Close();
     bool IsOpen() const;
     bool IsUrlOpen() const;
+
+    // Why the last OpenUrl failed, in words a user understands ("certificate not
+    // trusted", "connection refused"); empty when there is nothing to add.
+    std::string LastError() const;
 
     // Makes a blocked (or any later) OpenUrl or Read fail at once. Thread-safe.
     void Interrupt();

@@ -6,26 +6,61 @@
 namespace tandril {
 
 const UriRef& CMirrorJob::CurrentPageBase() {
-    if (m_strPageBaseKey != m_strUrl || !m_pageBase.hasScheme) {
-        m_strPageBaseKey = m_strUrl;
-        m_pageBase = PageBase(m_strUrl);
+    // After a redirect the page's links are relative to where its content came from.
+    const std::string& url = m_strBaseUrl.empty() ? m_strUrl : m_strBaseUrl;
+    if (m_strPageBaseKey != url || !m_pageBase.hasScheme) {
+        m_strPageBaseKey = url;
+        m_pageBase = PageBase(url);
     }
     return m_pageBase;
 }
 
+void CMirrorJob::AddSiteHost(const std::string& url) {
+    const UriRef ref = ParseUriRef(url);
+    if (!ref.hasAuthority || IsSiteUrl(ref) || DefaultPort(ref.scheme) == 0) {
+        return;
+    }
+    const HostPort hp = SplitAuthority(ref.authority);
+    std::string scheme = EqualsNoCase(ref.scheme, "https") ? "https" : "http";
+    if (hp.portValid && !hp.host.empty()) {
+        const unsigned port = hp.port != 0 ? hp.port : DefaultPort(scheme);
+        m_siteHosts.push_back(SiteHost{hp.host, std::move(scheme), port});
+        m_strPageAuthority.assign(1, '\0');
+    }
+}
+
 bool CMirrorJob::IsSiteUrl(const UriRef& url) const {
-    if (!url.hasAuthority || !EqualsNoCase(url.scheme, "http"))
+    const unsigned defaultPort = DefaultPort(url.scheme);
+    if (!url.hasAuthority || defaultPort == 0)
         return false;
     // Most links are relative: they share the page's scheme and authority.
-    if (url.authority == m_strSiteAuthority && url.scheme == m_strSiteScheme)
-        return m_bSiteAuthority;
-    HostPort hp = SplitAuthority(url.authority);
-    unsigned port = hp.port != 0 ? hp.port : DefaultPort(url.scheme);
-    return hp.portValid && hp.host == m_strSiteHost && port == m_nSitePort;
+    if (url.authority == m_strPageAuthority && url.scheme == m_strPageScheme)
+        return m_bPageOnSite;
+    const HostPort hp = SplitAuthority(url.authority);
+    if (!hp.portValid)
+        return false;
+    const unsigned port = hp.port != 0 ? hp.port : defaultPort;
+    for (const SiteHost& site : m_siteHosts) {
+        if (hp.host != site.host)
+            continue;
+        // On the site's own scheme its port counts; on the other, that scheme's default.
+        const bool sameScheme = EqualsNoCase(url.scheme, site.scheme);
+        if (port == (sameScheme ? site.port : defaultPort))
+            return true;
+    }
+    return false;
 }
 
 std::string CMirrorJob::SiteUrlText(const UriRef& url) const {
-    std::string text = m_strSiteRoot;
+    // URLs of the start host and scheme begin with the site root as it was typed;
+    // others keep the scheme (lower case) and authority they were found with.
+    const SiteHost& start = m_siteHosts.front();
+    const HostPort hp = SplitAuthority(url.authority);
+    const bool startRoot = EqualsNoCase(url.scheme, start.scheme) && hp.host == start.host &&
+                           (hp.port != 0 ? hp.port : DefaultPort(url.scheme)) == start.port;
+    std::string text =
+        startRoot ? m_strSiteRoot
+                  : (EqualsNoCase(url.scheme, "https") ? "https://" : "http://") + url.authority;
     text += url.path.empty() ? std::string("/") : url.path;
     if (url.hasQuery)
         text.append(1, '?').append(url.query);
@@ -55,12 +90,14 @@ std::string CMirrorJob::LocalLinkText(const std::string& written, const UriRef& 
 // what a link comes to is kept per page context while nothing can change it.
 std::string* CMirrorJob::CachedLinkText(const std::string& link, int kind) {
     // The context changes with the page's folder, its local folder and the options.
-    const bool samePage = m_strUrl == m_strLinkCacheUrl && m_strLocalDir == m_strLinkCacheLocal &&
+    const bool samePage = m_strUrl == m_strLinkCacheUrl && m_strBaseUrl == m_strLinkCacheBase &&
+                          m_strLocalDir == m_strLinkCacheLocal &&
                           m_strTargetDir == m_strLinkCacheTarget &&
                           m_limits.m_bModifyLinks == m_bLinkCacheModify &&
                           m_limits.m_bRelativeLinks == m_bLinkCacheRelative;
     if (!samePage) {
         m_strLinkCacheUrl = m_strUrl;
+        m_strLinkCacheBase = m_strBaseUrl;
         m_strLinkCacheLocal = m_strLocalDir;
         m_strLinkCacheTarget = m_strTargetDir;
         m_bLinkCacheModify = m_limits.m_bModifyLinks;

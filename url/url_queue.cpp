@@ -45,7 +45,7 @@ void CMirrorJob::ResetUrlState() {
     m_linkCache.clear();
     m_strLinkCacheUrl.clear();
     m_strLinkCacheContext.clear();
-    m_strSiteAuthority.assign(1, '\0');
+    m_strPageAuthority.assign(1, '\0');
     CloseScanFiles();
     m_nLevel = 0;
 }

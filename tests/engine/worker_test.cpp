@@ -266,7 +266,7 @@ TEST_F(Mirror, UrlThatCannotBeOpenedIsSkipped) {
     EXPECT_FALSE(r.aborted);
     EXPECT_TRUE(boxes.Texts().empty());
     for (const char* name : {"/b.html", "/dead.gif"}) {
-        const std::string line = "Cannot connect to " + server.Root() + name + "!";
+        const std::string line = "Cannot connect to " + server.Root() + name + "! (empty answer)";
         EXPECT_NE(std::find(r.lines.begin(), r.lines.end(), line), r.lines.end()) << line;
     }
     EXPECT_TRUE(test::FileExists(Dir() + "a2.html"));
@@ -284,7 +284,8 @@ TEST_F(Mirror, StartUrlThatCannotBeOpenedEndsTheRun) {
     EXPECT_EQ(r.end, RunEnd::Failure);
     EXPECT_TRUE(r.aborted);
     ASSERT_EQ(boxes.Texts().size(), 1u);
-    EXPECT_EQ(boxes.Texts()[0], "Cannot connect to " + server.Root() + "/start.html!");
+    EXPECT_EQ(boxes.Texts()[0],
+              "Cannot connect to " + server.Root() + "/start.html! (empty answer)");
 }
 
 TEST_F(Mirror, DirectoryThatCannotBeCreatedSkipsOneFile) {

@@ -84,7 +84,7 @@ TEST_F(LinkHandler, LevelAboveTheLimitDoesNotQueue) {
 
 TEST_F(LinkHandler, SchemeLinksAreNeverFollowed) {
     for (const char* link :
-         {"https://example.com/x.html", "data:image/png;base64,AAAA", "tel:+15550100",
+         {"https://example.com:8443/x.html", "data:image/png;base64,AAAA", "tel:+15550100",
           "http://example.com:81/docs/x.html", "ftp://example.com/x", "http://other.example/x.html",
           "MAILTO:ann@example.com", "javascript:void(0)", "File:/etc/x"}) {
         std::string queued;
@@ -165,6 +165,70 @@ TEST_F(LinkHandler, AbsoluteUrlsOfTheSite) {
         EXPECT_EQ(Handle(c.link, c.kind, &queued), c.output) << c.link;
         EXPECT_EQ(queued, c.queued) << c.link;
     }
+}
+
+// http and https links to the start host are one site, sharing one local tree; each is
+// fetched with the scheme it was written with.
+TEST_F(LinkHandler, HttpAndHttpsAreOneSite) {
+    struct Case {
+        const char* link;
+        const char* queued;
+        const char* output;
+    } cases[] = {
+        {"https://example.com/docs/s.html", "https://example.com/docs/s.html",
+         "file:///home/ann/Mirror/docs/s.html"},
+        {"HTTPS://EXAMPLE.COM:443/docs/t.html", "https://EXAMPLE.COM:443/docs/t.html",
+         "file:///home/ann/Mirror/docs/t.html"},
+        {"https://example.com:80/x.html", "", "https://example.com:80/x.html"},
+        {"https://other.example/x.html", "", "https://other.example/x.html"},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        std::string queued;
+        EXPECT_EQ(Handle(c.link, 0, &queued), c.output) << c.link;
+        EXPECT_EQ(queued, c.queued) << c.link;
+    }
+    // A file reached over both schemes is fetched once.
+    SetUp();
+    std::string queued;
+    Handle("https://example.com/docs/both.html", 0, &queued);
+    EXPECT_EQ(queued, "https://example.com/docs/both.html");
+    Handle("/docs/both.html", 0, &queued);
+    EXPECT_EQ(queued, "");
+
+    // An https start URL: its http links are links of the site too.
+    CMirrorJob secure;
+    secure.m_limits.m_nMaxLevels = 1;
+    secure.m_strTargetDir = "/home/ann/Mirror/";
+    std::string url = "https://example.com:8443/a/index.html";
+    ASSERT_TRUE(secure.Start(url));
+    std::string link = "http://example.com/a/b.html";
+    secure.HandleLink(link, 0);
+    EXPECT_EQ(secure.m_listQueue.back().strUrl, "http://example.com/a/b.html");
+    link = "https://example.com:8443/a/c.html";
+    secure.HandleLink(link, 0);
+    EXPECT_EQ(secure.m_listQueue.back().strUrl, "https://example.com:8443/a/c.html");
+    link = "https://example.com/a/d.html";  // port 443 is not the site's https port
+    secure.HandleLink(link, 0);
+    EXPECT_EQ(link, "https://example.com/a/d.html");
+    EXPECT_EQ(secure.m_listQueue.size(), 2u);
+}
+
+// A page whose content came from another URL (a redirect) resolves its links there.
+TEST_F(LinkHandler, RedirectedPageResolvesAgainstWhereItCameFrom) {
+    job.m_strUrl = "http://example.com/old/page.html";
+    job.m_strBaseUrl = "http://example.com/new/place/page.html";
+    job.m_strLocalDir = "old/";
+    job.m_strFileName = "page.html";
+    std::string queued;
+    EXPECT_EQ(Handle("next.html", 0, &queued), "file:///home/ann/Mirror/new/place/next.html");
+    EXPECT_EQ(queued, "http://example.com/new/place/next.html");
+    job.m_limits.m_bRelativeLinks = true;
+    EXPECT_EQ(Handle("img/a.png", 1, &queued), "../new/place/img/a.png");
+    // A start URL that ends on another host brings that host into the site.
+    job.AddSiteHost("https://www.example.com/");
+    EXPECT_EQ(Handle("https://www.example.com/w.html", 0, &queued), "../w.html");
+    EXPECT_EQ(queued, "https://www.example.com/w.html");
 }
 
 TEST_F(LinkHandler, SuffixAtTheStartQueuesNothing) {

@@ -42,9 +42,22 @@ TEST(MirrorJob, StartDerivesSiteRootAndBasePath) {
     }
 }
 
+TEST(MirrorJob, StartAcceptsHttps) {
+    for (const char* url : {"https://example.com/docs/", " HTTPS://Example.com:8443/a.html "}) {
+        CMirrorJob job;
+        std::string text = url;
+        ASSERT_TRUE(job.Start(text)) << url;
+        EXPECT_EQ(job.m_strUrl, text);
+        EXPECT_EQ(job.m_strSiteRoot, text.substr(0, text.find('/', 8)));
+        EXPECT_EQ(job.m_siteHosts.size(), 1u);
+        EXPECT_EQ(job.m_siteHosts[0].scheme, "https");
+        EXPECT_EQ(job.m_siteHosts[0].host, "example.com");
+    }
+}
+
 TEST(MirrorJob, StartRefusesOtherSchemesAndEmptyHosts) {
     for (const char* bad : {"ftp://host/", "http:/host", "", "http", "http://", "http:///x",
-                            "  http:// ", "https://example.com/"}) {
+                            "  http:// ", "https://", "httpx://example.com/"}) {
         CMirrorJob job;
         job.m_strHost = "before";
         std::string url = bad;

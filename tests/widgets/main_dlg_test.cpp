@@ -213,7 +213,7 @@ TEST_F(MainDialog, UrlThatCannotBeOpenedAbortsTheRun) {
     SetFields(QString::fromStdString(root + "/index.html"), Dir());
     Button("m_btnMirror")->click();  // returns when the run has closed its dialog
     ASSERT_EQ(boxes.Texts().size(), 1u);
-    EXPECT_EQ(boxes.Texts()[0], "Cannot connect to " + root + "/index.html!");
+    EXPECT_EQ(boxes.Texts()[0], "Cannot connect to " + root + "/index.html! (connection refused)");
     EXPECT_EQ(boxes.Titles()[0], "Tandril");
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_FALSE(Button("m_btnBrowse")->isEnabled());
