@@ -6,22 +6,21 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <map>
 #include <stdexcept>
 
 namespace tandril::test {
 namespace {
 
-bool SendAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+bool Run(const std::string& command) {
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
 }
 
 const char* Reason(int status) {
@@ -43,7 +42,75 @@ const char* Reason(int status) {
 
 }  // namespace
 
+const TestCertificates& TestCa(const std::string& name) {
+    static std::mutex mutex;
+    static std::map<std::string, TestCertificates> made;
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = made.find(name);
+    if (it != made.end())
+        return it->second;
+    char pattern[] = "/tmp/tandril-ca-XXXXXX";
+    const std::string dir = std::string(::mkdtemp(pattern)) + "/";
+    TestCertificates c{dir + "ca.pem", dir + "server.pem", dir + "server.key"};
+    std::ofstream(dir + "ext.cnf") << "subjectAltName=IP:127.0.0.1,DNS:localhost\n"
+                                      "basicConstraints=CA:FALSE\n";
+    const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+    if (!Run("openssl req -x509" + ec + " -keyout " + dir + "ca.key -out " + c.caFile +
+             " -days 2 -subj '/CN=" + name + "'") ||
+        !Run("openssl req" + ec + " -keyout " + c.keyFile + " -out " + dir +
+             "server.csr -subj /CN=127.0.0.1") ||
+        !Run("openssl x509 -req -in " + dir + "server.csr -CA " + c.caFile + " -CAkey " + dir +
+             "ca.key -CAcreateserial -out " + c.certFile + " -days 2 -extfile " + dir +
+             "ext.cnf")) {
+        throw std::runtime_error("openssl could not make the test certificates");
+    }
+    return made.emplace(name, c).first->second;
+}
+
+struct CHttpServer::Conn {
+    int fd = -1;
+    SSL* ssl = nullptr;
+    ~Conn() {
+        if (ssl != nullptr)
+            SSL_free(ssl);
+    }
+    long Recv(char* buf, std::size_t size) {
+        if (ssl != nullptr)
+            return SSL_read(ssl, buf, static_cast<int>(size));
+        return ::recv(fd, buf, size, 0);
+    }
+};
+
+bool CHttpServer::SendAll(Conn& conn, const char* data, std::size_t size) {
+    while (size > 0) {
+        long n = conn.ssl != nullptr ? SSL_write(conn.ssl, data, static_cast<int>(size))
+                                     : ::send(conn.fd, data, size, MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 CHttpServer::CHttpServer() {
+    Listen();
+}
+
+CHttpServer::CHttpServer(const TestCertificates& tls) {
+    SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+    if (ctx == nullptr ||
+        SSL_CTX_use_certificate_file(ctx, tls.certFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
+        SSL_CTX_use_PrivateKey_file(ctx, tls.keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+        if (ctx != nullptr)
+            SSL_CTX_free(ctx);
+        throw std::runtime_error("cannot load the test certificate");
+    }
+    m_tls = ctx;
+    Listen();
+}
+
+void CHttpServer::Listen() {
     m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
     ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
@@ -63,10 +130,12 @@ CHttpServer::CHttpServer() {
 
 CHttpServer::~CHttpServer() {
     Stop();
+    if (m_tls != nullptr)
+        SSL_CTX_free(static_cast<SSL_CTX*>(m_tls));
 }
 
 std::string CHttpServer::Root() const {
-    return "http://127.0.0.1:" + std::to_string(m_port);
+    return (m_tls != nullptr ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(m_port);
 }
 
 void CHttpServer::Set(const std::string& path, Route route) {
@@ -125,13 +194,19 @@ void CHttpServer::AcceptLoop() {
 }
 
 void CHttpServer::Serve(int fd) {
+    Conn conn;
+    conn.fd = fd;
+    bool open = true;
+    if (m_tls != nullptr) {
+        conn.ssl = SSL_new(static_cast<SSL_CTX*>(m_tls));
+        open = conn.ssl != nullptr && SSL_set_fd(conn.ssl, fd) == 1 && SSL_accept(conn.ssl) == 1;
+    }
     std::string input;
     char buf[4096];
-    bool open = true;
     while (open && !m_stopping.load()) {
         std::size_t end = input.find("\r\n\r\n");
         if (end == std::string::npos) {
-            ssize_t n = ::recv(fd, buf, sizeof(buf), 0);
+            long n = conn.Recv(buf, sizeof(buf));
             if (n <= 0)
                 break;
             input.append(buf, static_cast<std::size_t>(n));
@@ -147,7 +222,7 @@ void CHttpServer::Serve(int fd) {
             m_requests.push_back(target);
             m_lastHeaders = head;
         }
-        open = Answer(fd, target);
+        open = Answer(conn, target);
     }
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -161,7 +236,8 @@ void CHttpServer::Serve(int fd) {
     ::close(fd);
 }
 
-bool CHttpServer::Answer(int fd, const std::string& target) {
+bool CHttpServer::Answer(Conn& conn, const std::string& target) {
+    const int fd = conn.fd;
     Route route;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -177,7 +253,7 @@ bool CHttpServer::Answer(int fd, const std::string& target) {
         return false;
     }
     if (route.behaviour == Behaviour::Raw) {
-        SendAll(fd, route.body.data(), route.body.size());
+        SendAll(conn, route.body.data(), route.body.size());
         std::unique_lock<std::mutex> lock(m_mutex);
         m_stopped.wait(lock, [this] { return m_stopping.load(); });
         return false;
@@ -188,25 +264,25 @@ bool CHttpServer::Answer(int fd, const std::string& target) {
     if (!route.location.empty())
         head += "Location: " + route.location + "\r\n";
     head += "\r\n";
-    if (!SendAll(fd, head.data(), head.size()))
+    if (!SendAll(conn, head.data(), head.size()))
         return false;
 
     std::size_t half = route.body.size() / 2;
     switch (route.behaviour) {
         case Behaviour::Normal:
-            return SendAll(fd, route.body.data(), route.body.size());
+            return SendAll(conn, route.body.data(), route.body.size());
         case Behaviour::Reset: {
-            SendAll(fd, route.body.data(), half);
+            SendAll(conn, route.body.data(), half);
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             linger lin{1, 0};
             ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &lin, sizeof(lin));
             return false;
         }
         case Behaviour::Short:
-            SendAll(fd, route.body.data(), half);
+            SendAll(conn, route.body.data(), half);
             return false;
         case Behaviour::Stall: {
-            SendAll(fd, route.body.data(), half);
+            SendAll(conn, route.body.data(), half);
             std::unique_lock<std::mutex> lock(m_mutex);
             m_stopped.wait(lock, [this] { return m_stopping.load(); });
             return false;

@@ -30,12 +30,24 @@ struct Route {
     Behaviour behaviour = Behaviour::Normal;
 };
 
+// A certificate authority made for a test run with the openssl command, and a server
+// certificate it signed for 127.0.0.1 and localhost. Files live in a temporary
+// directory until the process ends.
+struct TestCertificates {
+    std::string caFile;    // the CA's certificate: what a client trusts
+    std::string certFile;  // the server's certificate
+    std::string keyFile;   // and its key
+};
+// One set for the whole test process; `name` tells independent CAs apart.
+const TestCertificates& TestCa(const std::string& name = "tandril-test-ca");
+
 // A small HTTP/1.1 server on 127.0.0.1 with an ephemeral port, for tests: keep-alive,
 // a route table, and answers that can misbehave. Counts TCP connections and records
-// the requests. Unknown paths get a 404 page.
+// the requests. Unknown paths get a 404 page. With certificates it speaks TLS.
 class CHttpServer {
 public:
     CHttpServer();
+    explicit CHttpServer(const TestCertificates& tls);
     ~CHttpServer();
 
     void Set(const std::string& path, Route route);
@@ -48,16 +60,21 @@ public:
     }
 
     int Port() const { return m_port; }
-    std::string Root() const;  // "http://127.0.0.1:PORT"
+    std::string Root() const;  // "http://127.0.0.1:PORT" (https with TLS)
     int Connections() const { return m_connections.load(); }
     std::vector<std::string> Requests();  // request targets in arrival order
     std::string LastHeaders();            // the last request's header block
     void Stop();
 
 private:
+    struct Conn;
+    void Listen();
     void AcceptLoop();
     void Serve(int fd);
-    bool Answer(int fd, const std::string& target);
+    bool Answer(Conn& conn, const std::string& target);
+    bool SendAll(Conn& conn, const char* data, std::size_t size);
+
+    void* m_tls = nullptr;  // the server's SSL_CTX, when it speaks TLS
 
     int m_listen = -1;
     int m_port = 0;
