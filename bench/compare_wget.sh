@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Serves generated sites with nginx on 127.0.0.1 and mirrors each with mirror-bench
 # and with GNU Wget (wget -r -l N -k -p -nH -e robots=off), in one run; for the large
-# file also with curl -o. Prints wall times, maximum resident sets and ratios.
+# file also with curl -o. Prints wall times, maximum resident sets and ratios. With
+# "https" nginx serves over TLS (HTTP/2 offered) with a certificate from a CA made
+# for the run, which every client is given.
 #
-#   bench/compare_wget.sh [BUILD_DIR] [LARGE_MIB]     (defaults: build-bench, 256)
+#   bench/compare_wget.sh [BUILD_DIR] [LARGE_MIB] [http|https]
+#                                     (defaults: build-bench, 256, http)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${1:-build-bench}"
 large_mib="${2:-256}"
+scheme="${3:-http}"
 bash scripts/install-deps.sh
 if [ ! -x "$build/mirror-bench" ]; then
     cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTANDRIL_GUI=OFF -DTANDRIL_BENCH=ON
@@ -40,6 +44,23 @@ for i in $(seq 0 1999); do
 done
 head -c "$((large_mib * 1024 * 1024))" /dev/urandom > "$site/big/large.bin"
 
+tls_listen=""; tls_conf=""; t_ca=(); w_ca=(); c_ca=()
+if [ "$scheme" = https ]; then
+    mkdir -p "$work/ca"
+    ec="-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
+    openssl req -x509 $ec -keyout "$work/ca/ca.key" -out "$work/ca/ca.pem" -days 2 \
+        -subj /CN=bench-ca 2>/dev/null
+    openssl req $ec -keyout "$work/ca/server.key" -out "$work/ca/server.csr" \
+        -subj /CN=127.0.0.1 2>/dev/null
+    printf 'subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n' > "$work/ca/ext.cnf"
+    openssl x509 -req -in "$work/ca/server.csr" -CA "$work/ca/ca.pem" -CAkey "$work/ca/ca.key" \
+        -CAcreateserial -out "$work/ca/server.pem" -days 2 -extfile "$work/ca/ext.cnf" 2>/dev/null
+    tls_listen=" ssl http2"
+    tls_conf="ssl_certificate $work/ca/server.pem; ssl_certificate_key $work/ca/server.key;"
+    t_ca=(--ca-file "$work/ca/ca.pem"); w_ca=(--ca-certificate="$work/ca/ca.pem")
+    c_ca=(--cacert "$work/ca/ca.pem")
+fi
+
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 mkdir -p "$work/nginx/logs"
 cat > "$work/nginx/nginx.conf" <<CONF
@@ -58,13 +79,13 @@ http {
     fastcgi_temp_path $work/nginx/fastcgi;
     uwsgi_temp_path $work/nginx/uwsgi;
     scgi_temp_path $work/nginx/scgi;
-    server { listen 127.0.0.1:$port; root $site; }
+    server { listen 127.0.0.1:$port$tls_listen; $tls_conf root $site; }
 }
 CONF
 nginx -c "$work/nginx/nginx.conf" -p "$work/nginx" &
 nginx_pid=$!
 for _ in $(seq 1 50); do
-    curl -s -o /dev/null "http://127.0.0.1:$port/index.html" && break
+    curl -s "${c_ca[@]}" -o /dev/null "$scheme://127.0.0.1:$port/index.html" && break
     sleep 0.1
 done
 
@@ -84,18 +105,18 @@ report() {  # name tandril_line wget_line
         "$1" "$t_s" "$t_kb" "$w_s" "$w_kb" "$ratio"
 }
 
-url="http://127.0.0.1:$port"
+url="$scheme://127.0.0.1:$port"
 median() { python3 -c "import sys; v=sorted(sys.argv[1:]); print(v[len(v)//2])" "$@"; }
 
 # Small pages: three rounds, the two programs taking turns, into fresh directories.
 t_times=(); w_times=(); t_rss=0; w_rss=0
 for round in 1 2 3; do
     read -r s kb <<< "$(measure ${PROFILE_WRAPPER:-} "$runner" --url "$url/index.html" \
-        --dir "$work/m$round" --levels 1 --files 10000 --mb 2048)"
+        --dir "$work/m$round" --levels 1 --files 10000 --mb 2048 "${t_ca[@]}")"
     files=$(python3 -c "import json; print(json.load(open('$work/out'))['files'])")
     t_times+=("$s"); [ "$kb" -gt "$t_rss" ] && t_rss=$kb
     mkdir -p "$work/w$round"
-    read -r s kb <<< "$(cd "$work/w$round" && measure wget -nv -r -l 1 -k -p -nH -e robots=off "$url/index.html")"
+    read -r s kb <<< "$(cd "$work/w$round" && measure wget -nv "${w_ca[@]}" -r -l 1 -k -p -nH -e robots=off "$url/index.html")"
     w_times+=("$s"); [ "$kb" -gt "$w_rss" ] && w_rss=$kb
 done
 report "2,000 small pages" "$(median "${t_times[@]}") $t_rss" "$(median "${w_times[@]}") $w_rss"
@@ -106,12 +127,12 @@ echo "   mirror-bench fetched $files files, wget $(find "$work/w1" -type f | wc 
 t_times=(); w_times=(); c_times=(); t_rss=0; w_rss=0; c_rss=0
 for round in 1 2 3; do
     rm -rf "$work/big-m" "$work/big-w" "$work/curl-large.bin"
-    read -r s kb <<< "$(measure "$runner" --url "$url/big/large.bin" --dir "$work/big-m")"
+    read -r s kb <<< "$(measure "$runner" --url "$url/big/large.bin" --dir "$work/big-m" "${t_ca[@]}")"
     t_times+=("$s"); [ "$kb" -gt "$t_rss" ] && t_rss=$kb
     mkdir -p "$work/big-w"
-    read -r s kb <<< "$(cd "$work/big-w" && measure wget -nv -r -l 1 -k -p -nH -e robots=off "$url/big/large.bin")"
+    read -r s kb <<< "$(cd "$work/big-w" && measure wget -nv "${w_ca[@]}" -r -l 1 -k -p -nH -e robots=off "$url/big/large.bin")"
     w_times+=("$s"); [ "$kb" -gt "$w_rss" ] && w_rss=$kb
-    read -r s kb <<< "$(measure curl -s -o "$work/curl-large.bin" "$url/big/large.bin")"
+    read -r s kb <<< "$(measure curl -s "${c_ca[@]}" -o "$work/curl-large.bin" "$url/big/large.bin")"
     c_times+=("$s"); [ "$kb" -gt "$c_rss" ] && c_rss=$kb
 done
 t_med=$(median "${t_times[@]}"); c_med=$(median "${c_times[@]}")
