@@ -178,6 +178,8 @@ private:
     const UriRef& CurrentPageBase();
     // The text decided earlier for `link` of `kind` in the current page context, or null.
     std::string* CachedLinkText(const std::string& link, int kind);
+    // Forgets the decided texts when the page context has changed.
+    void RefreshLinkContext();
     // The site URL text of a resolved link of the site, as it is queued and keyed.
     std::string SiteUrlText(const UriRef& url) const;
     LocalName CurrentLocalName() const;
@@ -203,6 +205,7 @@ private:
     std::string m_strPageAuthority;
     bool m_bPageOnSite = false;
     std::string m_strScratch;
+    bool m_bScanning = false;  // inside ScanBytes (the page cannot change)
     // The last local directory whose every level was found a real directory.
     std::string m_strCheckedDir;
     // The base of the current page's links, computed once for all of them.

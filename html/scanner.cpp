@@ -50,6 +50,8 @@ void CMirrorJob::ResetScan() {
 
 int CMirrorJob::ScanBytes(const char* data, std::size_t size) {
     ScanOutput out(*this);
+    RefreshLinkContext();
+    m_bScanning = true;
     try {
         if (m_bScanCss) {
             m_cssReader.Feed(data, size, out);
@@ -57,10 +59,12 @@ int CMirrorJob::ScanBytes(const char* data, std::size_t size) {
             m_scanner.Feed(data, size, out);
         }
     } catch (const FileException& e) {
+        m_bScanning = false;
         ResetScan();
         ReportFileError(e.cause);
         return 0;
     }
+    m_bScanning = false;
     return 1;
 }
 

@@ -88,7 +88,7 @@ std::string CMirrorJob::LocalLinkText(const std::string& written, const UriRef& 
 
 // Link texts repeat across the pages of one folder (navigation, headers, sidebars):
 // what a link comes to is kept per page context while nothing can change it.
-std::string* CMirrorJob::CachedLinkText(const std::string& link, int kind) {
+void CMirrorJob::RefreshLinkContext() {
     // The context changes with the page's folder, its local folder and the options.
     const bool samePage = m_strUrl == m_strLinkCacheUrl && m_strBaseUrl == m_strLinkCacheBase &&
                           m_strLocalDir == m_strLinkCacheLocal &&
@@ -105,11 +105,20 @@ std::string* CMirrorJob::CachedLinkText(const std::string& link, int kind) {
         const UriRef& base = CurrentPageBase();
         std::string context = base.scheme + "//" + base.authority;
         context.append(base.path, 0, base.path.find_last_of('/') + 1);
-        context.append(1, '\n').append(m_strLocalDir);
+        context.append(1, '\n').append(m_strLocalDir).append(1, '\n').append(m_strTargetDir);
+        context.append(m_limits.m_bModifyLinks ? "\nm" : "\nc");
+        context.append(m_limits.m_bRelativeLinks ? "r" : "a");
         if (context != m_strLinkCacheContext) {
             m_strLinkCacheContext = std::move(context);
             m_linkCache.clear();
         }
+    }
+}
+
+std::string* CMirrorJob::CachedLinkText(const std::string& link, int kind) {
+    // During a scan the page cannot change: the scan checked the context once.
+    if (!m_bScanning) {
+        RefreshLinkContext();
     }
     if (m_linkCache.size() > kMaxCachedLinks) {
         m_linkCache.clear();
