@@ -232,9 +232,12 @@ void CssReader::Feed(const char* data, std::size_t size, ScanSink& sink) {
                     m_escape = false;
                     m_state = State::String;
                 } else if (d == '\\') {
-                    // An escape continues a name; the escaped byte is skipped with it.
+                    // An escape continues a name; the escaped byte is skipped with it,
+                    // in the next Feed when this one ends here.
                     if (i < size)
                         ++i;
+                    else
+                        m_state = State::Escape;
                     m_afterName = true;
                 } else if (d == '@') {
                     m_match = 1;
@@ -248,6 +251,10 @@ void CssReader::Feed(const char* data, std::size_t size, ScanSink& sink) {
                 }
                 break;
             }
+            case State::Escape:
+                ++i;
+                m_state = State::Normal;
+                break;
             case State::Slash:
                 // A "/" ended the last Feed: a comment only when "*" follows.
                 m_state = State::Normal;

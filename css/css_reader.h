@@ -29,6 +29,7 @@ private:
     enum class State : unsigned char {
         Normal,
         Slash,         // a "/" ended the last Feed
+        Escape,        // a backslash outside values ended the last Feed
         Comment,
         String,         // a string that is no reference
         MatchUrl,       // "u", "ur" or "url" of url( read

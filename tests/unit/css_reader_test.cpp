@@ -81,6 +81,7 @@ const CssCase kCases[] = {
     {"/* open", {}, "/* open"},
     {"@\"\"\"\"/*url(o)", {}, "@\"\"\"\"/*url(o)"},  // found by fuzzing: "@" then a comment
     {"@x/*url(o)*/url(p)", {"p"}, "@x/*url(o)*/url([p])"},
+    {"\\:url(\\\\)", {}, "\\:url(\\\\)"},  // found by fuzzing: an escape starts a name
     {"@font-face{src:url(f.woff2) format('woff2'),url(f.woff)}",
      {"f.woff2", "f.woff"},
      "@font-face{src:url([f.woff2]) format('woff2'),url([f.woff])}"},
