@@ -3,7 +3,7 @@
 // black-box checks.
 //
 //   mirror-bench --url URL --dir DIR [--levels N] [--files N] [--mb N] [--copy-only]
-//                [--relative-links] [--ca-file FILE]
+//                [--relative-links] [--ca-file FILE] [--connections N]
 //
 // Log lines and message-box texts go to stderr as they happen; one JSON object goes
 // to stdout at the end. SIGINT or SIGTERM is the Cancel button.
@@ -125,7 +125,7 @@ bool ParseNumber(const char* text, std::uint32_t& value) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: mirror-bench --url URL --dir DIR [--levels N] [--files N] [--mb N] "
-                 "[--copy-only] [--relative-links] [--ca-file FILE]\n");
+                 "[--copy-only] [--relative-links] [--ca-file FILE] [--connections N]\n");
     return 2;
 }
 
@@ -143,6 +143,10 @@ int main(int argc, char** argv) {
             job.m_limits.m_bModifyLinks = false;
         } else if (arg == "--relative-links") {
             job.m_limits.m_bRelativeLinks = true;
+        } else if (arg == "--connections" && hasValue) {
+            if (!ParseNumber(argv[++i], job.m_limits.m_nMaxConnections) ||
+                job.m_limits.m_nMaxConnections < 1 || job.m_limits.m_nMaxConnections > 16)
+                return Usage();
         } else if (arg == "--ca-file" && hasValue) {
             job.m_netOptions.caFile = argv[++i];
         } else if (arg == "--url" && hasValue) {

@@ -44,6 +44,9 @@ struct CMirrorLimits {
     std::uint32_t m_nKiloRest = 0;
     std::uint32_t m_nMaxLevels = 0;
     std::uint32_t m_nMaxMegaBytes = 5;
+    // Transfers at once (1 to 16): the downloads are still taken one by one in queue
+    // order, so every number saves the same copy.
+    std::uint32_t m_nMaxConnections = 6;
     std::uint32_t m_nMaxFiles = 200;
     bool m_bModifyLinks = true;
     // With links modified: links to files of the copy are written as relative paths

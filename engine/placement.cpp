@@ -3,6 +3,7 @@
 #include "engine/messages.h"
 #include "engine/mirror_job.h"
 #include "engine/progress.h"
+#include "engine/session.h"
 #include "platform/fs.h"
 #include "url/url_text.h"
 
@@ -43,6 +44,9 @@ void DeleteTemporaryFiles(const std::string& targetDir) {
     }
     DeleteFile(targetDir + CMirrorJob::kTempFileName);
     DeleteFile(targetDir + CMirrorJob::kPageTempFileName);
+    for (int slot = 0; slot < 16; ++slot) {
+        DeleteFile(targetDir + CMirrorSession::SlotFileName(slot));
+    }
 }
 
 void CMirrorJob::PlaceDownload(CProgressLog& log) {

@@ -1,102 +1,118 @@
 #include "engine/session.h"
 
+#include <unistd.h>
+
+#include <cstdio>
+
 #include "engine/messages.h"
 #include "engine/mirror_job.h"
+#include "platform/fs.h"
 #include "platform/message.h"
 
 namespace tandril {
 
 CMirrorSession::CMirrorSession(CMirrorJob& job)
-    : m_hSession(std::make_unique<CInternetSession>(job.m_netOptions)), m_job(job) {}
+    : m_job(job),
+      m_pool(std::make_unique<CTransferPool>(job.m_netOptions,
+                                             static_cast<int>(job.m_limits.m_nMaxConnections))) {}
 
 bool CMirrorSession::OpenSession() {
-    if (!m_hSession->Open()) {
+    if (!m_pool->Open()) {
         ShowMessage(kIdsSessionFailed);
         return false;
     }
     return true;
 }
 
-bool CMirrorSession::OpenUrl(const std::string& url, bool inBox) {
-    if (!m_hSession->OpenUrl(url)) {
-        // A cancelled run reports nothing more.
-        if (inBox && !m_hSession->IsInterrupted()) {
-            ShowMessageBox(ProgramTitle(), ConnectFailure(url), MessageIcon::Information);
+std::string CMirrorSession::SlotFileName(int slot) {
+    char name[32];
+    std::snprintf(name, sizeof(name), "~tmp~%02d~.tmp", slot);
+    return name;
+}
+
+std::string CMirrorSession::CurrentFileName() const {
+    return SlotFileName(m_current);
+}
+
+void CMirrorSession::StartTransfers() {
+    auto ahead = m_ahead.find(m_job.m_strUrl);
+    if (ahead != m_ahead.end()) {
+        m_current = ahead->second;
+        m_ahead.erase(ahead);
+    } else {
+        m_current = m_pool->FreeSlot();
+        // Transfers run ahead in queue order, so the current URL, the head of the
+        // queue, found every connection free; this is only a safeguard.
+        if (m_current < 0 && !m_ahead.empty()) {
+            auto last = std::prev(m_ahead.end());
+            m_pool->Release(last->second);
+            m_current = last->second;
+            m_ahead.erase(last);
         }
-        return false;
+        m_pool->Start(m_current, m_job.m_strUrl, m_job.m_strTargetDir + SlotFileName(m_current));
     }
-    return true;
+    for (const CQueueEntry& entry : m_job.m_listQueue) {
+        // The run ends at the first entry beyond the level limit.
+        if (entry.nLevel > m_job.m_limits.m_nMaxLevels) {
+            break;
+        }
+        if (m_ahead.count(entry.strUrl) != 0) {
+            continue;
+        }
+        const int slot = m_pool->FreeSlot();
+        if (slot < 0) {
+            break;
+        }
+        m_pool->Start(slot, entry.strUrl, m_job.m_strTargetDir + SlotFileName(slot));
+        m_ahead.emplace(entry.strUrl, slot);
+    }
+}
+
+bool CMirrorSession::WaitForHeaders() {
+    return m_pool->WaitForHeaders(m_current);
+}
+
+bool CMirrorSession::WaitForEnd() {
+    return m_pool->WaitForEnd(m_current, 200);
+}
+
+const TransferOutcome& CMirrorSession::Current() const {
+    return m_pool->Outcome(m_current);
+}
+
+bool CMirrorSession::TakeDownload() {
+    m_pool->Release(m_current);
+    const std::string from = m_job.m_strTargetDir + SlotFileName(m_current);
+    if (RenameFile(from, m_job.TempFilePath())) {
+        return true;
+    }
+    // An empty directory in the way of the temporary name goes; anything else stays.
+    ::rmdir(m_job.TempFilePath().c_str());
+    return RenameFile(from, m_job.TempFilePath());
+}
+
+void CMirrorSession::DropCurrent() {
+    m_pool->Release(m_current);
+    DeleteFile(m_job.m_strTargetDir + SlotFileName(m_current));
 }
 
 std::string CMirrorSession::ConnectFailure(const std::string& url) const {
     std::string text;
     LoadMessage(kIdsCannotConnect, text, &url);
-    const std::string reason = m_hSession->LastError();
+    const std::string& reason = Current().error;
     if (!reason.empty()) {
         text += " (" + reason + ")";
     }
     return text;
 }
 
-bool CMirrorSession::CreateTempFile() {
-    auto file = std::make_unique<CFile>();
-    if (!file->CreateFresh(m_job.TempFilePath())) {
-        ShowMessage(kIdsCannotCreateFile, CMirrorJob::kTempFileName);
-        return false;
-    }
-    m_pTempFile = std::move(file);
-    return true;
-}
-
-ChunkResult CMirrorSession::ReadChunk() {
-    long n = m_hSession->Read(m_job.m_pBuffer.get(), CMirrorJob::kBufferSize);
-    if (n < 0) {
-        m_job.m_nBufferBytes = 0;
-        return ChunkResult::Failed;
-    }
-    m_job.m_nBufferBytes = static_cast<std::uint32_t>(n);
-    if (n == 0) {
-        return ChunkResult::End;
-    }
-    m_job.m_limits.CountBytes(static_cast<std::uint32_t>(n));
-    return ChunkResult::Data;
-}
-
-bool CMirrorSession::WriteChunk() {
-    if (!m_pTempFile) {
-        return false;
-    }
-    try {
-        m_pTempFile->Write(m_job.m_pBuffer.get(), m_job.m_nBufferBytes);
-    } catch (const FileException& e) {
-        ReportFileError(e.cause);
-        return false;
-    }
-    return true;
-}
-
-bool CMirrorSession::CloseUrl(int* cause) {
-    bool ok = true;
-    if (m_pTempFile) {
-        try {
-            m_pTempFile->Close();
-        } catch (const FileException& e) {
-            ok = false;
-            if (cause != nullptr)
-                *cause = e.cause;
-        }
-        m_pTempFile.reset();
-    }
-    m_hSession->CloseUrl();
-    return ok;
-}
-
 void CMirrorSession::CloseSession() {
-    m_hSession->Close();
+    m_pool->Close();
+    m_ahead.clear();
 }
 
 void CMirrorSession::Interrupt() {
-    m_hSession->Interrupt();
+    m_pool->Interrupt();
 }
 
 }  // namespace tandril

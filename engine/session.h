@@ -1,18 +1,19 @@
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 
-#include "platform/file.h"
-#include "platform/internet.h"
+#include "platform/transfers.h"
 
 namespace tandril {
 
 class CMirrorJob;
 
-enum class ChunkResult { Data, End, Failed };
-
-// The run's connection to the network and to the temporary file "~tmp~99~.tmp".
+// The run's connections to the network. The current URL (the job's m_strUrl) and,
+// while connections are free, the URLs queued after it are fetched at once, each into
+// a temporary file of its own ("~tmp~00~.tmp" ...); the worker takes them strictly in
+// queue order, so a run saves the same whatever the number of connections.
 // Created by the worker at the start of a run and owned by the run (CMirrorRun).
 // Every operation runs on the worker thread, except Interrupt (any thread) and the
 // closing after the worker has been joined.
@@ -22,37 +23,38 @@ public:
 
     // Opens the Internet session; message 104 on failure.
     bool OpenSession();
-    // Opens `url`. On failure, message 112 with the URL and the reason goes to a
-    // message box (`inBox`) or is left to the caller (ConnectFailure).
-    bool OpenUrl(const std::string& url, bool inBox = true);
-    // Message 112 for `url`, with why the last OpenUrl failed after it:
+    // Starts the current URL (unless it was started ahead) and, while connections are
+    // free, the URLs queued after it, in queue order, as far as the level limit.
+    void StartTransfers();
+    // Waits for the current URL's final answer. False when it could not be opened
+    // (or its file could not be created; see Current()).
+    bool WaitForHeaders();
+    // Drives the transfers until the current one has ended or a short time has
+    // passed (so the worker's queue is seen); true once it has ended.
+    bool WaitForEnd();
+    const TransferOutcome& Current() const;
+    // Moves the current download to the temporary file "~tmp~99~.tmp" and frees its
+    // connection; false when that fails.
+    bool TakeDownload();
+    // Frees the current URL's connection; its temporary file is deleted.
+    void DropCurrent();
+    // Message 112 for `url`, with why it could not be opened after it:
     // "Cannot connect to https://h/! (certificate not trusted)".
     std::string ConnectFailure(const std::string& url) const;
-    // The URL the open answer came from after redirects.
-    std::string EffectiveUrl() const { return m_hSession->EffectiveUrl(); }
-    // Creates or truncates the temporary file as soon as a URL is open, so an empty
-    // body never leaves an older download's bytes behind; message 114 on failure.
-    bool CreateTempFile();
-    // Reads up to 4096 bytes into the job's buffer and counts them. End and Failed
-    // are told apart: a failed read never makes a download look complete.
-    ChunkResult ReadChunk();
-    // Appends the chunk to the temporary file; reports and returns false on failure.
-    bool WriteChunk();
-    // Closes the temporary file and the URL. False when the file could not be closed
-    // cleanly (its cause in `cause`); nothing is reported here.
-    bool CloseUrl(int* cause = nullptr);
+    // The name of the current URL's own temporary file.
+    std::string CurrentFileName() const;
     void CloseSession();
-    // Of the open URL's final answer (see CInternetSession).
-    long ResponseCode() const { return m_hSession->ResponseCode(); }
-    std::string ContentType() const { return m_hSession->ContentType(); }
-    // Makes a blocked read or open fail at once. Thread-safe.
+    // Makes a blocked wait return at once. Thread-safe.
     void Interrupt();
 
-    std::unique_ptr<CInternetSession> m_hSession;
-    std::unique_ptr<CFile> m_pTempFile;
+    // The temporary file of transfer `slot` in the download directory `dir`.
+    static std::string SlotFileName(int slot);
 
 private:
     CMirrorJob& m_job;
+    std::unique_ptr<CTransferPool> m_pool;
+    std::map<std::string, int> m_ahead;  // URL -> slot, started ahead of their turn
+    int m_current = -1;
 };
 
 }  // namespace tandril

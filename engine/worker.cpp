@@ -7,6 +7,7 @@
 #include "engine/mirror_job.h"
 #include "engine/placement.h"
 #include "engine/progress.h"
+#include "platform/message.h"
 
 namespace tandril {
 
@@ -76,10 +77,6 @@ bool CMirrorRun::Step(unsigned message) {
             return OnConnect();
         case WM_MIRROR_READ:
             return OnRead();
-        case WM_MIRROR_WRITE:
-            return OnWrite();
-        case WM_MIRROR_ABORT_FILE:
-            return OnAbortFile();
         case WM_MIRROR_PROCESS:
             return OnProcess();
         default:
@@ -98,7 +95,6 @@ void CMirrorRun::CloseAndFreeSession() {
         session = std::move(m_pSession);
     }
     if (session) {
-        session->CloseUrl();
         session->CloseSession();
     }
 }
@@ -162,29 +158,40 @@ bool CMirrorRun::OnConnect() {
     // Only the start URL's failure ends the run; any later one is logged and skipped.
     const bool startUrl = m_bStartUrl;
     m_bStartUrl = false;
-    if (!m_pSession->OpenUrl(m_job.m_strUrl, startUrl)) {
+    m_pSession->StartTransfers();
+    if (!m_pSession->WaitForHeaders()) {
         if (Gone()) {
             return false;
         }
+        const TransferOutcome& failed = m_pSession->Current();
+        if (!failed.fileCreated) {
+            // Nowhere to put the download: treated as a failed write, the run stalls.
+            ShowMessage(kIdsCannotCreateFile, m_pSession->CurrentFileName());
+            m_job.m_limits.m_nFiles += 1;
+            SetEnd(RunEnd::Stalled);
+            return true;
+        }
         if (startUrl) {
-            AbortRun();
+            ShowMessageBox(ProgramTitle(), m_pSession->ConnectFailure(m_job.m_strUrl),
+                           MessageIcon::Information);
+            if (!Gone()) {
+                AbortRun();
+            }
             return false;
         }
         m_log.AddLogLine(m_pSession->ConnectFailure(m_job.m_strUrl));
+        m_pSession->DropCurrent();
         m_job.m_limits.m_nFiles += 1;
         return NextFile();
     }
     // Links are resolved against where the content came from; a start URL that
     // redirects elsewhere brings the host it ends on into the site.
-    m_job.m_strBaseUrl = m_pSession->EffectiveUrl();
+    m_job.m_strBaseUrl = m_pSession->Current().finalUrl;
     if (startUrl) {
         m_job.AddSiteHost(m_job.m_strBaseUrl);
     }
-    if (Gone()) {
-        return true;
-    }
     m_log.AddLogArg(kIdsReading, m_job.m_strUrl);
-    Post(m_pSession->CreateTempFile() ? WM_MIRROR_READ : WM_MIRROR_ABORT_FILE);
+    Post(WM_MIRROR_READ);
     return true;
 }
 
@@ -192,35 +199,47 @@ bool CMirrorRun::OnRead() {
     if (Gone() || !m_pSession) {
         return false;
     }
-    ChunkResult chunk = m_pSession->ReadChunk();
-    if (chunk == ChunkResult::Data) {
-        Post(WM_MIRROR_WRITE);
+    // A step waits a moment at most, so that a quit message is seen between steps.
+    if (!m_pSession->WaitForEnd()) {
+        Post(WM_MIRROR_READ);
         return true;
     }
     if (Gone()) {
         return false;
     }
-    const long status = m_pSession->ResponseCode();
-    const std::string contentType = m_pSession->ContentType();
-    int cause = 0;
-    bool closed = m_pSession->CloseUrl(&cause);
-    m_job.m_limits.m_nFiles += 1;
-    if (chunk == ChunkResult::Failed) {
-        // A broken transfer is never taken for a whole file: an older copy stays.
-        m_log.AddLogArg(kIdsCannotRead, m_job.m_strUrl);
-        return NextFile();
+    const TransferOutcome& got = m_pSession->Current();
+    for (std::uint64_t left = got.bytes; left > 0;) {
+        const std::uint32_t part =
+            static_cast<std::uint32_t>(left < (1u << 30) ? left : (1u << 30));
+        m_job.m_limits.CountBytes(part);
+        left -= part;
     }
-    if (!closed) {
-        // The file may lack its end; treated as a failed write: the run stalls.
-        ReportFileError(cause);
+    m_job.m_limits.m_nFiles += 1;
+    if (got.fileCause >= 0) {
+        // The file may lack its end: the run stalls, as for any failed write.
+        ReportFileError(got.fileCause);
+        m_pSession->DropCurrent();
         SetEnd(RunEnd::Stalled);
         return true;
     }
-    if (status >= 400) {
+    if (!got.complete) {
+        // A broken transfer is never taken for a whole file: an older copy stays.
+        m_log.AddLogArg(kIdsCannotRead, m_job.m_strUrl);
+        m_pSession->DropCurrent();
+        return NextFile();
+    }
+    if (got.status >= 400) {
         // An error page is no copy of the file: nothing is placed or scanned.
         m_log.AddLogArg(kIdsCannotDownload,
-                        m_job.m_strUrl + " (HTTP " + std::to_string(status) + ")");
+                        m_job.m_strUrl + " (HTTP " + std::to_string(got.status) + ")");
+        m_pSession->DropCurrent();
         return NextFile();
+    }
+    const std::string contentType = got.contentType;
+    if (!m_pSession->TakeDownload()) {
+        ShowMessage(kIdsCannotCreateFile, CMirrorJob::kTempFileName);
+        SetEnd(RunEnd::Stalled);
+        return true;
     }
     if (m_job.PrepareLocalDirectory(m_log)) {
         const bool html = IsHtmlFileName(m_job.m_strFileName);
@@ -233,24 +252,6 @@ bool CMirrorRun::OnRead() {
         m_job.PlaceDownload(m_log);
     }
     return NextFile();
-}
-
-bool CMirrorRun::OnWrite() {
-    if (Gone() || !m_pSession) {
-        return false;
-    }
-    Post(m_pSession->WriteChunk() ? WM_MIRROR_READ : WM_MIRROR_ABORT_FILE);
-    return true;
-}
-
-bool CMirrorRun::OnAbortFile() {
-    if (Gone() || !m_pSession) {
-        return false;
-    }
-    m_pSession->CloseUrl();
-    m_job.m_limits.m_nFiles += 1;
-    SetEnd(RunEnd::Stalled);
-    return true;
 }
 
 bool CMirrorRun::OnProcess() {

@@ -21,8 +21,8 @@ enum MirrorMessage : unsigned {
     WM_MIRROR_START = 1124,
     WM_MIRROR_CONNECT = 1125,
     WM_MIRROR_ABORT_FILE = 1126,
-    WM_MIRROR_READ = 1127,
-    WM_MIRROR_WRITE = 1128,
+    WM_MIRROR_READ = 1127,   // the current download goes on (one short wait each)
+    WM_MIRROR_WRITE = 1128,  // unused: transfers write their own files
     WM_MIRROR_PROCESS = 1144,
 };
 
@@ -60,8 +60,6 @@ private:
     bool OnStart();
     bool OnConnect();
     bool OnRead();
-    bool OnWrite();
-    bool OnAbortFile();
     bool OnProcess();
     bool NextFile();
     bool Gone();

@@ -20,8 +20,11 @@ std::string MakeAbsolute(const std::string& dir) {
     return cwd == "/" ? "/" + dir : cwd + "/" + dir;
 }
 
+// "~tmp~NN~.tmp": the program's own temporary files (two digits).
 bool IsReservedName(const std::string& name) {
-    return name == CMirrorJob::kTempFileName || name == CMirrorJob::kPageTempFileName;
+    return name.size() == 12 && name.compare(0, 5, "~tmp~") == 0 &&
+           name.compare(7, 5, "~.tmp") == 0 && name[5] >= '0' && name[5] <= '9' &&
+           name[6] >= '0' && name[6] <= '9';
 }
 
 }  // namespace

@@ -43,6 +43,7 @@ TEST_F(Tls, HttpsSiteWithAbsoluteAndRelativeLinks) {
     server.SetPage("/docs/b.html", "<p>b</p>");
     server.SetFile("/img/i.png", "PNG", "image/png");
     job.m_limits.m_nMaxLevels = 1;
+    job.m_limits.m_nMaxConnections = 1;
     test::RunResult r = test::MirrorSite(job, root + "/docs/index.html", tmp.Path());
     EXPECT_EQ(r.end, RunEnd::Done);
     EXPECT_TRUE(boxes.Texts().empty());

@@ -1,0 +1,344 @@
+#include "platform/transfers.h"
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "platform/curl_errors.h"
+#include "platform/file.h"
+#include "url/uri.h"
+#include "url/url_text.h"
+
+namespace tandril {
+namespace {
+
+std::once_flag g_curlInit;
+
+bool StartsWithNoCase(const char* text, const char* prefix) {
+    return strncasecmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+// One slot: an easy handle that serves transfer after transfer.
+struct Transfer {
+    CURL* easy = nullptr;
+    bool busy = false;
+    bool inMulti = false;
+    bool redirecting = false;  // the answer is a redirect that is followed: body dropped
+    std::string redirectTo;
+    std::string location;  // the Location header of the answer being read
+    long hops = 0;
+    std::string request;
+    CFile file;
+    TransferOutcome out;
+
+    static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self) {
+        auto* t = static_cast<Transfer*>(self);
+        const std::size_t n = size * count;
+        if (t->redirecting) {
+            return n;
+        }
+        try {
+            t->file.Write(data, n);
+        } catch (const FileException& e) {
+            t->out.fileCause = e.cause;
+            return 0;  // libcurl ends the transfer with a write error
+        }
+        t->out.bytes += n;
+        return n;
+    }
+
+    static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
+        auto* t = static_cast<Transfer*>(self);
+        const std::size_t n = size * count;
+        if (n > 2 || (n > 0 && data[0] != '\r' && data[0] != '\n')) {
+            // Each answer's own Location (libcurl resolves it only after the headers).
+            if (n >= 5 && strncasecmp(data, "HTTP/", 5) == 0) {
+                t->location.clear();
+            } else if (n >= 9 && strncasecmp(data, "Location:", 9) == 0) {
+                std::string value(data + 9, n - 9);
+                const std::size_t begin = value.find_first_not_of(" \t\r\n");
+                const std::size_t end = value.find_last_not_of(" \t\r\n");
+                t->location = begin == std::string::npos ? std::string()
+                                                         : value.substr(begin, end - begin + 1);
+            }
+            return n;
+        }
+        long code = 0;
+        if (curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &code) != CURLE_OK ||
+            code / 100 == 1) {
+            return n;
+        }
+        if (code / 100 == 3 && !t->location.empty()) {
+            const std::string target =
+                Serialize(Resolve(ParseUriRef(t->request), ParseUriRef(t->location)));
+            if (StartsWithNoCase(target.c_str(), "http://") ||
+                StartsWithNoCase(target.c_str(), "https://")) {
+                t->redirecting = true;
+                t->redirectTo = target;
+                return n;
+            }
+        }
+        t->out.opened = true;
+        t->out.status = code;
+        t->out.finalUrl = t->request;
+        char* type = nullptr;
+        if (curl_easy_getinfo(t->easy, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK &&
+            type != nullptr) {
+            t->out.contentType = type;
+        }
+        return n;
+    }
+};
+
+}  // namespace
+
+struct CTransferPool::Impl {
+    CInternetOptions options;
+    int connections = 1;
+    CURLM* multi = nullptr;
+    std::vector<std::unique_ptr<Transfer>> slots;
+    std::mutex handleMutex;  // guards multi against Interrupt during Close
+    std::atomic<bool> interrupted{false};
+
+    bool Configure(Transfer& t) {
+        CURL* e = t.easy;
+        bool ok =
+            curl_easy_setopt(e, CURLOPT_USERAGENT, options.userAgent.c_str()) == CURLE_OK &&
+            curl_easy_setopt(e, CURLOPT_PROXY, "") == CURLE_OK &&
+            curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+            curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK &&
+            curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+            curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS)) ==
+                CURLE_OK &&
+            curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, options.connectTimeoutSeconds) ==
+                CURLE_OK &&
+            curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
+            curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, options.idleTimeoutSeconds) == CURLE_OK &&
+            // Big blocks: a large body goes to disk in few writes.
+            curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 64L * 1024) == CURLE_OK &&
+            curl_easy_setopt(e, CURLOPT_PIPEWAIT, 1L) == CURLE_OK &&
+            curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Transfer::OnBody) == CURLE_OK &&
+            curl_easy_setopt(e, CURLOPT_WRITEDATA, &t) == CURLE_OK &&
+            curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader) == CURLE_OK &&
+            curl_easy_setopt(e, CURLOPT_HEADERDATA, &t) == CURLE_OK;
+        if (ok && !options.caFile.empty()) {
+            ok = curl_easy_setopt(e, CURLOPT_CAINFO, options.caFile.c_str()) == CURLE_OK;
+        }
+        return ok;
+    }
+
+    bool Launch(Transfer& t) {
+        t.redirecting = false;
+        t.redirectTo.clear();
+        t.location.clear();
+        if (curl_easy_setopt(t.easy, CURLOPT_URL, t.request.c_str()) != CURLE_OK ||
+            curl_multi_add_handle(multi, t.easy) != CURLM_OK) {
+            return false;
+        }
+        t.inMulti = true;
+        return true;
+    }
+
+    void Remove(Transfer& t) {
+        if (t.inMulti) {
+            curl_multi_remove_handle(multi, t.easy);
+            t.inMulti = false;
+        }
+    }
+
+    void Finish(Transfer& t, CURLcode result) {
+        Remove(t);
+        if (t.redirecting && result == CURLE_OK) {
+            if (t.hops < options.maxRedirects) {
+                ++t.hops;
+                t.request = EncodeForRequest(t.redirectTo);
+                if (Launch(t)) {
+                    return;
+                }
+            }
+            result = CURLE_TOO_MANY_REDIRECTS;
+            t.redirecting = false;
+        }
+        t.out.ended = true;
+        try {
+            t.file.Close();
+        } catch (const FileException& e) {
+            if (t.out.fileCause < 0) {
+                t.out.fileCause = e.cause;
+            }
+        }
+        t.out.complete = result == CURLE_OK && t.out.opened && t.out.fileCause < 0;
+        if (result != CURLE_OK && t.out.fileCause < 0) {
+            t.out.error = CurlErrorWords(result);
+        }
+    }
+
+    // Runs every transfer until `ready` holds, an Interrupt, or `budgetMs` has passed
+    // (negative: no budget).
+    template <typename Ready>
+    void Drive(Ready ready, int budgetMs) {
+        const auto start = std::chrono::steady_clock::now();
+        while (!interrupted.load() && !ready()) {
+            int running = 0;
+            curl_multi_perform(multi, &running);
+            int left = 0;
+            while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
+                if (msg->msg != CURLMSG_DONE)
+                    continue;
+                for (auto& t : slots) {
+                    if (t->easy == msg->easy_handle && t->inMulti) {
+                        Finish(*t, msg->data.result);
+                        break;
+                    }
+                }
+            }
+            if (ready() || interrupted.load())
+                break;
+            if (budgetMs >= 0 &&
+                std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(budgetMs))
+                break;
+            curl_multi_poll(multi, nullptr, 0, 100, nullptr);
+        }
+    }
+};
+
+CTransferPool::CTransferPool(const CInternetOptions& options, int connections) : m_impl(new Impl) {
+    m_impl->options = options;
+    m_impl->connections = connections < 1 ? 1 : (connections > 16 ? 16 : connections);
+}
+
+CTransferPool::~CTransferPool() {
+    Close();
+}
+
+bool CTransferPool::Open() {
+    std::call_once(g_curlInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    std::lock_guard<std::mutex> lock(m_impl->handleMutex);
+    Impl& s = *m_impl;
+    if (s.multi != nullptr) {
+        return true;
+    }
+    s.multi = curl_multi_init();
+    if (s.multi == nullptr ||
+        curl_multi_setopt(s.multi, CURLMOPT_MAX_HOST_CONNECTIONS,
+                          static_cast<long>(s.connections)) != CURLM_OK ||
+        curl_multi_setopt(s.multi, CURLMOPT_MAX_TOTAL_CONNECTIONS,
+                          static_cast<long>(s.connections)) != CURLM_OK ||
+        curl_multi_setopt(s.multi, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX) != CURLM_OK) {
+        if (s.multi != nullptr)
+            curl_multi_cleanup(s.multi);
+        s.multi = nullptr;
+        return false;
+    }
+    for (int i = 0; i < s.connections; ++i) {
+        auto t = std::make_unique<Transfer>();
+        t->easy = curl_easy_init();
+        if (t->easy == nullptr || !s.Configure(*t)) {
+            if (t->easy != nullptr)
+                curl_easy_cleanup(t->easy);
+            for (auto& made : s.slots)
+                curl_easy_cleanup(made->easy);
+            s.slots.clear();
+            curl_multi_cleanup(s.multi);
+            s.multi = nullptr;
+            return false;
+        }
+        s.slots.push_back(std::move(t));
+    }
+    return true;
+}
+
+int CTransferPool::Connections() const {
+    return m_impl->connections;
+}
+
+int CTransferPool::Busy() const {
+    int busy = 0;
+    for (const auto& t : m_impl->slots)
+        busy += t->busy ? 1 : 0;
+    return busy;
+}
+
+int CTransferPool::FreeSlot() const {
+    for (std::size_t i = 0; i < m_impl->slots.size(); ++i) {
+        if (!m_impl->slots[i]->busy)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void CTransferPool::Start(int slot, const std::string& url, const std::string& path) {
+    Impl& s = *m_impl;
+    Transfer& t = *s.slots[static_cast<std::size_t>(slot)];
+    t.busy = true;
+    t.out = TransferOutcome{};
+    t.hops = 0;
+    t.request = EncodeForRequest(url);
+    t.out.fileCreated = t.file.CreateFresh(path);
+    if (!t.out.fileCreated || s.interrupted.load() || !s.Launch(t)) {
+        t.out.ended = true;
+    }
+}
+
+bool CTransferPool::WaitForHeaders(int slot) {
+    Transfer& t = *m_impl->slots[static_cast<std::size_t>(slot)];
+    m_impl->Drive([&t] { return t.out.opened || t.out.ended; }, -1);
+    return t.out.opened && !m_impl->interrupted.load();
+}
+
+bool CTransferPool::WaitForEnd(int slot, int budgetMs) {
+    Transfer& t = *m_impl->slots[static_cast<std::size_t>(slot)];
+    m_impl->Drive([&t] { return t.out.ended; }, budgetMs);
+    return t.out.ended;
+}
+
+const TransferOutcome& CTransferPool::Outcome(int slot) const {
+    return m_impl->slots[static_cast<std::size_t>(slot)]->out;
+}
+
+void CTransferPool::Release(int slot) {
+    Transfer& t = *m_impl->slots[static_cast<std::size_t>(slot)];
+    m_impl->Remove(t);
+    if (t.file.IsOpen()) {
+        try {
+            t.file.Close();
+        } catch (const FileException&) {
+            // A transfer given up: its file is of no use either way.
+        }
+    }
+    t.busy = false;
+}
+
+void CTransferPool::Close() {
+    Impl& s = *m_impl;
+    for (std::size_t i = 0; i < s.slots.size(); ++i) {
+        if (s.slots[i]->busy)
+            Release(static_cast<int>(i));
+    }
+    std::lock_guard<std::mutex> lock(s.handleMutex);
+    for (auto& t : s.slots)
+        curl_easy_cleanup(t->easy);
+    s.slots.clear();
+    if (s.multi != nullptr) {
+        curl_multi_cleanup(s.multi);
+        s.multi = nullptr;
+    }
+}
+
+void CTransferPool::Interrupt() {
+    m_impl->interrupted.store(true);
+    std::lock_guard<std::mutex> lock(m_impl->handleMutex);
+    if (m_impl->multi != nullptr) {
+        curl_multi_wakeup(m_impl->multi);
+    }
+}
+
+bool CTransferPool::IsInterrupted() const {
+    return m_impl->interrupted.load();
+}
+
+}  // namespace tandril
