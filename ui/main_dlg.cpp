@@ -105,6 +105,9 @@ void CMainDlg::LoadSettings() {
     m_job.m_limits.m_nMaxFiles = store.ReadInt("Options", "Max File", 200);
     m_job.m_limits.m_nMaxMegaBytes = store.ReadInt("Options", "Max MB", 5);
     m_job.m_limits.m_bRelativeLinks = store.ReadInt("Options", "Relative Links", 0) == 1;
+    // A value outside 1..16 typed by hand: the first start's.
+    const std::uint32_t connections = store.ReadInt("Options", "Max Connections", 6);
+    m_job.m_limits.m_nMaxConnections = connections >= 1 && connections <= 16 ? connections : 6;
 }
 
 void CMainDlg::SaveSettings() {
@@ -131,6 +134,7 @@ void CMainDlg::SaveSettings() {
     store.WriteInt("Options", "Max File", m_job.m_limits.m_nMaxFiles);
     store.WriteInt("Options", "Max MB", m_job.m_limits.m_nMaxMegaBytes);
     store.WriteInt("Options", "Relative Links", m_job.m_limits.m_bRelativeLinks ? 1 : 0);
+    store.WriteInt("Options", "Max Connections", m_job.m_limits.m_nMaxConnections);
 }
 
 void CMainDlg::MoveToFront(QComboBox* box, bool fromList, const QString& text) {

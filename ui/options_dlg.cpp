@@ -19,9 +19,11 @@ COptionsDlg::COptionsDlg(CMirrorLimits& limits, QWidget* parent)
     m_nEditLevels = limits.m_nMaxLevels;
     m_nEditFiles = limits.m_nMaxFiles;
     m_nEditMegaBytes = limits.m_nMaxMegaBytes;
+    m_nEditConnections = limits.m_nMaxConnections;
     m_ui->m_editLevels->setText(QString::number(m_nEditLevels));
     m_ui->m_editFiles->setText(QString::number(m_nEditFiles));
     m_ui->m_editMegaBytes->setText(QString::number(m_nEditMegaBytes));
+    m_ui->m_editConnections->setText(QString::number(m_nEditConnections));
     m_ui->m_chkRelative->setChecked(limits.m_bRelativeLinks);
 }
 
@@ -35,6 +37,9 @@ QLineEdit* COptionsDlg::FilesField() const {
 }
 QLineEdit* COptionsDlg::MegaBytesField() const {
     return m_ui->m_editMegaBytes;
+}
+QLineEdit* COptionsDlg::ConnectionsField() const {
+    return m_ui->m_editConnections;
 }
 QCheckBox* COptionsDlg::RelativeLinksBox() const {
     return m_ui->m_chkRelative;
@@ -63,12 +68,14 @@ bool COptionsDlg::CheckField(QLineEdit* field, std::uint32_t minimum, std::uint3
 void COptionsDlg::accept() {
     if (!CheckField(m_ui->m_editFiles, 1, 10000, m_nEditFiles) ||
         !CheckField(m_ui->m_editLevels, 0, 1000, m_nEditLevels) ||
-        !CheckField(m_ui->m_editMegaBytes, 1, 2048, m_nEditMegaBytes)) {
+        !CheckField(m_ui->m_editMegaBytes, 1, 2048, m_nEditMegaBytes) ||
+        !CheckField(m_ui->m_editConnections, 1, 16, m_nEditConnections)) {
         return;
     }
     m_limits.m_nMaxLevels = m_nEditLevels;
     m_limits.m_nMaxFiles = m_nEditFiles;
     m_limits.m_nMaxMegaBytes = m_nEditMegaBytes;
+    m_limits.m_nMaxConnections = m_nEditConnections;
     m_limits.m_bRelativeLinks = m_ui->m_chkRelative->isChecked();
     QDialog::accept();
 }

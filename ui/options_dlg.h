@@ -28,6 +28,7 @@ public:
     QLineEdit* LevelsField() const;
     QLineEdit* FilesField() const;
     QLineEdit* MegaBytesField() const;
+    QLineEdit* ConnectionsField() const;
     QCheckBox* RelativeLinksBox() const;
 
 public slots:
@@ -42,6 +43,7 @@ private:
     std::uint32_t m_nEditFiles = 0;
     std::uint32_t m_nEditLevels = 0;
     std::uint32_t m_nEditMegaBytes = 0;
+    std::uint32_t m_nEditConnections = 0;
 };
 
 }  // namespace tandril

@@ -47,12 +47,14 @@ struct DialogCase {
     const char* megabytes;
     const char* message;  // null: accepted
     const char* focus;    // the field that gets the focus
+    const char* connections = "6";
 };
 
 TEST(OptionsDialog, ChecksOnOk) {
     const DialogCase cases[] = {
         {"10", "0", "1", nullptr, nullptr},
-        {"10000", "1000", "2048", nullptr, nullptr},
+        {"10000", "1000", "2048", nullptr, nullptr, "16"},
+        {"10", "1", "1", nullptr, nullptr, "1"},
         {" 12 ", "2", "3", nullptr, nullptr},
         {"0", "1", "1", "Please enter an integer between 1 and 10000.", "m_editFiles"},
         {"-1", "1", "1", "Please enter an integer between 1 and 10000.", "m_editFiles"},
@@ -62,6 +64,8 @@ TEST(OptionsDialog, ChecksOnOk) {
         {"10", "1001", "1", "Please enter an integer between 0 and 1000.", "m_editLevels"},
         {"10", "1", "0", "Please enter an integer between 1 and 2048.", "m_editMegaBytes"},
         {"10", "1", "2049", "Please enter an integer between 1 and 2048.", "m_editMegaBytes"},
+        {"10", "1", "1", "Please enter an integer between 1 and 16.", "m_editConnections", "17"},
+        {"10", "1", "1", "Please enter an integer between 1 and 16.", "m_editConnections", "0"},
         // Only the first failing field is reported.
         {"0", "5000", "1", "Please enter an integer between 1 and 10000.", "m_editFiles"},
     };
@@ -76,6 +80,7 @@ TEST(OptionsDialog, ChecksOnOk) {
         dlg.FilesField()->setText(c.files);
         dlg.LevelsField()->setText(c.levels);
         dlg.MegaBytesField()->setText(c.megabytes);
+        dlg.ConnectionsField()->setText(c.connections);
         test::Child<QPushButton>(dlg, "m_btnOk")->click();
         if (c.message == nullptr) {
             EXPECT_TRUE(boxes.Texts().empty()) << c.files;
@@ -83,6 +88,7 @@ TEST(OptionsDialog, ChecksOnOk) {
             EXPECT_EQ(limits.m_nMaxFiles, ParseOptionNumber(c.files).value());
             EXPECT_EQ(limits.m_nMaxLevels, ParseOptionNumber(c.levels).value());
             EXPECT_EQ(limits.m_nMaxMegaBytes, ParseOptionNumber(c.megabytes).value());
+            EXPECT_EQ(limits.m_nMaxConnections, ParseOptionNumber(c.connections).value());
             continue;
         }
         ASSERT_EQ(boxes.Texts().size(), 1u) << c.files << "/" << c.levels;

@@ -30,6 +30,7 @@ TEST(Settings, FirstStartDefaults) {
     EXPECT_EQ(job.m_limits.m_nMaxFiles, 200u);
     EXPECT_EQ(job.m_limits.m_nMaxMegaBytes, 5u);
     EXPECT_FALSE(job.m_limits.m_bRelativeLinks);
+    EXPECT_EQ(job.m_limits.m_nMaxConnections, 6u);
 }
 
 TEST(Settings, RelativeLinksAreSavedBesideTheLimits) {
@@ -37,15 +38,19 @@ TEST(Settings, RelativeLinksAreSavedBesideTheLimits) {
     {
         QSettings raw("Orvello", "Tandril");
         raw.setValue("Options/Relative Links", 1);
+        raw.setValue("Options/Max Connections", 40);
     }
     CMirrorJob job;
     {
         CMainDlg dlg(job);
         EXPECT_TRUE(job.m_limits.m_bRelativeLinks);
+        EXPECT_EQ(job.m_limits.m_nMaxConnections, 6u);  // out of range: the default
         job.m_limits.m_bRelativeLinks = false;
+        job.m_limits.m_nMaxConnections = 3;
     }
     CSettingsStore store("Orvello", "Tandril");
     EXPECT_EQ(store.ReadInt("Options", "Relative Links", 9), 0u);
+    EXPECT_EQ(store.ReadInt("Options", "Max Connections", 9), 3u);
 }
 
 TEST(Settings, RoundTrip) {
