@@ -108,6 +108,10 @@ std::string CMirrorSession::ConnectFailure(const std::string& url) const {
 
 void CMirrorSession::CloseSession() {
     m_pool->Close();
+    // Downloads fetched ahead of their turn that the run never reached are dropped.
+    for (const auto& ahead : m_ahead) {
+        DeleteFile(m_job.m_strTargetDir + SlotFileName(ahead.second));
+    }
     m_ahead.clear();
 }
 
