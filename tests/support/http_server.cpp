@@ -185,10 +185,6 @@ void CHttpServer::AcceptLoop() {
             continue;
         }
         m_connections.fetch_add(1);
-        const int open = m_open.fetch_add(1) + 1;
-        for (int seen = m_maxOpen.load();
-             open > seen && !m_maxOpen.compare_exchange_weak(seen, open);) {
-        }
         int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -237,7 +233,6 @@ void CHttpServer::Serve(int fd) {
             }
         }
     }
-    m_open.fetch_sub(1);
     ::close(fd);
 }
 

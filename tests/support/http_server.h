@@ -62,9 +62,6 @@ public:
     int Port() const { return m_port; }
     std::string Root() const;  // "http://127.0.0.1:PORT" (https with TLS)
     int Connections() const { return m_connections.load(); }
-    // The most connections open at one time since the last reset.
-    int MaxOpenConnections() const { return m_maxOpen.load(); }
-    void ResetMaxOpenConnections() { m_maxOpen.store(m_open.load()); }
     std::vector<std::string> Requests();  // request targets in arrival order
     std::string LastHeaders();            // the last request's header block
     void Stop();
@@ -83,8 +80,6 @@ private:
     int m_port = 0;
     std::atomic<bool> m_stopping{false};
     std::atomic<int> m_connections{0};
-    std::atomic<int> m_open{0};
-    std::atomic<int> m_maxOpen{0};
     std::thread m_acceptThread;
     std::mutex m_mutex;
     std::condition_variable m_stopped;
