@@ -7,6 +7,7 @@
 #include "html/tag_table.h"
 #include "html/value_readers.h"
 #include "url/attribute_value.h"
+#include "url/url_text.h"
 
 namespace tandril {
 namespace {
@@ -19,22 +20,6 @@ bool IsLetter(unsigned char c) {
 }
 char Lower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i]))
-            return false;
-    return true;
-}
-bool EqualsLower(std::string_view text, std::string_view lower) {
-    if (text.size() != lower.size())
-        return false;
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (Lower(text[i]) != lower[i])
-            return false;
-    return true;
 }
 
 struct Attribute {
@@ -115,7 +100,7 @@ constexpr std::array<bool, 256> kTagStop = MakeTagStops();
 // False when the text cannot hold an attribute named style (any letter case).
 bool MayHoldStyle(std::string_view text) {
     for (std::size_t i = 1; i + 4 <= text.size(); ++i) {
-        if ((text[i] | 0x20) == 't' && EqualsLower(text.substr(i - 1, 5), "style"))
+        if ((text[i] | 0x20) == 't' && EqualsNoCase(text.substr(i - 1, 5), "style"))
             return true;
     }
     return false;
@@ -209,7 +194,7 @@ void HtmlScanner::HandleTag(std::string_view tag, std::uint64_t offset, ScanSink
         ++nameEnd;
     const std::string_view name = tag.substr(1, nameEnd - 1);
     const TagRows rows = FindTagRows(name);
-    if (EqualsLower(name, "style")) {
+    if (EqualsNoCase(name, "style")) {
         m_state = State::StyleText;
         m_css.Reset(offset + tag.size());
     }
@@ -225,7 +210,7 @@ void HtmlScanner::HandleTag(std::string_view tag, std::uint64_t offset, ScanSink
     // Rules that look at another attribute of the tag, wherever it stands.
     auto valueOf = [&](std::string_view attributeName) -> std::string {
         for (const Attribute& a : attributes)
-            if (a.hasValue && EqualsLower(a.name, attributeName))
+            if (a.hasValue && EqualsNoCase(a.name, attributeName))
                 return DecodeAttributeValue(tag.substr(a.valueStart, a.valueEnd - a.valueStart));
         return {};
     };
@@ -244,7 +229,7 @@ void HtmlScanner::HandleTag(std::string_view tag, std::uint64_t offset, ScanSink
 
         const TagAttribute* row = nullptr;
         for (const TagAttribute* r = rows.begin; r != rows.end; ++r)
-            if (EqualsLower(a.name, r->attribute))
+            if (EqualsNoCase(a.name, r->attribute))
                 row = r;
         ValueForm form = ValueForm::Css;
         int kind = 1;
@@ -255,9 +240,10 @@ void HtmlScanner::HandleTag(std::string_view tag, std::uint64_t offset, ScanSink
                 continue;
             if (row->rule == TagRule::LinkRel)
                 kind = IsLoadingRel(valueOf("rel")) ? 1 : 0;
-            if (row->rule == TagRule::MetaRefresh && !EqualsLower(valueOf("http-equiv"), "refresh"))
+            if (row->rule == TagRule::MetaRefresh &&
+                !EqualsNoCase(valueOf("http-equiv"), "refresh"))
                 continue;
-        } else if (!EqualsLower(a.name, "style")) {
+        } else if (!EqualsNoCase(a.name, "style")) {
             continue;
         }
 

@@ -1,4 +1,5 @@
 #include "html/tag_table.h"
+#include "url/url_text.h"
 
 #include <iterator>
 
@@ -62,15 +63,6 @@ char Lower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
 }
 
-bool EqualsLower(std::string_view text, std::string_view lower) {
-    if (text.size() != lower.size())
-        return false;
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (Lower(text[i]) != lower[i])
-            return false;
-    return true;
-}
-
 }  // namespace
 
 TagRows FindTagRows(std::string_view name) {
@@ -82,7 +74,7 @@ TagRows FindTagRows(std::string_view name) {
     const TagAttribute* it = kTable + kIndex.first[first - 'a'];
     const TagAttribute* last = kTable + kIndex.first[first - 'a' + 1];
     for (; it != last; ++it) {
-        if (it->tag.size() != name.size() || !EqualsLower(name, it->tag))
+        if (it->tag.size() != name.size() || !EqualsNoCase(name, it->tag))
             continue;
         const TagAttribute* end = it;
         while (end != last && end->tag == it->tag)
@@ -103,7 +95,7 @@ bool IsLoadingRel(std::string_view rel) {
             end = rel.size();
         std::string_view token = rel.substr(pos, end - pos);
         for (std::string_view loading : kLoading)
-            if (EqualsLower(token, loading))
+            if (EqualsNoCase(token, loading))
                 return true;
         pos = end + 1;
     }

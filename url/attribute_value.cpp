@@ -1,5 +1,7 @@
 #include "url/attribute_value.h"
 
+#include "url/url_text.h"
+
 #include <cstdint>
 
 namespace tandril {
@@ -7,27 +9,6 @@ namespace {
 
 bool IsAsciiSpace(unsigned char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
-}
-
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-    // What a browser puts in place of NUL, surrogates and values past Unicode.
-    if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-        cp = 0xFFFD;
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 // Decodes the reference that starts at text[i] == '&'; on success appends it,

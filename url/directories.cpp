@@ -23,8 +23,8 @@ std::string MakeAbsolute(const std::string& dir) {
 // "~tmp~NN~.tmp": the program's own temporary files (two digits).
 bool IsReservedName(const std::string& name) {
     return name.size() == 12 && name.compare(0, 5, "~tmp~") == 0 &&
-           name.compare(7, 5, "~.tmp") == 0 && name[5] >= '0' && name[5] <= '9' &&
-           name[6] >= '0' && name[6] <= '9';
+           name.compare(7, 5, "~.tmp") == 0 && name[5] >= '0' && name[5] <= '9' && name[6] >= '0' &&
+           name[6] <= '9';
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "url/uri.h"
 
@@ -47,7 +49,11 @@ inline bool IsWhiteSpace(unsigned char c) {
 bool HasControlByte(const std::string& text);
 
 // Equal ignoring the case of ASCII letters.
-bool EqualsNoCase(const std::string& a, const std::string& b);
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
+// Appends the UTF-8 bytes of a code point; NUL, surrogates and values past Unicode
+// become U+FFFD, as a browser decodes them.
+void AppendUtf8(std::string& out, std::uint32_t codePoint);
 
 // Decodes %XX escapes, except %2F and the control bytes %00 to %1F and %7F (either
 // case), which stay as written; a "%" not followed by two hex digits stays too.
