@@ -208,7 +208,8 @@ private:
     std::string m_strPageAuthority;
     bool m_bPageOnSite = false;
     std::string m_strScratch;
-    bool m_bScanning = false;  // inside ScanBytes (the page cannot change)
+    bool m_bScanning = false;      // inside ScanBytes (the page cannot change)
+    bool m_bPageAtItsUrl = false;  // the page's folder on disk is its URL's folder
     // The last local directory whose every level was found a real directory.
     std::string m_strCheckedDir;
     // The base of the current page's links, computed once for all of them.

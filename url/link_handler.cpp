@@ -76,7 +76,9 @@ std::string CMirrorJob::LocalLinkText(const std::string& written, const UriRef& 
     const LocalName page = CurrentLocalName();
     const bool relativePath =
         !ref.hasScheme && !ref.hasAuthority && (ref.path.empty() || ref.path[0] != '/');
-    if (relativePath && LeadsToLocalFile(written, page, target)) {
+    const bool plain = m_bPageAtItsUrl && written.find_first_of("%?#") == std::string::npos &&
+                       written.find("..") == std::string::npos;
+    if (relativePath && (plain || LeadsToLocalFile(written, page, target))) {
         std::string text = written;
         CompleteDirectoryLink(text, target);
         return text;
@@ -103,6 +105,12 @@ void CMirrorJob::RefreshLinkContext() {
         m_bLinkCacheModify = m_limits.m_bModifyLinks;
         m_bLinkCacheRelative = m_limits.m_bRelativeLinks;
         const UriRef& base = CurrentPageBase();
+        // Where the page's folder on the server and its folder on disk are one path,
+        // a relative reference leads on disk where it leads on the server.
+        const std::string baseDir = base.path.substr(0, base.path.find_last_of('/') + 1);
+        const std::string localDir =
+            m_strLocalDir.empty() || m_strLocalDir == "/" ? "/" : "/" + m_strLocalDir;
+        m_bPageAtItsUrl = baseDir == localDir && baseDir.find('%') == std::string::npos;
         std::string context = base.scheme + "//" + base.authority;
         context.append(base.path, 0, base.path.find_last_of('/') + 1);
         context.append(1, '\n').append(m_strLocalDir).append(1, '\n').append(m_strTargetDir);
@@ -111,6 +119,9 @@ void CMirrorJob::RefreshLinkContext() {
         if (context != m_strLinkCacheContext) {
             m_strLinkCacheContext = std::move(context);
             m_linkCache.clear();
+            // Short bucket chains: most links of a page are found here.
+            m_linkCache.max_load_factor(0.5f);
+            m_linkCache.reserve(4096);
         }
     }
 }

@@ -23,10 +23,6 @@ int HexValue(unsigned char c) {
     return -1;
 }
 
-unsigned char LowerAscii(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
-}
-
 std::string Encode(const std::string& text, const char* extra) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;
@@ -131,18 +127,6 @@ bool HasControlByte(const std::string& text) {
             return true;
     }
     return false;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (LowerAscii(static_cast<unsigned char>(a[i])) !=
-            LowerAscii(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
 }
 
 std::string DecodeLocalName(const std::string& text) {

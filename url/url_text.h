@@ -49,7 +49,17 @@ inline bool IsWhiteSpace(unsigned char c) {
 bool HasControlByte(const std::string& text);
 
 // Equal ignoring the case of ASCII letters.
-bool EqualsNoCase(std::string_view a, std::string_view b);
+inline bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] + 32) : a[i];
+        const char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] + 32) : b[i];
+        if (x != y)
+            return false;
+    }
+    return true;
+}
 
 // Appends the UTF-8 bytes of a code point; NUL, surrogates and values past Unicode
 // become U+FFFD, as a browser decodes them.
