@@ -120,7 +120,9 @@ public:
     // Placement (engine/placement.cpp): moves the finished download to its final path.
     void PlaceDownload(CProgressLog& log);
 
-    std::string TempFilePath() const { return m_strTargetDir + kTempFileName; }
+    // The temporary file of the download being taken: kTempFileName, or the file a
+    // transfer wrote straight into (set by the session when it takes a download).
+    std::string TempFilePath() const { return m_strTargetDir + m_strTempFileName; }
     std::string PageTempFilePath() const { return m_strTargetDir + kPageTempFileName; }
     std::string FinalPath() const { return m_strTargetDir + m_strLocalDir + m_strFileName; }
     // True when `path` lies inside the download directory: it begins with it and has
@@ -131,6 +133,7 @@ public:
     std::string BaseHref() const;
 
     std::string m_strFileName = "index.htm";
+    std::string m_strTempFileName = kTempFileName;
     std::string m_strLocalDir;
     std::string m_strTargetDir;
     std::string m_strUrl;

@@ -1,7 +1,5 @@
 #include "engine/session.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 
 #include "engine/messages.h"
@@ -81,14 +79,11 @@ const TransferOutcome& CMirrorSession::Current() const {
 }
 
 bool CMirrorSession::TakeDownload() {
+    // The transfer's own file is the download from now on: no copy, no rename. Its slot
+    // starts nothing new before the download is placed (StartTransfers comes after).
     m_pool->Release(m_current);
-    const std::string from = m_job.m_strTargetDir + SlotFileName(m_current);
-    if (RenameFile(from, m_job.TempFilePath())) {
-        return true;
-    }
-    // An empty directory in the way of the temporary name goes; anything else stays.
-    ::rmdir(m_job.TempFilePath().c_str());
-    return RenameFile(from, m_job.TempFilePath());
+    m_job.m_strTempFileName = SlotFileName(m_current);
+    return true;
 }
 
 void CMirrorSession::DropCurrent() {

@@ -33,8 +33,8 @@ public:
     // passed (so the worker's queue is seen); true once it has ended.
     bool WaitForEnd();
     const TransferOutcome& Current() const;
-    // Moves the current download to the temporary file "~tmp~99~.tmp" and frees its
-    // connection; false when that fails.
+    // Makes the current download's own file the job's temporary file (TempFilePath)
+    // and frees its connection; false when that fails.
     bool TakeDownload();
     // Frees the current URL's connection; its temporary file is deleted.
     void DropCurrent();

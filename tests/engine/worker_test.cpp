@@ -423,15 +423,18 @@ TEST(MirrorHostile, TemporaryFileIsNeverFollowed) {
     test::CMessageRecorder boxes;
     for (int kind = 0; kind < 3; ++kind) {
         test::CTempDir tmp;
-        const std::string temp = tmp.Path() + "~tmp~99~.tmp";
         const std::string outside = tmp.Path() + "../victim-" + std::to_string(getpid());
         test::WriteFile(outside, "precious");
-        if (kind == 0) {
-            ASSERT_EQ(symlink(outside.c_str(), temp.c_str()), 0);
-        } else if (kind == 1) {
-            ASSERT_EQ(mkfifo(temp.c_str(), 0600), 0);
-        } else {
-            std::filesystem::create_directories(temp);
+        // The file the first download goes to, and the classic name.
+        for (const char* name : {"~tmp~00~.tmp", "~tmp~99~.tmp"}) {
+            const std::string temp = tmp.Path() + name;
+            if (kind == 0) {
+                ASSERT_EQ(symlink(outside.c_str(), temp.c_str()), 0);
+            } else if (kind == 1) {
+                ASSERT_EQ(mkfifo(temp.c_str(), 0600), 0);
+            } else {
+                std::filesystem::create_directories(temp);
+            }
         }
         CMirrorJob job;
         test::RunResult r = test::MirrorSite(job, server.Root() + "/start.html", tmp.Path(),
