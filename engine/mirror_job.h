@@ -198,7 +198,7 @@ private:
 
     // Decided link texts of the current page context (see CachedLinkText).
     static constexpr std::size_t kMaxCachedLinks = 65536;
-    std::unordered_map<std::string, std::string> m_linkCache;
+    std::unordered_map<std::string, std::string> m_linkCache[2];  // hyperlinks, objects
     std::string m_strLinkCacheContext;
     std::string m_strLinkCacheUrl;
     std::string m_strLinkCacheBase;
@@ -210,7 +210,6 @@ private:
     std::string m_strPageScheme;
     std::string m_strPageAuthority;
     bool m_bPageOnSite = false;
-    std::string m_strScratch;
     bool m_bScanning = false;      // inside ScanBytes (the page cannot change)
     bool m_bPageAtItsUrl = false;  // the page's folder on disk is its URL's folder
     // The last local directory whose every level was found a real directory.

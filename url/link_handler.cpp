@@ -118,10 +118,12 @@ void CMirrorJob::RefreshLinkContext() {
         context.append(m_limits.m_bRelativeLinks ? "r" : "a");
         if (context != m_strLinkCacheContext) {
             m_strLinkCacheContext = std::move(context);
-            m_linkCache.clear();
-            // Short bucket chains: most links of a page are found here.
-            m_linkCache.max_load_factor(0.5f);
-            m_linkCache.reserve(4096);
+            for (auto& cache : m_linkCache) {
+                cache.clear();
+                // Short bucket chains: most links of a page are found here.
+                cache.max_load_factor(0.5f);
+                cache.reserve(4096);
+            }
         }
     }
 }
@@ -131,12 +133,12 @@ std::string* CMirrorJob::CachedLinkText(const std::string& link, int kind) {
     if (!m_bScanning) {
         RefreshLinkContext();
     }
-    if (m_linkCache.size() > kMaxCachedLinks) {
-        m_linkCache.clear();
+    auto& cache = m_linkCache[kind == kHyperlink ? 0 : 1];
+    if (cache.size() > kMaxCachedLinks) {
+        cache.clear();
     }
-    m_strScratch.assign(1, static_cast<char>('0' + kind)).append(link);
-    auto it = m_linkCache.find(m_strScratch);
-    return it == m_linkCache.end() ? nullptr : &it->second;
+    auto it = cache.find(link);
+    return it == cache.end() ? nullptr : &it->second;
 }
 
 void CMirrorJob::HandleLink(std::string& link, int kind) {
@@ -154,7 +156,8 @@ void CMirrorJob::HandleLink(std::string& link, int kind) {
         return;
     }
     // The cache key, kept while the link is decided.
-    std::string key = m_strScratch;
+    std::string key = link;
+    auto& cache = m_linkCache[kind == kHyperlink ? 0 : 1];
     const UriRef ref = ParseUriRef(link);
     const UriRef target = Resolve(CurrentPageBase(), ref);
 
@@ -165,7 +168,7 @@ void CMirrorJob::HandleLink(std::string& link, int kind) {
         if (ref.hasAuthority && !ref.hasScheme) {
             link.insert(0, "http:");
         }
-        m_linkCache.emplace(std::move(key), link);
+        cache.emplace(std::move(key), link);
         link += suffix;
         return;
     }
@@ -198,7 +201,7 @@ void CMirrorJob::HandleLink(std::string& link, int kind) {
             break;
     }
     if (cacheable) {
-        m_linkCache.emplace(std::move(key), link);
+        cache.emplace(std::move(key), link);
     }
     link += suffix;
 }

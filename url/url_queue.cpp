@@ -42,7 +42,9 @@ void CMirrorJob::ResetUrlState() {
     m_mapVisited.clear();
     m_listQueue.clear();
     m_strCheckedDir.clear();
-    m_linkCache.clear();
+    for (auto& cache : m_linkCache) {
+        cache.clear();
+    }
     m_strLinkCacheUrl.clear();
     m_strLinkCacheContext.clear();
     m_strPageAuthority.assign(1, '\0');
