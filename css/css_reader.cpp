@@ -17,16 +17,6 @@ bool IsNameByte(unsigned char c) {
            c == '_' || c >= 0x80 || c == '\\';
 }
 
-int Hex(unsigned char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Bytes that may begin something the reader looks at, in plain text.
 constexpr std::array<bool, 256> MakeInteresting() {
     std::array<bool, 256> t{};
@@ -62,14 +52,14 @@ std::string DecodeCssEscapes(std::string_view raw) {
                 ++i;
             continue;
         }
-        if (Hex(c) < 0) {
+        if (HexValue(c) < 0) {
             out += static_cast<char>(c);
             continue;
         }
         std::uint32_t cp = 0;
         std::size_t n = 0;
-        while (n < 6 && i < raw.size() && Hex(static_cast<unsigned char>(raw[i])) >= 0) {
-            cp = cp * 16 + static_cast<std::uint32_t>(Hex(static_cast<unsigned char>(raw[i])));
+        while (n < 6 && i < raw.size() && HexValue(static_cast<unsigned char>(raw[i])) >= 0) {
+            cp = cp * 16 + static_cast<std::uint32_t>(HexValue(static_cast<unsigned char>(raw[i])));
             ++i;
             ++n;
         }
@@ -106,6 +96,20 @@ std::string EncodeCssValue(std::string_view text, char quote) {
         }
     }
     return out;
+}
+
+std::size_t CssReader::SkipToUnescaped(const char* data, std::size_t i, std::size_t size,
+                                       char stop) {
+    for (; i < size; ++i) {
+        if (m_escape) {
+            m_escape = false;
+        } else if (data[i] == '\\') {
+            m_escape = true;
+        } else if (data[i] == stop) {
+            return i;
+        }
+    }
+    return size;
 }
 
 void CssReader::Reset(std::uint64_t offset) {
@@ -383,7 +387,7 @@ void CssReader::Feed(const char* data, std::size_t size, ScanSink& sink) {
                     const unsigned char e = static_cast<unsigned char>(data[i]);
                     if (m_hexDigits > 0) {
                         // A hex escape: up to six digits, and one white space after them.
-                        const bool hex = Hex(e) >= 0 && m_hexDigits < 6;
+                        const bool hex = HexValue(e) >= 0 && m_hexDigits < 6;
                         m_hexDigits = hex ? m_hexDigits + 1 : 0;
                         if (hex || IsSpace(e))
                             continue;
@@ -395,7 +399,7 @@ void CssReader::Feed(const char* data, std::size_t size, ScanSink& sink) {
                             m_state = State::BadUrl;
                             break;
                         }
-                        m_hexDigits = Hex(e) >= 0 ? 1 : 0;
+                        m_hexDigits = HexValue(e) >= 0 ? 1 : 0;
                     } else if (e == '\\') {
                         m_escape = true;
                     } else if (e == ')' || IsSpace(e)) {
@@ -417,41 +421,30 @@ void CssReader::Feed(const char* data, std::size_t size, ScanSink& sink) {
                 }
                 break;
             case State::BadUrl:
-                for (; i < size; ++i) {
-                    const char e = data[i];
-                    if (m_escape) {
-                        m_escape = false;
-                    } else if (e == '\\') {
-                        m_escape = true;
-                    } else if (e == ')') {
-                        ++i;
-                        m_state = State::Normal;
-                        m_afterName = false;
-                        m_import = false;
-                        break;
-                    }
+                i = SkipToUnescaped(data, i, size, ')');
+                if (i < size) {
+                    ++i;
+                    m_state = State::Normal;
+                    m_afterName = false;
+                    m_import = false;
                 }
                 break;
             case State::LongValue:
-                for (; i < size; ++i) {
-                    const char e = data[i];
-                    if (m_escape) {
-                        m_escape = false;
-                    } else if (e == '\\') {
-                        m_escape = true;
-                    } else if (m_longQuoted && e == m_quote) {
-                        m_longQuoted = false;
-                        if (m_import) {
-                            ++i;
-                            m_state = State::Normal;
-                            m_import = false;
-                            break;
-                        }
-                    } else if (!m_longQuoted && e == ')') {
+                // The rest of a value too long to handle: its closing quote, then ")"
+                // (nothing after the quote of an @import string).
+                i = SkipToUnescaped(data, i, size, m_longQuoted ? m_quote : ')');
+                if (i >= size)
+                    break;
+                if (m_longQuoted) {
+                    m_longQuoted = false;
+                    ++i;
+                    if (m_import) {
                         m_state = State::Normal;
                         m_import = false;
-                        break;
                     }
+                } else {
+                    m_state = State::Normal;
+                    m_import = false;
                 }
                 break;
         }

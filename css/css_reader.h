@@ -28,8 +28,8 @@ public:
 private:
     enum class State : unsigned char {
         Normal,
-        Slash,         // a "/" ended the last Feed
-        Escape,        // a backslash outside values ended the last Feed
+        Slash,   // a "/" ended the last Feed
+        Escape,  // a backslash outside values ended the last Feed
         Comment,
         String,         // a string that is no reference
         MatchUrl,       // "u", "ur" or "url" of url( read
@@ -46,6 +46,9 @@ private:
     };
 
     void Complete(std::string_view held, ScanSink& sink);
+    // The index of the first `stop` in data[i..size) that no backslash escapes, or size
+    // (the escape state carries over to the next Feed).
+    std::size_t SkipToUnescaped(const char* data, std::size_t i, std::size_t size, char stop);
     void Abandon(std::string_view held, ScanSink& sink);
 
     State m_state = State::Normal;

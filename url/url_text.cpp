@@ -13,16 +13,6 @@ bool IsAsciiDigit(unsigned char c) {
     return c >= '0' && c <= '9';
 }
 
-int HexValue(unsigned char c) {
-    if (IsAsciiDigit(c))
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 std::string Encode(const std::string& text, const char* extra) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;
@@ -45,6 +35,16 @@ std::string Encode(const std::string& text, const char* extra) {
 }
 
 }  // namespace
+
+int HexValue(unsigned char c) {
+    if (IsAsciiDigit(c))
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
 
 bool HasSchemePrefix(const std::string& link) {
     if (link.empty() || !IsAsciiLetter(static_cast<unsigned char>(link[0]))) {

@@ -39,6 +39,9 @@ bool IsDirectorySegment(const std::string& segment);
 // (or is "." or ".."): it is saved as "index.htm".
 bool IsDirectoryUrl(const std::string& url);
 
+// The value of a hexadecimal digit, or -1.
+int HexValue(unsigned char c);
+
 // Space, tab, line feed, vertical tab, form feed or carriage return; never a byte
 // from 0x80 on.
 inline bool IsWhiteSpace(unsigned char c) {

@@ -162,10 +162,7 @@ TEST(Parallel, CancelDuringStalledTransfers) {
     test::CTempDir dir;
     CMirrorJob job;
     job.m_limits.m_nMaxConnections = 16;
-    job.m_strTargetDir = dir.Path();
-    ASSERT_TRUE(job.CheckTargetDirectory());
-    job.m_strUrl = server.Root() + "/index.html";
-    ASSERT_TRUE(job.Start(job.m_strUrl));
+    test::PrepareRun(job, server.Root() + "/index.html", dir.Path());
     test::CRecordingProgress log;
     CMirrorRun run(job, log);
     ASSERT_TRUE(run.Start());
@@ -173,13 +170,8 @@ TEST(Parallel, CancelDuringStalledTransfers) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_GE(server.Requests().size(), 16u);  // the page and the stalled transfers
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const auto start = std::chrono::steady_clock::now();
-    log.Close();
-    run.Cancel();
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::steady_clock::now() - start)
-                        .count();
-    std::printf("Cancel with 16 stalled transfers took %lld ms\n", static_cast<long long>(ms));
+    const long long ms = test::TimedCancel(run, log);
+    std::printf("Cancel with 16 stalled transfers took %lld ms\n", ms);
     EXPECT_LT(ms, 100);
     EXPECT_EQ(run.End(), RunEnd::Cancelled);
     for (int i = 0; i < 16; ++i)

@@ -19,14 +19,30 @@ struct RunResult {
     bool aborted = false;
 };
 
-// Sets a run up as the main dialog does and runs it to its end on a real worker.
-inline RunResult MirrorSite(CMirrorJob& job, const std::string& url, const std::string& dir,
-                            std::chrono::seconds timeout = std::chrono::seconds(30)) {
-    RunResult result;
+// Sets a run up as the main dialog does: the directory, then the start URL.
+inline void PrepareRun(CMirrorJob& job, const std::string& url, const std::string& dir) {
     job.m_strTargetDir = dir;
     EXPECT_TRUE(job.CheckTargetDirectory());
     job.m_strUrl = url;
     EXPECT_TRUE(job.Start(job.m_strUrl));
+}
+
+// Closes the window and cancels the run as the dialog does; returns how long the
+// Cancel took, in milliseconds.
+inline long long TimedCancel(CMirrorRun& run, CRecordingProgress& log) {
+    const auto start = std::chrono::steady_clock::now();
+    log.Close();
+    run.Cancel();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+}
+
+// Sets a run up as the main dialog does and runs it to its end on a real worker.
+inline RunResult MirrorSite(CMirrorJob& job, const std::string& url, const std::string& dir,
+                            std::chrono::seconds timeout = std::chrono::seconds(30)) {
+    RunResult result;
+    PrepareRun(job, url, dir);
     job.m_limits.m_bFirstPage = true;
     job.m_limits.m_strStartPage.clear();
     CRecordingProgress log;

@@ -113,10 +113,7 @@ TEST_F(Tls, CancelDuringAStalledTlsRead) {
     stall.body = std::string(200000, 's');
     stall.behaviour = test::Behaviour::Stall;
     server.Set("/stall.bin", stall);
-    job.m_strTargetDir = tmp.Path();
-    ASSERT_TRUE(job.CheckTargetDirectory());
-    job.m_strUrl = server.Root() + "/stall.bin";
-    ASSERT_TRUE(job.Start(job.m_strUrl));
+    test::PrepareRun(job, server.Root() + "/stall.bin", tmp.Path());
     test::CRecordingProgress log;
     CMirrorRun run(job, log);
     ASSERT_TRUE(run.Start());
@@ -124,13 +121,8 @@ TEST_F(Tls, CancelDuringAStalledTlsRead) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_EQ(log.Lines().size(), 3u);  // "Reading ...": the transfer is in its stall
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const auto start = std::chrono::steady_clock::now();
-    log.Close();
-    run.Cancel();
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::steady_clock::now() - start)
-                        .count();
-    std::printf("Cancel during a stalled TLS read took %lld ms\n", static_cast<long long>(ms));
+    const long long ms = test::TimedCancel(run, log);
+    std::printf("Cancel during a stalled TLS read took %lld ms\n", ms);
     EXPECT_LT(ms, 1000);
     EXPECT_EQ(run.End(), RunEnd::Cancelled);
     EXPECT_FALSE(test::FileExists(tmp.Path() + "stall.bin"));

@@ -368,10 +368,7 @@ TEST(MirrorHostile, TwoRunsIntoOneDirectory) {
     test::CMessageRecorder boxes;
 
     CMirrorJob first;
-    first.m_strTargetDir = tmp.Path();
-    ASSERT_TRUE(first.CheckTargetDirectory());
-    first.m_strUrl = server.Root() + "/slow.bin";
-    ASSERT_TRUE(first.Start(first.m_strUrl));
+    test::PrepareRun(first, server.Root() + "/slow.bin", tmp.Path());
     test::CRecordingProgress firstLog;
     CMirrorRun firstRun(first, firstLog);
     ASSERT_TRUE(firstRun.Start());
