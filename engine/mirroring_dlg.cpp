@@ -6,11 +6,7 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QPushButton>
-#include <QThread>
 #include <QTimer>
-
-#include <chrono>
-#include <thread>
 
 #include "engine/messages.h"
 #include "engine/mirror_job.h"
@@ -21,7 +17,9 @@
 namespace tandril {
 
 CMirroringDlg::CMirroringDlg(CMirrorJob& job, QWidget* parent)
-    : QDialog(parent), m_ui(std::make_unique<Ui::CMirroringDlg>()), m_job(job) {
+    : QDialog(parent), m_ui(std::make_unique<Ui::CMirroringDlg>()), m_job(job), m_progress([this] {
+          QMetaObject::invokeMethod(this, &CMirroringDlg::DrainCalls, Qt::QueuedConnection);
+      }) {
     m_ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -53,11 +51,11 @@ void CMirroringDlg::showEvent(QShowEvent* event) {
 }
 
 void CMirroringDlg::OnStart() {
-    if (m_bClosed.load()) {
+    if (m_bClosed) {
         return;
     }
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    m_pThread = std::make_unique<CMirrorRun>(m_job, *this);
+    m_pThread = std::make_unique<CMirrorRun>(m_job, m_progress);
     bool started = m_pThread->Start();
     QApplication::restoreOverrideCursor();
     if (!started) {
@@ -68,11 +66,8 @@ void CMirroringDlg::OnStart() {
 }
 
 void CMirroringDlg::OnCancel() {
-    {
-        std::lock_guard<std::mutex> lock(m_callMutex);
-        m_bClosed.store(true);
-    }
-    m_callDone.notify_all();
+    m_bClosed = true;
+    m_progress.Close();
     // A worker waiting for a message box must not hold up the join.
     ReleasePendingMessageBoxes();
     if (m_pThread) {
@@ -105,81 +100,33 @@ void CMirroringDlg::changeEvent(QEvent* event) {
     }
 }
 
-void CMirroringDlg::RunOnUiThread(std::function<void()> apply) {
-    if (QThread::currentThread() == thread()) {
-        if (!m_bClosed.load())
-            apply();
-        return;
-    }
-    std::uint64_t ticket;
-    bool post = false;
-    {
-        std::lock_guard<std::mutex> lock(m_callMutex);
-        if (m_bClosed.load())
-            return;
-        m_pendingCalls.push_back(std::move(apply));
-        m_nPendingCalls.fetch_add(1);
-        ticket = ++m_nCallsQueued;
-        if (!m_bDrainPosted) {
-            m_bDrainPosted = true;
-            post = true;
-        }
-    }
-    m_callQueued.notify_one();
-    if (post) {
-        QMetaObject::invokeMethod(this, &CMirroringDlg::DrainCalls, Qt::QueuedConnection);
-    }
-    // The interface thread usually answers within microseconds: watching for that a
-    // little while saves the worker a sleep and a wake-up per line.
-    auto answered = [&] { return m_nCallsDone.load() >= ticket || m_bClosed.load(); };
-    const auto spinUntil = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
-    while (!answered() && std::chrono::steady_clock::now() < spinUntil) {
-        std::this_thread::yield();
-    }
-    std::unique_lock<std::mutex> lock(m_callMutex);
-    m_callDone.wait(lock, answered);
-}
-
 void CMirroringDlg::DrainCalls() {
-    using Clock = std::chrono::steady_clock;
-    // While the worker reports often, the interface thread waits here a short while
-    // for the next call rather than in its event loop, where waking up costs far more;
-    // it gives the event loop back at least every few milliseconds.
-    const auto started = Clock::now();
-    auto lingerUntil = started + std::chrono::milliseconds(2);
-    for (;;) {
-        std::deque<std::function<void()>> batch;
-        {
-            std::lock_guard<std::mutex> lock(m_callMutex);
-            batch.swap(m_pendingCalls);
-            m_nPendingCalls.store(0);
-        }
-        for (auto& call : batch) {
-            if (!m_bClosed.load())
-                call();
-            {
-                std::lock_guard<std::mutex> lock(m_callMutex);
-                m_nCallsDone.fetch_add(1);
-            }
-            m_callDone.notify_all();
-        }
-        const auto now = Clock::now();
-        if (!batch.empty())
-            lingerUntil = now + std::chrono::milliseconds(2);
-        // The next call often follows within microseconds: watch for it briefly first.
-        const auto spinUntil = std::min(lingerUntil, now + std::chrono::microseconds(300));
-        while (m_nPendingCalls.load() == 0 && !m_bClosed.load() && Clock::now() < spinUntil) {
-            std::this_thread::yield();
-        }
-        std::unique_lock<std::mutex> lock(m_callMutex);
-        m_callQueued.wait_until(lock, lingerUntil,
-                                [this] { return !m_pendingCalls.empty() || m_bClosed.load(); });
-        if (m_pendingCalls.empty() || m_bClosed.load()) {
-            m_bDrainPosted = false;
+    // Gives the event loop back every few milliseconds while the worker reports fast;
+    // the wake stays outstanding until Take() comes back empty, so a drain is reposted.
+    QElapsedTimer clock;
+    clock.start();
+    while (!m_bClosed) {
+        std::vector<ProgressItem> items = m_progress.Take();
+        if (items.empty())
             return;
+        for (ProgressItem& item : items) {
+            if (m_bClosed)
+                return;
+            const QString text =
+                QString::fromUtf8(item.text.data(), static_cast<qsizetype>(item.text.size()));
+            switch (item.kind) {
+                case ProgressItem::Kind::Line:
+                    AppendLine(text);
+                    break;
+                case ProgressItem::Kind::Button:
+                    m_ui->m_btnCancel->setText(text);
+                    break;
+                case ProgressItem::Kind::Abort:
+                    OnRunAborted();
+                    return;
+            }
         }
-        if (Clock::now() - started > std::chrono::milliseconds(5)) {
-            // More is waiting: come back after the event loop has had its turn.
+        if (clock.elapsed() >= 5) {
             QMetaObject::invokeMethod(this, &CMirroringDlg::DrainCalls, Qt::QueuedConnection);
             return;
         }
@@ -207,37 +154,10 @@ void CMirroringDlg::AppendLine(const QString& text) {
     }
 }
 
-void CMirroringDlg::AddLogLine(const std::string& text) {
-    QString line = QString::fromUtf8(text.data(), static_cast<int>(text.size()));
-    RunOnUiThread([this, line] { AppendLine(line); });
-}
-
-void CMirroringDlg::SetButtonText(const std::string& text) {
-    QString label = QString::fromUtf8(text.data(), static_cast<int>(text.size()));
-    RunOnUiThread([this, label] { m_ui->m_btnCancel->setText(label); });
-}
-
-bool CMirroringDlg::IsWindowAlive() {
-    return !m_bClosed.load();
-}
-
-void CMirroringDlg::AbortRun() {
-    {
-        std::lock_guard<std::mutex> lock(m_callMutex);
-        m_bClosed.store(true);
-    }
-    m_callDone.notify_all();
-    // The worker ends by itself after this; the dialog closes as a Cancel would.
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (m_pThread) {
-                m_pThread->Cancel();
-                m_pThread.reset();
-            }
-            QDialog::reject();
-        },
-        Qt::QueuedConnection);
+void CMirroringDlg::OnRunAborted() {
+    // The worker has reported its failure and ends by itself: close as a Cancel would.
+    OnCancel();
+    QDialog::reject();
 }
 
 QStringList CMirroringDlg::LogLines() const {

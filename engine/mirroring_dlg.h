@@ -3,14 +3,9 @@
 #include <QDialog>
 #include <QElapsedTimer>
 
-#include <atomic>
-#include <condition_variable>
-#include <deque>
-#include <functional>
 #include <memory>
-#include <mutex>
 
-#include "engine/progress.h"
+#include "engine/progress_queue.h"
 
 namespace Ui {
 class CMirroringDlg;
@@ -27,20 +22,18 @@ class CMirrorRun;
 // worker when it opens, shows the progress log, and stops the run when its one
 // button (Cancel, later OK), Esc, Enter or the close box is used.
 //
-// Threads: the dialog lives on the interface thread. The worker calls the
-// CProgressLog operations; each is carried to the interface thread and the worker
-// waits until it has been applied, or until the dialog has closed.
-class CMirroringDlg : public QDialog, public CProgressLog {
+// Threads: the dialog lives on the interface thread. The worker reports through
+// Progress(), which queues each call and returns at once; the dialog applies the
+// queued calls in order on the interface thread.
+class CMirroringDlg : public QDialog {
     Q_OBJECT
 
 public:
     CMirroringDlg(CMirrorJob& job, QWidget* parent);
     ~CMirroringDlg() override;
 
-    // CProgressLog, called from the worker thread (or the interface thread).
-    void AddLogLine(const std::string& text) override;
-    bool IsWindowAlive() override;
-    void AbortRun() override;
+    // What the worker reports through; any thread may call it.
+    CProgressLog& Progress() { return m_progress; }
 
     // For tests and the user: the log's lines and the button's text.
     QStringList LogLines() const;
@@ -58,32 +51,23 @@ public slots:
 protected:
     // Enter (either key) ends the run as Cancel does.
     void keyPressEvent(QKeyEvent* event) override;
-    void SetButtonText(const std::string& text) override;
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
     void OnStart();
     void OnCancel();
+    void OnRunAborted();
     void AppendLine(const QString& text);
-    // Runs `apply` on the interface thread and waits for it (or for the close).
-    void RunOnUiThread(std::function<void()> apply);
-    // Interface thread: applies the worker's queued calls in order.
+    // Applies the worker's queued calls in order, a few milliseconds at a time.
     void DrainCalls();
 
     std::unique_ptr<Ui::CMirroringDlg> m_ui;
     CMirrorJob& m_job;
+    CProgressQueue m_progress;
     std::unique_ptr<CMirrorRun> m_pThread;
     bool m_bStarted = false;
-    std::atomic<bool> m_bClosed{false};
-    std::mutex m_callMutex;  // guards the queue of calls and the drain flag
-    std::condition_variable m_callDone;
-    std::condition_variable m_callQueued;
-    std::deque<std::function<void()>> m_pendingCalls;
-    bool m_bDrainPosted = false;  // a DrainCalls is posted or running
-    std::atomic<std::size_t> m_nPendingCalls{0};
-    std::uint64_t m_nCallsQueued = 0;
-    std::atomic<std::uint64_t> m_nCallsDone{0};
+    bool m_bClosed = false;
     qint64 m_longestStallMs = 0;
     QElapsedTimer m_heartbeatClock;
 };

@@ -124,14 +124,17 @@ TEST(Parallel, EveryNumberOfConnectionsSavesTheSameCopy) {
         // reset and the short body), one connection serves a one-connection run. With
         // more, libcurl holds at most N at once (CURLMOPT_MAX_HOST_CONNECTIONS) and may
         // replace an idle one while it waits to be reused, never many more.
+        server.WaitUntilIdle();
         int before = server.Connections();
         const Copy one = MirrorWith(server, 1, set);
+        server.WaitUntilIdle();
         EXPECT_LE(server.Connections() - before, 1 + 2);
         ASSERT_GT(one.tree.size(), 3u);
         for (std::uint32_t n : {2u, 6u, 16u}) {
             SCOPED_TRACE(n);
             before = server.Connections();
             const Copy many = MirrorWith(server, n, set);
+            server.WaitUntilIdle();
             EXPECT_LE(server.Connections() - before, 2 * static_cast<int>(n) + 2);
             EXPECT_EQ(many.run.end, one.run.end);
             EXPECT_EQ(many.run.lines, one.run.lines);

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <fstream>
 #include <map>
 #include <stdexcept>
+#include <thread>
 
 namespace tandril::test {
 namespace {
@@ -151,6 +153,24 @@ std::vector<std::string> CHttpServer::Requests() {
 std::string CHttpServer::LastHeaders() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_lastHeaders;
+}
+
+void CHttpServer::WaitUntilIdle() {
+    // A connection may still wait in the listen queue, or be accepted and not yet
+    // listed; the state must look idle twice in a row, with the same count.
+    auto idle = [this] {
+        pollfd pending{m_listen, POLLIN, 0};
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_clients.empty() && ::poll(&pending, 1, 0) == 0;
+    };
+    int calm = 0;
+    int seen = m_connections.load();
+    for (int i = 0; i < 250 && calm < 2; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const int now = m_connections.load();
+        calm = idle() && now == seen ? calm + 1 : 0;
+        seen = now;
+    }
 }
 
 void CHttpServer::Stop() {

@@ -62,6 +62,9 @@ public:
     int Port() const { return m_port; }
     std::string Root() const;  // "http://127.0.0.1:PORT" (https with TLS)
     int Connections() const { return m_connections.load(); }
+    // Waits (up to five seconds) until every connection that clients opened has been
+    // accepted and has ended, so that Connections() counts a finished run whole.
+    void WaitUntilIdle();
     std::vector<std::string> Requests();  // request targets in arrival order
     std::string LastHeaders();            // the last request's header block
     void Stop();

@@ -195,7 +195,7 @@ TEST_F(MainDialog, LongTextsNeverFreezeTheInterface) {
     CMirroringDlg progress(job, dlg.get());
     progress.show();
     clock.restart();
-    progress.AddLogLine("Connecting to " + url);
+    progress.Progress().AddLogLine("Connecting to " + url);
     QApplication::processEvents();
     progress.repaint();
     const qint64 lineMs = clock.elapsed();
