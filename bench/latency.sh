@@ -1,0 +1,259 @@
+#!/usr/bin/env bash
+# Tandril against Wget, Wget2 and HTTrack over a network with a round trip of R ms.
+#
+# nginx runs in one network namespace, the clients in another; the two are joined by
+# delay-link, which holds every packet for R/2 ms each way (this kernel has no
+# sch_netem; where it has, `tc qdisc add dev IF root netem delay` gives the same). At a
+# round trip of 0 the clients talk to nginx over the server namespace's own loopback.
+# Every run writes its copy on an ext4 file system made for that run alone (a loop
+# device), so that no run pays for an earlier one's files. Needs root.
+#
+# Sites: a generated site of 500 small pages, one of 2,000 (an index linking every
+# page, pages linking each other and the index), and one 256 MiB file. Each client
+# fetches a site in turn, round after round; the report gives per client the median
+# time, its ratio to the fastest of the peers, the requests and connections nginx saw
+# (its access log), the files written and the maximum resident set.
+#
+#   bench/latency.sh [BUILD_DIR] [ROUNDS] ["RTT_MS ..."] [http|https] ["SITES"]
+#     defaults: build-bench 3 "0 20 100" http "500 2000 big"
+#   LATENCY_SLOW_ROUNDS=N  rounds for the one-connection clients at a round trip of
+#                          100 ms or more (they take minutes a round there; default
+#                          ROUNDS)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build="${1:-build-bench}"
+rounds="${2:-3}"
+rtts="${3:-0 20 100}"
+scheme="${4:-http}"
+sites="${5:-500 2000 big}"
+slow_rounds="${LATENCY_SLOW_ROUNDS:-$rounds}"
+[ "$(id -u)" -eq 0 ] || { echo "bench/latency.sh needs root (namespaces, loop mounts)" >&2; exit 1; }
+
+bash scripts/install-deps.sh
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTANDRIL_GUI=OFF \
+      -DTANDRIL_BENCH=ON >/dev/null
+cmake --build "$build" -j2 --target mirror-bench delay-link >/dev/null
+runner="$(cd "$build" && pwd)/mirror-bench"
+link="$(cd "$build" && pwd)/delay-link"
+
+work=$(mktemp -d /tmp/tandril-latency-XXXXXX)
+chmod 755 "$work"
+cli=tdlat-cli$$
+srv=tdlat-srv$$
+nginx_pid=""
+link_pid=""
+mnt="$work/mnt"
+cleanup() {
+    [ -n "$link_pid" ] && kill "$link_pid" 2>/dev/null || true
+    [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
+    umount "$mnt" 2>/dev/null || true
+    ip netns del "$cli" 2>/dev/null || true
+    ip netns del "$srv" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# --- the sites ----------------------------------------------------------------------
+filler=$(printf 'Tandril copies a web site into a local directory. %.0s' $(seq 1 30))
+for n in 500 2000; do
+    site="$work/www/s$n"
+    mkdir -p "$site/pages"
+    {
+        echo "<html><head><title>Index</title></head><body><h1>Pages</h1><ul>"
+        for i in $(seq 0 $((n - 1))); do echo "<li><a href=\"pages/p$i.html\">Page $i</a></li>"; done
+        echo "</ul></body></html>"
+    } > "$site/index.html"
+    for i in $(seq 0 $((n - 1))); do
+        printf '<html><head><title>Page %d</title></head><body>\n<p>%s</p>\n<a href="p%d.html">next</a> <a href="p%d.html">previous</a> <a href="../index.html">index</a>\n</body></html>\n' \
+            "$i" "$filler" "$(( (i + 1) % n ))" "$(( (i + n - 1) % n ))" > "$site/pages/p$i.html"
+    done
+done
+mkdir -p "$work/www/big"
+head -c $((256 * 1024 * 1024)) /dev/urandom > "$work/www/big/large.bin"
+
+# --- the namespaces, nginx ----------------------------------------------------------
+ip netns add "$cli"
+ip netns add "$srv"
+ip -n "$cli" link set lo up
+ip -n "$srv" link set lo up
+server_ip=10.77.0.2
+
+tls_listen=""; tls_conf=""; t_ca=(); w_ca=(); w2_ca=(); c_ca=()
+if [ "$scheme" = https ]; then
+    mkdir -p "$work/ca"
+    ec="-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
+    openssl req -x509 $ec -keyout "$work/ca/ca.key" -out "$work/ca/ca.pem" -days 2 \
+        -subj /CN=bench-ca 2>/dev/null
+    openssl req $ec -keyout "$work/ca/server.key" -out "$work/ca/server.csr" \
+        -subj /CN=$server_ip 2>/dev/null
+    printf 'subjectAltName=IP:%s,IP:127.0.0.1\nbasicConstraints=CA:FALSE\n' "$server_ip" \
+        > "$work/ca/ext.cnf"
+    openssl x509 -req -in "$work/ca/server.csr" -CA "$work/ca/ca.pem" -CAkey "$work/ca/ca.key" \
+        -CAcreateserial -out "$work/ca/server.pem" -days 2 -extfile "$work/ca/ext.cnf" 2>/dev/null
+    tls_listen=" ssl http2"
+    tls_conf="ssl_certificate $work/ca/server.pem; ssl_certificate_key $work/ca/server.key;"
+    t_ca=(--ca-file "$work/ca/ca.pem"); w_ca=(--ca-certificate="$work/ca/ca.pem")
+    w2_ca=(--ca-certificate="$work/ca/ca.pem"); c_ca=(--cacert "$work/ca/ca.pem")
+fi
+mkdir -p "$work/nginx/logs"
+cat > "$work/nginx/nginx.conf" <<CONF
+worker_processes 1;
+daemon off;
+error_log $work/nginx/logs/error.log warn;
+pid $work/nginx/nginx.pid;
+events { worker_connections 1024; }
+http {
+    log_format byconn '\$connection \$status \$server_protocol \$request_uri';
+    access_log $work/nginx/logs/access.log byconn;
+    sendfile on;
+    keepalive_requests 100000;
+    types { text/html html htm; application/octet-stream bin; }
+    client_body_temp_path $work/nginx/body;
+    proxy_temp_path $work/nginx/proxy;
+    fastcgi_temp_path $work/nginx/fastcgi;
+    uwsgi_temp_path $work/nginx/uwsgi;
+    scgi_temp_path $work/nginx/scgi;
+    server {
+        listen 127.0.0.1:8080$tls_listen;
+        listen $server_ip:8080$tls_listen;
+        $tls_conf root $work/www;
+    }
+}
+CONF
+
+# --- the link -----------------------------------------------------------------------
+# (Re)creates the link with a one-way delay of half the round trip.
+set_link() {
+    [ -n "$link_pid" ] && { kill "$link_pid"; wait "$link_pid" 2>/dev/null || true; }
+    "$link" "$cli" td0 "$srv" td1 "$(( $1 * 500 ))" > "$work/link.out" &
+    link_pid=$!
+    for _ in $(seq 1 50); do grep -q ready "$work/link.out" 2>/dev/null && break; sleep 0.1; done
+    ip -n "$cli" addr add 10.77.0.1/30 dev td0
+    ip -n "$cli" link set td0 up
+    ip -n "$srv" addr add $server_ip/30 dev td1
+    ip -n "$srv" link set td1 up
+}
+set_link 0
+ip netns exec "$srv" nginx -c "$work/nginx/nginx.conf" -p "$work/nginx" &
+nginx_pid=$!
+sleep 0.5
+
+# --- one measured run ---------------------------------------------------------------
+image="$work/fs.img"
+mkdir -p "$mnt"
+fresh_fs() {
+    umount "$mnt" 2>/dev/null || true
+    rm -f "$image"
+    truncate -s 2G "$image"
+    mkfs.ext4 -q -F -E lazy_itable_init=0,lazy_journal_init=0 "$image"
+    mount -o loop "$image" "$mnt"
+    mkdir -p "$mnt/copy"
+}
+
+# run NS NAME COMMAND...: runs COMMAND in namespace NS inside $mnt/copy on a fresh file
+# system; appends "name seconds rss_kib requests connections files protocol" to results.
+run() {
+    local ns="$1" name="$2"
+    shift 2
+    fresh_fs
+    : > "$work/nginx/logs/access.log"
+    sync
+    (cd "$mnt/copy" && ip netns exec "$ns" /usr/bin/time -f "%e %M" -o "$work/time" "$@" \
+        > "$work/out" 2> "$work/err") || {
+        # Wget answers 8 when a server answered an error somewhere; the copy is still made.
+        [ "$name" = wget ] || [ "$name" = wget2 ] || { echo "$name failed:" >&2; tail -5 "$work/err" >&2; }
+    }
+    sleep 0.2  # nginx writes its last log lines
+    local t rss requests connections files protocol
+    read -r t rss < <(tail -1 "$work/time")
+    requests=$(wc -l < "$work/nginx/logs/access.log")
+    connections=$(awk '{print $1}' "$work/nginx/logs/access.log" | sort -u | wc -l)
+    protocol=$(awk '{print $3}' "$work/nginx/logs/access.log" | sort | uniq -c | sort -rn |
+               awk 'NR==1{print $2}')
+    files=$(find "$mnt/copy" -type f ! -path '*/hts-cache/*' ! -name 'hts-log.txt' \
+            ! -name '~tmp~*' | wc -l)
+    echo "$name $t $rss $requests $connections $files ${protocol:-none}" >> "$work/results"
+}
+
+clients_for() {  # site -> the clients, in the order they take turns
+    if [ "$1" = big ]; then
+        echo "tandril-1 tandril wget wget2 httrack curl"
+    else
+        echo "tandril-1 tandril wget wget2 httrack"
+    fi
+}
+
+run_client() {  # ns base site client
+    local ns="$1" base="$2" site="$3" client="$4" url levels
+    if [ "$site" = big ]; then url="$base/big/large.bin"; levels=1
+    else url="$base/s$site/index.html"; levels=1; fi
+    case "$client" in
+        tandril-1) run "$ns" "$client" "$runner" --url "$url" --dir "$mnt/copy/" --levels $levels \
+                       --files 100000 --mb 4096 --connections 1 "${t_ca[@]}" ;;
+        tandril)   run "$ns" "$client" "$runner" --url "$url" --dir "$mnt/copy/" --levels $levels \
+                       --files 100000 --mb 4096 "${t_ca[@]}" ;;
+        wget)      run "$ns" "$client" wget -nv "${w_ca[@]}" -r -l $levels -k -p -nH \
+                       -e robots=off "$url" ;;
+        wget2)     run "$ns" "$client" wget2 -q "${w2_ca[@]}" -r -l inf -k -p -nH \
+                       -e robots=off "$url" ;;
+        httrack)   run "$ns" "$client" httrack "$url" -O "$mnt/copy/h" -q -c8 -A0 -%c0 \
+                       --disable-security-limits -s0 ;;
+        curl)      run "$ns" "$client" curl -s "${c_ca[@]}" -o "$mnt/copy/large.bin" "$url" ;;
+    esac
+}
+
+report() {  # rtt site
+    python3 - "$work/results" "$1" "$2" <<'PY'
+import sys, statistics
+path, rtt, site = sys.argv[1], float(sys.argv[2]), sys.argv[3]
+runs = {}
+for line in open(path):
+    name, t, rss, req, conn, files, proto = line.split()
+    runs.setdefault(name, []).append((float(t), int(rss), int(req), int(conn), int(files), proto))
+med = {n: statistics.median(r[0] for r in v) for n, v in runs.items()}
+peers = [n for n in ("wget", "wget2", "httrack") if n in med]
+best = min(peers, key=lambda n: med[n]) if peers else None
+print(f"round trip {rtt:g} ms, site {site}: fastest peer {best} {med[best]:.2f} s" if best else "")
+for n, v in runs.items():
+    last = v[-1]
+    times = " ".join(f"{r[0]:.2f}" for r in v)
+    ratio = f"{med[n] / med[best]:.2f}" if best and med[best] > 0 else "n/a"
+    print(f"  {n:10s} median {med[n]:7.2f} s  /fastest peer {ratio:>5s}  requests {last[2]:5d}"
+          f"  connections {last[3]:3d}  files {last[4]:5d}  {last[5]:9s} max RSS {max(r[1] for r in v):7d} KiB"
+          f"  (rounds: {times})")
+if site != "big" and rtt > 0 and "tandril" in med:
+    files = runs["tandril"][-1][2]
+    bound = files * rtt / 1000 / 6
+    print(f"  bound for 6 connections: {files} requests x {rtt:g} ms / 6 = {bound:.2f} s;"
+          f" tandril / bound {med['tandril'] / bound:.2f}")
+if site == "big" and "curl" in med:
+    print(f"  tandril / curl -o {med['tandril'] / med['curl']:.2f}")
+PY
+}
+
+echo "latency benchmark: $scheme, rounds $rounds, round trips: $rtts ms, sites: $sites"
+for rtt in $rtts; do
+    if [ "$rtt" -eq 0 ]; then
+        ns="$srv"; host=127.0.0.1
+    else
+        ns="$cli"; host=$server_ip
+        set_link "$rtt"
+    fi
+    base="$scheme://$host:8080"
+    ip netns exec "$ns" curl -s "${c_ca[@]}" -o /dev/null \
+        -w "round trip $rtt ms: curl connect %{time_connect} s, first byte %{time_starttransfer} s\n" \
+        "$base/s500/index.html"
+    for site in $sites; do
+        : > "$work/results"
+        for round in $(seq 1 "$rounds"); do
+            for client in $(clients_for "$site"); do
+                if [ "$round" -gt "$slow_rounds" ] && [ "$rtt" -ge 100 ] &&
+                   { [ "$client" = tandril-1 ] || [ "$client" = wget ]; } && [ "$site" != big ]; then
+                    continue
+                fi
+                run_client "$ns" "$base" "$site" "$client"
+            done
+        done
+        report "$rtt" "$site"
+    done
+done
