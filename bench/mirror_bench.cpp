@@ -25,6 +25,7 @@
 #include "engine/placement.h"
 #include "engine/progress.h"
 #include "engine/worker.h"
+#include "platform/heap.h"
 
 using namespace tandril;
 
@@ -132,6 +133,7 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    RetainFreedHeapMemory();
     CMirrorJob job;
     job.m_limits.m_nMaxLevels = 1;
     std::string url, dir;

@@ -156,6 +156,11 @@ public:
     std::string m_strBaseUrl;
     std::unique_ptr<CFile> m_pInFile;
     std::unique_ptr<CFile> m_pOutFile;
+    // While links are modified, a page's output file is made only when a link in it
+    // is rewritten: until then the output is the download itself, m_nSameBytes long,
+    // and a page with nothing rewritten is placed as downloaded.
+    bool m_bDeferOutput = false;
+    std::uint64_t m_nSameBytes = 0;
     // The readers of the current file; they keep their state between chunks.
     bool m_bScanCss = false;
     HtmlScanner m_scanner;
@@ -194,6 +199,11 @@ private:
                               const LocalName& target) const;
     bool EndPass(bool complete);
     void WriteOut(const char* data, std::size_t size);
+    // Thrown through a scanner when the output file cannot be made (already reported).
+    struct OutputRefused {};
+    // Makes the page's output file once a link of the page is rewritten, and puts in
+    // it the part of the page written so far (the download's own first bytes).
+    void StartOutput();
     void CompleteValue(std::string& value, int kind);
 
     // Decided link texts of the current page context (see CachedLinkText).

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "engine/messages.h"
 #include "engine/mirror_job.h"
 #include "platform/fs.h"
@@ -9,6 +11,14 @@ namespace tandril {
 // temporary file is deleted and an older copy at the final path stays as it was.
 bool CMirrorJob::EndPass(bool complete) {
     m_pInFile.reset();
+    if (m_bDeferOutput) {
+        m_bDeferOutput = false;
+        // Nothing was rewritten: the download is the page, placed as it came.
+        if (complete && !RenameFile(TempFilePath(), FinalPath())) {
+            ShowMessage(kIdsCannotCreateFile, FinalPath());
+        }
+        return false;
+    }
     if (m_pOutFile) {
         try {
             m_pOutFile->Close();
@@ -31,6 +41,27 @@ bool CMirrorJob::EndPass(bool complete) {
     return false;
 }
 
+void CMirrorJob::StartOutput() {
+    m_bDeferOutput = false;
+    auto out = std::make_unique<CFile>();
+    if (!out->CreateFresh(PageTempFilePath())) {
+        ShowMessage(kIdsCannotCreateFile, FinalPath());
+        throw OutputRefused{};
+    }
+    m_pOutFile = std::move(out);
+    char block[16384];
+    for (std::uint64_t done = 0; done < m_nSameBytes;) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(sizeof(block), m_nSameBytes - done));
+        const std::size_t got = m_pInFile->ReadAt(block, want, done);
+        if (got == 0) {
+            throw FileException{kFileEndOfFile, 0};  // the download shrank under us
+        }
+        m_pOutFile->Write(block, got);
+        done += got;
+    }
+}
+
 int CMirrorJob::ProcessHtmlChunk() {
     const bool modify = m_limits.m_bModifyLinks;
     if (!m_pInFile) {
@@ -39,16 +70,13 @@ int CMirrorJob::ProcessHtmlChunk() {
             ShowMessage(kIdsCannotRead, TempFilePath());
             return 0;
         }
-        m_pInFile = std::move(in);
-        if (modify) {
-            auto out = std::make_unique<CFile>();
-            if (!IsInsideTargetDir(FinalPath()) || !out->CreateFresh(PageTempFilePath())) {
-                ShowMessage(kIdsCannotCreateFile, FinalPath());
-                m_pInFile.reset();
-                return 0;
-            }
-            m_pOutFile = std::move(out);
+        if (modify && !IsInsideTargetDir(FinalPath())) {
+            ShowMessage(kIdsCannotCreateFile, FinalPath());
+            return 0;
         }
+        m_pInFile = std::move(in);
+        m_bDeferOutput = modify;
+        m_nSameBytes = 0;
     }
 
     std::size_t count = 0;

@@ -11,7 +11,16 @@ public:
     explicit ScanOutput(CMirrorJob& job) : m_job(job) {}
     void Write(const char* data, std::size_t size) override { m_job.WriteOut(data, size); }
     void Link(std::string& value, int kind, std::uint64_t) override {
+        if (!m_job.m_bDeferOutput) {
+            m_job.CompleteValue(value, kind);
+            return;
+        }
+        const std::string written = value;
         m_job.CompleteValue(value, kind);
+        // The scanner writes the new text after this call, and the old bytes before
+        // it are still those of the download.
+        if (value != written)
+            m_job.StartOutput();
     }
 
 private:
@@ -19,7 +28,9 @@ private:
 };
 
 void CMirrorJob::WriteOut(const char* data, std::size_t size) {
-    if (m_limits.m_bModifyLinks && size > 0) {
+    if (m_bDeferOutput) {
+        m_nSameBytes += size;
+    } else if (m_limits.m_bModifyLinks && size > 0) {
         m_pOutFile->Write(data, size);
     }
 }
@@ -63,6 +74,10 @@ int CMirrorJob::ScanBytes(const char* data, std::size_t size) {
         ResetScan();
         ReportFileError(e.cause);
         return 0;
+    } catch (const OutputRefused&) {
+        m_bScanning = false;
+        ResetScan();
+        return 0;
     }
     m_bScanning = false;
     return 1;
@@ -85,6 +100,9 @@ int CMirrorJob::FinishScan() {
     } catch (const FileException& e) {
         ResetScan();
         ReportFileError(e.cause);
+        return 0;
+    } catch (const OutputRefused&) {
+        ResetScan();
         return 0;
     }
     return 1;

@@ -87,6 +87,21 @@ std::size_t CFile::Read(void* buffer, std::size_t size) {
     }
 }
 
+std::size_t CFile::ReadAt(void* buffer, std::size_t size, std::uint64_t offset) {
+    if (m_fd < 0) {
+        throw FileException{kFileInvalidHandle, EBADF};
+    }
+    for (;;) {
+        ssize_t n = ::pread(m_fd, buffer, size, static_cast<off_t>(offset));
+        if (n >= 0) {
+            return static_cast<std::size_t>(n);
+        }
+        if (errno != EINTR) {
+            throw FileException{FileCauseFromErrno(errno), errno};
+        }
+    }
+}
+
 void CFile::Write(const void* data, std::size_t size) {
     if (m_fd < 0) {
         throw FileException{kFileInvalidHandle, EBADF};

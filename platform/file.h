@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -63,6 +64,8 @@ public:
 
     // Reads up to `size` bytes; returns the count, 0 at the end of the file.
     std::size_t Read(void* buffer, std::size_t size);
+    // Reads up to `size` bytes from `offset` without moving the position of Read.
+    std::size_t ReadAt(void* buffer, std::size_t size, std::uint64_t offset);
     // Writes all `size` bytes (through the buffer).
     void Write(const void* data, std::size_t size);
     // Closes the file; a failure to flush (a full disk on a network file system) raises.

@@ -5,11 +5,13 @@
 
 #include "engine/mirror_job.h"
 #include "engine/placement.h"
+#include "platform/heap.h"
 #include "ui/gui_message_box.h"
 #include "ui/main_dlg.h"
 #include "ui/resources_init.h"
 
 int main(int argc, char** argv) {
+    tandril::RetainFreedHeapMemory();
     QApplication app(argc, argv);
     QApplication::setOrganizationName("Orvello");
     QApplication::setApplicationName("Tandril");

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 
@@ -69,6 +70,48 @@ TEST_F(RewritePass, StepsFollowTheChunks) {
             expected.replace(c.size - 20 + 9, 6, "<y.html>");
         EXPECT_EQ(ReadFile(Final()), expected) << c.size;
         EXPECT_EQ(calls.size(), c.size > 20 ? 1u : 0u);
+    }
+}
+
+// The output file is made at the first rewritten link, with the page's bytes before it;
+// a page with nothing rewritten is the download itself, moved into place.
+TEST_F(RewritePass, OutputStartsAtTheFirstRewrittenLink) {
+    job.m_pfnLinkHook = [this](std::string& value, int kind) {
+        calls.emplace_back(value, kind);
+        if (value.rfind("new", 0) == 0)
+            value = "<" + value + ">";
+    };
+    const std::string filler(70000, 'f');
+    struct Case {
+        const char* what;
+        std::string page, expected;
+        bool rewritten;
+    } cases[] = {
+        {"nothing rewritten", "<a href=a.html>" + filler + "<img src=b.gif>",
+         "<a href=a.html>" + filler + "<img src=b.gif>", false},
+        {"nothing rewritten, entities kept", "<a href=\"a&amp;b.html\">&lt;",
+         "<a href=\"a&amp;b.html\">&lt;", false},
+        {"first link rewritten", "<a href=new.html>" + filler, "<a href=<new.html&#62;>" + filler,
+         true},
+        {"a rewrite after many chunks", filler + "<a href=a.html>" + filler + "<a href=\"new\">x",
+         filler + "<a href=a.html>" + filler + "<a href=\"<new>\">x", true},
+        {"a rewrite in the last tag, cut at its end", filler + "<img src=new.gif",
+         filler + "<img src=new.gif", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeleteFile(Final());
+        WriteFile(job.TempFilePath(), c.page);
+        job.ResetScan();
+        RunPass();
+        const std::string saved = ReadFile(Final());
+        const auto diff =
+            std::mismatch(saved.begin(), saved.end(), c.expected.begin(), c.expected.end());
+        EXPECT_TRUE(saved == c.expected) << "differs at byte " << (diff.first - saved.begin())
+                                         << ": " << saved.substr(diff.first - saved.begin(), 30);
+        EXPECT_FALSE(test::FileExists(job.PageTempFilePath()));
+        // A rewritten page leaves the download for the next one; an unchanged page is it.
+        EXPECT_EQ(test::FileExists(job.TempFilePath()), c.rewritten);
     }
 }
 
@@ -147,7 +190,7 @@ protected:
 TEST_F(RewritePassOnASmallDisk, WriteFailureKeepsTheOlderCopyAndTheNextPageWorks) {
     test::CMessageRecorder boxes;
     WriteFile(Final(), "older copy");
-    std::string page = std::string(200000, 't') + "<a href=late.html>";
+    std::string page = "<a href=early.html>" + std::string(200000, 't');
     WriteFile(job.TempFilePath(), page);
     const int allSteps = static_cast<int>(page.size() / CMirrorJob::kBufferSize) + 2;
     EXPECT_LT(RunPass(), allSteps / 2);  // the pass ends in the middle of the page
@@ -217,7 +260,7 @@ TEST_F(RewritePass, UncreatableOutputIsReported) {
     EXPECT_EQ(RunPass(), 1);
     ASSERT_EQ(boxes.Texts().size(), 1u);
     EXPECT_EQ(boxes.Texts()[0], "Cannot create file " + Final() + "!");
-    EXPECT_TRUE(calls.empty());
+    EXPECT_EQ(calls.size(), 1u);  // the output is made when the first link is rewritten
     EXPECT_FALSE(test::FileExists(Final()));
 }
 
