@@ -16,9 +16,9 @@
 #
 #   bench/latency.sh [BUILD_DIR] [ROUNDS] ["RTT_MS ..."] [http|https] ["SITES"]
 #     defaults: build-bench 3 "0 20 100" http "500 2000 big"
-#   LATENCY_SLOW_ROUNDS=N  rounds for the one-connection clients at a round trip of
-#                          100 ms or more (they take minutes a round there; default
-#                          ROUNDS)
+#   LATENCY_SLOW_ROUNDS=N  rounds for the clients that fetch one page at a time (Tandril
+#                          with 1 connection, Wget, HTTrack) on the page sites at a round
+#                          trip of 100 ms or more: minutes a round there (default ROUNDS)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${1:-build-bench}"
@@ -248,7 +248,8 @@ for rtt in $rtts; do
         for round in $(seq 1 "$rounds"); do
             for client in $(clients_for "$site"); do
                 if [ "$round" -gt "$slow_rounds" ] && [ "$rtt" -ge 100 ] &&
-                   { [ "$client" = tandril-1 ] || [ "$client" = wget ]; } && [ "$site" != big ]; then
+                   { [ "$client" = tandril-1 ] || [ "$client" = wget ] || [ "$client" = httrack ]; } &&
+                   [ "$site" != big ]; then
                     continue
                 fi
                 run_client "$ns" "$base" "$site" "$client"
