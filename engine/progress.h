@@ -7,9 +7,9 @@ namespace tandril {
 // What the worker reports through during a run: the progress dialog implements it
 // in the GUI, the headless runner by printing, tests by recording.
 //
-// The worker thread calls every operation. An implementation carries each call to
-// whoever owns the window and returns only when it has been applied (or the run has
-// been cancelled, in which case it does nothing). After a Cancel, no call may add a line.
+// The worker thread calls every operation, and expects each to return at once: an
+// implementation that shows a window queues the call for the window's thread (see
+// CProgressQueue), in order. After a Cancel, no call may add a line.
 class CProgressLog {
 public:
     virtual ~CProgressLog() = default;
