@@ -13,6 +13,7 @@
 #include "html/html_scanner.h"
 #include "platform/file.h"
 #include "platform/internet.h"
+#include "url/link_text_cache.h"
 #include "url/local_path.h"
 #include "url/uri.h"
 
@@ -188,7 +189,7 @@ private:
     void CloseScanFiles();
     const UriRef& CurrentPageBase();
     // The text decided earlier for `link` of `kind` in the current page context, or null.
-    std::string* CachedLinkText(const std::string& link, int kind);
+    const std::string* CachedLinkText(const std::string& link, int kind);
     // Forgets the decided texts when the page context has changed.
     void RefreshLinkContext();
     // The site URL text of a resolved link of the site, as it is queued and keyed.
@@ -207,8 +208,7 @@ private:
     void CompleteValue(std::string& value, int kind);
 
     // Decided link texts of the current page context (see CachedLinkText).
-    static constexpr std::size_t kMaxCachedLinks = 65536;
-    std::unordered_map<std::string, std::string> m_linkCache[2];  // hyperlinks, objects
+    CLinkTextCache m_linkCache[2];  // hyperlinks, objects
     std::string m_strLinkCacheContext;
     std::string m_strLinkCacheUrl;
     std::string m_strLinkCacheBase;

@@ -187,7 +187,8 @@ std::size_t HtmlScanner::FindTagEnd(const char* data, std::size_t i, std::size_t
     return std::string::npos;
 }
 
-void HtmlScanner::HandleTag(std::string_view tag, std::uint64_t offset, ScanSink& sink) {
+bool HtmlScanner::HandleTag(std::string_view tag, std::uint64_t offset, ScanSink& sink,
+                            std::string_view before) {
     std::size_t nameEnd = 1;
     while (nameEnd < tag.size() - 1 && !IsSpace(static_cast<unsigned char>(tag[nameEnd])) &&
            tag[nameEnd] != '/')
@@ -199,10 +200,8 @@ void HtmlScanner::HandleTag(std::string_view tag, std::uint64_t offset, ScanSink
         m_css.Reset(offset + tag.size());
     }
     // Most tags carry no link and no style: out as they came.
-    if (rows.empty() && !MayHoldStyle(tag.substr(nameEnd))) {
-        sink.Write(tag.data(), tag.size());
-        return;
-    }
+    if (rows.empty() && !MayHoldStyle(tag.substr(nameEnd)))
+        return false;
 
     thread_local std::vector<Attribute> attributes;
     ParseAttributes(tag, nameEnd, attributes);
@@ -216,6 +215,7 @@ void HtmlScanner::HandleTag(std::string_view tag, std::uint64_t offset, ScanSink
     };
 
     std::size_t written = 0;
+    bool changed = false;
     for (std::size_t n = 0; n < attributes.size(); ++n) {
         const Attribute& a = attributes[n];
         if (!a.hasValue)
@@ -290,6 +290,10 @@ void HtmlScanner::HandleTag(std::string_view tag, std::uint64_t offset, ScanSink
             }
         }
         if (value != decoded) {
+            if (!changed) {
+                changed = true;
+                sink.Write(before.data(), before.size());
+            }
             sink.Write(tag.data() + written, a.valueStart - written);
             if (NeedsAttributeEncoding(value, a.quote)) {
                 const std::string encoded = EncodeAttributeValue(value, a.quote);
@@ -300,12 +304,18 @@ void HtmlScanner::HandleTag(std::string_view tag, std::uint64_t offset, ScanSink
             written = a.valueEnd;
         }
     }
-    sink.Write(tag.data() + written, tag.size() - written);
+    if (changed)
+        sink.Write(tag.data() + written, tag.size() - written);
+    return changed;
 }
 
 void HtmlScanner::Feed(const char* data, std::size_t size, ScanSink& sink) {
     std::size_t i = 0;
-    std::size_t mark = 0;  // first byte neither written nor held
+    // Bytes from `mark` on are neither written nor held: text and tags that go out as
+    // they came are written in one piece, when something else must be written or at
+    // the end of the input.
+    std::size_t mark = 0;
+    std::size_t tagStart = 0;  // where the tag being read began, in this input
     while (i < size) {
         switch (m_state) {
             case State::Text: {
@@ -315,8 +325,7 @@ void HtmlScanner::Feed(const char* data, std::size_t size, ScanSink& sink) {
                     break;
                 }
                 const std::size_t p = static_cast<std::size_t>(static_cast<const char*>(lt) - data);
-                sink.Write(data + mark, p - mark);
-                mark = p;
+                tagStart = p;
                 i = p + 1;
                 m_tagOffset = m_offset + p;
                 m_state = State::TagOpen;
@@ -344,13 +353,18 @@ void HtmlScanner::Feed(const char* data, std::size_t size, ScanSink& sink) {
                 i = end;
                 m_state = State::Text;
                 if (m_strCarry.empty()) {
-                    HandleTag(std::string_view(data + mark, end - mark), m_tagOffset, sink);
+                    const std::string_view tag(data + tagStart, end - tagStart);
+                    const std::string_view before(data + mark, tagStart - mark);
+                    if (HandleTag(tag, m_tagOffset, sink, before))
+                        mark = end;
                 } else {
+                    // The tag began in an earlier input: what came before it is written.
                     m_strCarry.append(data + mark, end - mark);
-                    HandleTag(m_strCarry, m_tagOffset, sink);
+                    if (!HandleTag(m_strCarry, m_tagOffset, sink, {}))
+                        sink.Write(m_strCarry.data(), m_strCarry.size());
                     m_strCarry.clear();
+                    mark = end;
                 }
-                mark = end;
                 break;
             }
             case State::LongTag: {
@@ -373,6 +387,10 @@ void HtmlScanner::Feed(const char* data, std::size_t size, ScanSink& sink) {
     switch (m_state) {
         case State::TagOpen:
         case State::InTag:
+            if (m_strCarry.empty() && tagStart > mark) {
+                sink.Write(data + mark, tagStart - mark);
+                mark = tagStart;
+            }
             m_strCarry.append(data + mark, size - mark);
             if (m_strCarry.size() > kMaxTagBytes) {
                 sink.Write(m_strCarry.data(), m_strCarry.size());

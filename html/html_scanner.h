@@ -57,7 +57,11 @@ private:
     // tag's ">", or npos when the tag goes on.
     std::size_t FindTagEnd(const char* data, std::size_t i, std::size_t size);
     // Handles one whole start tag, from "<" to ">", at input offset `offset`.
-    void HandleTag(std::string_view tag, std::uint64_t offset, ScanSink& sink);
+    // Writes nothing and returns false when `tag` goes out as it came; else writes
+    // `before` (the input's bytes left unwritten before the tag), then the tag with its
+    // new values, and returns true.
+    bool HandleTag(std::string_view tag, std::uint64_t offset, ScanSink& sink,
+                   std::string_view before);
     // Feeds STYLE text to the CSS reader up to its end tag; returns the bytes used
     // (all of them while the element goes on).
     std::size_t FeedStyle(const char* data, std::size_t size, ScanSink& sink);

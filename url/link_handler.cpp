@@ -119,45 +119,60 @@ void CMirrorJob::RefreshLinkContext() {
         if (context != m_strLinkCacheContext) {
             m_strLinkCacheContext = std::move(context);
             for (auto& cache : m_linkCache) {
-                cache.clear();
-                // Short bucket chains: most links of a page are found here.
-                cache.max_load_factor(0.5f);
-                cache.reserve(4096);
+                cache.Clear();
             }
         }
     }
 }
 
-std::string* CMirrorJob::CachedLinkText(const std::string& link, int kind) {
+const std::string* CMirrorJob::CachedLinkText(const std::string& link, int kind) {
     // During a scan the page cannot change: the scan checked the context once.
     if (!m_bScanning) {
         RefreshLinkContext();
     }
-    auto& cache = m_linkCache[kind == kHyperlink ? 0 : 1];
-    if (cache.size() > kMaxCachedLinks) {
-        cache.clear();
-    }
-    auto it = cache.find(link);
-    return it == cache.end() ? nullptr : &it->second;
+    return m_linkCache[kind == kHyperlink ? 0 : 1].Find(link);
 }
 
 void CMirrorJob::HandleLink(std::string& link, int kind) {
     // An empty value names the page itself, and so does one that begins with "#",
-    // "?" or ";" (whatever follows); a control byte makes a link no browser would
-    // follow. All stay as found.
-    if (link.empty() || link[0] == '#' || link[0] == '?' || link[0] == ';' ||
-        HasControlByte(link)) {
+    // "?" or ";" (whatever follows). All stay as found.
+    if (link.empty() || link[0] == '#' || link[0] == '?' || link[0] == ';') {
         return;
     }
+    // Most links of a page were decided before, as written.
+    if (const std::string* cached = CachedLinkText(link, kind)) {
+        link.assign(*cached);
+        return;
+    }
+    // A control byte makes a link no browser would follow: it stays as found.
+    if (HasControlByte(link)) {
+        return;
+    }
+    auto& cache = m_linkCache[kind == kHyperlink ? 0 : 1];
     std::string suffix;
     SplitLinkSuffix(link, suffix);
-    if (const std::string* cached = CachedLinkText(link, kind)) {
-        link.assign(*cached).append(suffix);
-        return;
+    // Keeps the text decided for the link without its suffix, and for the link as
+    // written, then puts the suffix back.
+    auto keep = [&](const std::string& key) {
+        cache.Put(key, link);
+        if (!suffix.empty()) {
+            const std::string written = key + suffix;
+            link += suffix;
+            cache.Put(written, link);
+        } else {
+            link += suffix;
+        }
+    };
+    if (!suffix.empty()) {
+        if (const std::string* cached = CachedLinkText(link, kind)) {
+            const std::string key = link;
+            link.assign(*cached);
+            keep(key);
+            return;
+        }
     }
     // The cache key, kept while the link is decided.
-    std::string key = link;
-    auto& cache = m_linkCache[kind == kHyperlink ? 0 : 1];
+    const std::string key = link;
     const UriRef ref = ParseUriRef(link);
     const UriRef target = Resolve(CurrentPageBase(), ref);
 
@@ -168,8 +183,7 @@ void CMirrorJob::HandleLink(std::string& link, int kind) {
         if (ref.hasAuthority && !ref.hasScheme) {
             link.insert(0, "http:");
         }
-        cache.emplace(std::move(key), link);
-        link += suffix;
+        keep(key);
         return;
     }
     const std::string url = SiteUrlText(target);
@@ -201,9 +215,10 @@ void CMirrorJob::HandleLink(std::string& link, int kind) {
             break;
     }
     if (cacheable) {
-        cache.emplace(std::move(key), link);
+        keep(key);
+    } else {
+        link += suffix;
     }
-    link += suffix;
 }
 
 }  // namespace tandril

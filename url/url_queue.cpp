@@ -43,7 +43,7 @@ void CMirrorJob::ResetUrlState() {
     m_listQueue.clear();
     m_strCheckedDir.clear();
     for (auto& cache : m_linkCache) {
-        cache.clear();
+        cache.Clear();
     }
     m_strLinkCacheUrl.clear();
     m_strLinkCacheContext.clear();

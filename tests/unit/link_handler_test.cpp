@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+
 #include "engine/mirror_job.h"
+#include "url/link_text_cache.h"
 
 namespace tandril {
 namespace {
@@ -333,6 +337,53 @@ TEST_F(LinkHandler, SecondOccurrenceIsCompletedFromItsOwnText) {
     EXPECT_EQ(Handle("sub", 0, &queued), "sub/index.htm");
     EXPECT_EQ(queued, "");
     EXPECT_EQ(job.m_listQueue.size(), 1u);
+}
+
+// Links decided once are found again as written and without their suffix: each
+// occurrence keeps its own suffix, and a context change forgets them all.
+TEST_F(LinkHandler, DecidedTextsAreKeptWithAndWithoutSuffixes) {
+    struct Case {
+        const char* link;
+        const char* output;
+    } cases[] = {
+        {"/docs/api.html#a", "file:///home/ann/Mirror/docs/api.html#a"},
+        {"/docs/api.html#a", "file:///home/ann/Mirror/docs/api.html#a"},
+        {"/docs/api.html#b", "file:///home/ann/Mirror/docs/api.html#b"},
+        {"/docs/api.html", "file:///home/ann/Mirror/docs/api.html"},
+        {"/docs/api.html?x=1", "file:///home/ann/Mirror/docs/api.html?x=1"},
+        {"sub#top", "sub/index.htm#top"},
+        {"sub", "sub/index.htm"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Handle(c.link, 0), c.output) << c.link;
+    EXPECT_EQ(job.m_listQueue.size(), 2u);  // api.html and sub, once each
+
+    job.m_strTargetDir = "/home/bob/Copy/";  // another context: nothing is found again
+    EXPECT_EQ(Handle("/docs/api.html#a", 0), "file:///home/bob/Copy/docs/api.html#a");
+}
+
+TEST(LinkTextCache, KeepsFindsReplacesAndForgets) {
+    CLinkTextCache cache;
+    EXPECT_EQ(cache.Find("a"), nullptr);
+    cache.Put("a", "A");
+    ASSERT_NE(cache.Find("a"), nullptr);
+    EXPECT_EQ(*cache.Find("a"), "A");
+    EXPECT_EQ(cache.Find("b"), nullptr);
+    // Two links that want one slot: the newer one takes it.
+    std::string other;
+    const std::size_t slot = std::hash<std::string>{}("a") & (CLinkTextCache::kSlots - 1);
+    for (int i = 0; other.empty(); ++i) {
+        const std::string candidate = "link" + std::to_string(i);
+        if ((std::hash<std::string>{}(candidate) & (CLinkTextCache::kSlots - 1)) == slot)
+            other = candidate;
+    }
+    cache.Put(other, "O");
+    EXPECT_EQ(cache.Find("a"), nullptr);
+    EXPECT_EQ(*cache.Find(other), "O");
+    cache.Clear();
+    EXPECT_EQ(cache.Find(other), nullptr);
+    cache.Put("a", "A2");
+    EXPECT_EQ(*cache.Find("a"), "A2");
 }
 
 TEST_F(LinkHandler, DotSegmentsAreResolvedInTheQueuedUrl) {
