@@ -122,13 +122,15 @@ TEST(Parallel, EveryNumberOfConnectionsSavesTheSameCopy) {
         set.m_nMaxMegaBytes = l.megabytes;
         // Connections are kept and reused: besides the two that the server breaks (the
         // reset and the short body), one connection serves a one-connection run. With
-        // more, libcurl holds at most N at once (CURLMOPT_MAX_HOST_CONNECTIONS) and may
-        // replace an idle one while it waits to be reused, never many more.
+        // more, at most N are open at a time (CURLMOPT_MAX_HOST_CONNECTIONS); libcurl
+        // may replace an idle one while it waits to be reused, never many more.
         server.WaitUntilIdle();
+        server.TakeMaxOpenConnections();
         int before = server.Connections();
         const Copy one = MirrorWith(server, 1, set);
         server.WaitUntilIdle();
         EXPECT_LE(server.Connections() - before, 1 + 2);
+        EXPECT_EQ(server.TakeMaxOpenConnections(), 1);
         ASSERT_GT(one.tree.size(), 3u);
         for (std::uint32_t n : {2u, 6u, 16u}) {
             SCOPED_TRACE(n);
@@ -136,6 +138,7 @@ TEST(Parallel, EveryNumberOfConnectionsSavesTheSameCopy) {
             const Copy many = MirrorWith(server, n, set);
             server.WaitUntilIdle();
             EXPECT_LE(server.Connections() - before, 2 * static_cast<int>(n) + 2);
+            EXPECT_LE(server.TakeMaxOpenConnections(), static_cast<int>(n));
             EXPECT_EQ(many.run.end, one.run.end);
             EXPECT_EQ(many.run.lines, one.run.lines);
             EXPECT_EQ(many.run.button, one.run.button);

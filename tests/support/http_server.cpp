@@ -10,6 +10,7 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -155,6 +156,13 @@ std::string CHttpServer::LastHeaders() {
     return m_lastHeaders;
 }
 
+int CHttpServer::TakeMaxOpenConnections() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const int most = m_maxOpen;
+    m_maxOpen = m_open;
+    return most;
+}
+
 void CHttpServer::WaitUntilIdle() {
     // A connection may still wait in the listen queue, or be accepted and not yet
     // listed; the state must look idle twice in a row, with the same count.
@@ -208,6 +216,7 @@ void CHttpServer::AcceptLoop() {
         int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
         std::lock_guard<std::mutex> lock(m_mutex);
+        m_maxOpen = std::max(m_maxOpen, ++m_open);
         m_clients.push_back(fd);
         m_threads.emplace_back(&CHttpServer::Serve, this, fd);
     }
@@ -252,6 +261,9 @@ void CHttpServer::Serve(int fd) {
                 break;
             }
         }
+        // Counted as closed before the close: a client that sees it closed and opens
+        // another is never counted twice.
+        --m_open;
     }
     ::close(fd);
 }

@@ -62,6 +62,8 @@ public:
     int Port() const { return m_port; }
     std::string Root() const;  // "http://127.0.0.1:PORT" (https with TLS)
     int Connections() const { return m_connections.load(); }
+    // The most connections that were open at one time since the last call.
+    int TakeMaxOpenConnections();
     // Waits (up to five seconds) until every connection that clients opened has been
     // accepted and has ended, so that Connections() counts a finished run whole.
     void WaitUntilIdle();
@@ -83,6 +85,8 @@ private:
     int m_port = 0;
     std::atomic<bool> m_stopping{false};
     std::atomic<int> m_connections{0};
+    int m_open = 0;     // guarded by m_mutex
+    int m_maxOpen = 0;  // guarded by m_mutex
     std::thread m_acceptThread;
     std::mutex m_mutex;
     std::condition_variable m_stopped;
