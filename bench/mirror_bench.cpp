@@ -5,10 +5,12 @@
 //   mirror-bench --url URL --dir DIR [--levels N] [--files N] [--mb N] [--copy-only]
 //                [--relative-links] [--ca-file FILE] [--connections N]
 //
-// Log lines and message-box texts go to stderr as they happen; one JSON object goes
-// to stdout at the end. SIGINT or SIGTERM is the Cancel button.
+// Log lines and message-box texts go to stderr in order (each as it happens on a
+// terminal, in blocks otherwise); one JSON object goes to stdout at the end. SIGINT or
+// SIGTERM is the Cancel button.
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -134,6 +136,10 @@ int Usage() {
 
 int main(int argc, char** argv) {
     RetainFreedHeapMemory();
+    // A log read later (a file, a pipe) is written in blocks: a write per line would
+    // cost a run of small files a tenth of its time.
+    if (!isatty(STDERR_FILENO))
+        std::setvbuf(stderr, nullptr, _IOFBF, 1 << 16);
     CMirrorJob job;
     job.m_limits.m_nMaxLevels = 1;
     std::string url, dir;
