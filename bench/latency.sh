@@ -158,14 +158,17 @@ run() {
     fresh_fs
     : > "$work/nginx/logs/access.log"
     sync
+    local start=$EPOCHREALTIME
     (cd "$mnt/copy" && ip netns exec "$ns" /usr/bin/time -f "%e %M" -o "$work/time" "$@" \
         > "$work/out" 2> "$work/err") || {
         # Wget answers 8 when a server answered an error somewhere; the copy is still made.
         [ "$name" = wget ] || [ "$name" = wget2 ] || { echo "$name failed:" >&2; tail -5 "$work/err" >&2; }
     }
-    sleep 0.2  # nginx writes its last log lines
+    # Wall time to the microsecond (GNU time's own is to the hundredth of a second).
     local t rss requests connections files protocol
-    read -r t rss < <(tail -1 "$work/time")
+    t=$(python3 -c "print(f'{$EPOCHREALTIME - $start:.3f}')")
+    sleep 0.2  # nginx writes its last log lines
+    read -r _ rss < <(tail -1 "$work/time")
     requests=$(wc -l < "$work/nginx/logs/access.log")
     connections=$(awk '{print $1}' "$work/nginx/logs/access.log" | sort -u | wc -l)
     protocol=$(awk '{print $3}' "$work/nginx/logs/access.log" | sort | uniq -c | sort -rn |
@@ -216,9 +219,9 @@ best = min(peers, key=lambda n: med[n]) if peers else None
 print(f"round trip {rtt:g} ms, site {site}: fastest peer {best} {med[best]:.2f} s" if best else "")
 for n, v in runs.items():
     last = v[-1]
-    times = " ".join(f"{r[0]:.2f}" for r in v)
+    times = " ".join(f"{r[0]:.3f}" for r in v)
     ratio = f"{med[n] / med[best]:.2f}" if best and med[best] > 0 else "n/a"
-    print(f"  {n:10s} median {med[n]:7.2f} s  /fastest peer {ratio:>5s}  requests {last[2]:5d}"
+    print(f"  {n:10s} median {med[n]:7.3f} s  /fastest peer {ratio:>5s}  requests {last[2]:5d}"
           f"  connections {last[3]:3d}  files {last[4]:5d}  {last[5]:9s} max RSS {max(r[1] for r in v):7d} KiB"
           f"  (rounds: {times})")
 if site != "big" and rtt > 0 and "tandril" in med:
