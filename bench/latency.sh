@@ -16,6 +16,7 @@
 #
 #   bench/latency.sh [BUILD_DIR] [ROUNDS] ["RTT_MS ..."] [http|https] ["SITES"]
 #     defaults: build-bench 3 "0 20 100" http "500 2000 big"
+#   LATENCY_SKIP="NAME ..."  clients left out (tandril-1 tandril wget wget2 httrack curl)
 #   LATENCY_SLOW_ROUNDS=N  rounds for the clients that fetch one page at a time (Tandril
 #                          with 1 connection, Wget, HTTrack) on the page sites at a round
 #                          trip of 100 ms or more: minutes a round there (default ROUNDS)
@@ -179,11 +180,11 @@ run() {
 }
 
 clients_for() {  # site -> the clients, in the order they take turns
-    if [ "$1" = big ]; then
-        echo "tandril-1 tandril wget wget2 httrack curl"
-    else
-        echo "tandril-1 tandril wget wget2 httrack"
-    fi
+    local all="tandril-1 tandril wget wget2 httrack"
+    [ "$1" = big ] && all="$all curl"
+    for client in $all; do
+        case " ${LATENCY_SKIP:-} " in *" $client "*) ;; *) echo "$client" ;; esac
+    done
 }
 
 run_client() {  # ns base site client
