@@ -9,6 +9,7 @@
 #                                     (defaults: build-bench, 256, http)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/nginx_common.sh
 build="${1:-build-bench}"
 large_mib="${2:-256}"
 scheme="${3:-http}"
@@ -44,44 +45,15 @@ for i in $(seq 0 1999); do
 done
 head -c "$((large_mib * 1024 * 1024))" /dev/urandom > "$site/big/large.bin"
 
-tls_listen=""; tls_conf=""; t_ca=(); w_ca=(); c_ca=()
+t_ca=(); w_ca=(); c_ca=(); ca=""
 if [ "$scheme" = https ]; then
-    mkdir -p "$work/ca"
-    ec="-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
-    openssl req -x509 $ec -keyout "$work/ca/ca.key" -out "$work/ca/ca.pem" -days 2 \
-        -subj /CN=bench-ca 2>/dev/null
-    openssl req $ec -keyout "$work/ca/server.key" -out "$work/ca/server.csr" \
-        -subj /CN=127.0.0.1 2>/dev/null
-    printf 'subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n' > "$work/ca/ext.cnf"
-    openssl x509 -req -in "$work/ca/server.csr" -CA "$work/ca/ca.pem" -CAkey "$work/ca/ca.key" \
-        -CAcreateserial -out "$work/ca/server.pem" -days 2 -extfile "$work/ca/ext.cnf" 2>/dev/null
-    tls_listen=" ssl http2"
-    tls_conf="ssl_certificate $work/ca/server.pem; ssl_certificate_key $work/ca/server.key;"
-    t_ca=(--ca-file "$work/ca/ca.pem"); w_ca=(--ca-certificate="$work/ca/ca.pem")
-    c_ca=(--cacert "$work/ca/ca.pem")
+    ca="$work/ca"
+    make_bench_ca "$ca" 127.0.0.1
+    t_ca=(--ca-file "$ca/ca.pem"); w_ca=(--ca-certificate="$ca/ca.pem"); c_ca=(--cacert "$ca/ca.pem")
 fi
 
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-mkdir -p "$work/nginx/logs"
-cat > "$work/nginx/nginx.conf" <<CONF
-worker_processes 1;
-daemon off;
-error_log $work/nginx/logs/error.log warn;
-pid $work/nginx/nginx.pid;
-events { worker_connections 256; }
-http {
-    access_log off;
-    sendfile on;
-    keepalive_requests 100000;
-    types { text/html html htm; application/octet-stream bin; }
-    client_body_temp_path $work/nginx/body;
-    proxy_temp_path $work/nginx/proxy;
-    fastcgi_temp_path $work/nginx/fastcgi;
-    uwsgi_temp_path $work/nginx/uwsgi;
-    scgi_temp_path $work/nginx/scgi;
-    server { listen 127.0.0.1:$port$tls_listen; $tls_conf root $site; }
-}
-CONF
+write_nginx_conf "$work/nginx" "$site" "$ca" "127.0.0.1:$port"
 nginx -c "$work/nginx/nginx.conf" -p "$work/nginx" &
 nginx_pid=$!
 for _ in $(seq 1 50); do

@@ -22,6 +22,7 @@
 #                          trip of 100 ms or more: minutes a round there (default ROUNDS)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/nginx_common.sh
 build="${1:-build-bench}"
 rounds="${2:-3}"
 rtts="${3:-0 20 100}"
@@ -79,48 +80,14 @@ ip -n "$cli" link set lo up
 ip -n "$srv" link set lo up
 server_ip=10.77.0.2
 
-tls_listen=""; tls_conf=""; t_ca=(); w_ca=(); w2_ca=(); c_ca=()
+t_ca=(); w_ca=(); w2_ca=(); c_ca=(); ca=""
 if [ "$scheme" = https ]; then
-    mkdir -p "$work/ca"
-    ec="-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
-    openssl req -x509 $ec -keyout "$work/ca/ca.key" -out "$work/ca/ca.pem" -days 2 \
-        -subj /CN=bench-ca 2>/dev/null
-    openssl req $ec -keyout "$work/ca/server.key" -out "$work/ca/server.csr" \
-        -subj /CN=$server_ip 2>/dev/null
-    printf 'subjectAltName=IP:%s,IP:127.0.0.1\nbasicConstraints=CA:FALSE\n' "$server_ip" \
-        > "$work/ca/ext.cnf"
-    openssl x509 -req -in "$work/ca/server.csr" -CA "$work/ca/ca.pem" -CAkey "$work/ca/ca.key" \
-        -CAcreateserial -out "$work/ca/server.pem" -days 2 -extfile "$work/ca/ext.cnf" 2>/dev/null
-    tls_listen=" ssl http2"
-    tls_conf="ssl_certificate $work/ca/server.pem; ssl_certificate_key $work/ca/server.key;"
-    t_ca=(--ca-file "$work/ca/ca.pem"); w_ca=(--ca-certificate="$work/ca/ca.pem")
-    w2_ca=(--ca-certificate="$work/ca/ca.pem"); c_ca=(--cacert "$work/ca/ca.pem")
+    ca="$work/ca"
+    make_bench_ca "$ca" "$server_ip" 127.0.0.1
+    t_ca=(--ca-file "$ca/ca.pem"); w_ca=(--ca-certificate="$ca/ca.pem")
+    w2_ca=(--ca-certificate="$ca/ca.pem"); c_ca=(--cacert "$ca/ca.pem")
 fi
-mkdir -p "$work/nginx/logs"
-cat > "$work/nginx/nginx.conf" <<CONF
-worker_processes 1;
-daemon off;
-error_log $work/nginx/logs/error.log warn;
-pid $work/nginx/nginx.pid;
-events { worker_connections 1024; }
-http {
-    log_format byconn '\$connection \$status \$server_protocol \$request_uri';
-    access_log $work/nginx/logs/access.log byconn;
-    sendfile on;
-    keepalive_requests 100000;
-    types { text/html html htm; application/octet-stream bin; }
-    client_body_temp_path $work/nginx/body;
-    proxy_temp_path $work/nginx/proxy;
-    fastcgi_temp_path $work/nginx/fastcgi;
-    uwsgi_temp_path $work/nginx/uwsgi;
-    scgi_temp_path $work/nginx/scgi;
-    server {
-        listen 127.0.0.1:8080$tls_listen;
-        listen $server_ip:8080$tls_listen;
-        $tls_conf root $work/www;
-    }
-}
-CONF
+write_nginx_conf "$work/nginx" "$work/www" "$ca" 127.0.0.1:8080 "$server_ip:8080"
 
 # --- the link -----------------------------------------------------------------------
 # (Re)creates the link with a one-way delay of half the round trip.

@@ -44,7 +44,7 @@ void DeleteTemporaryFiles(const std::string& targetDir) {
     }
     DeleteFile(targetDir + CMirrorJob::kTempFileName);
     DeleteFile(targetDir + CMirrorJob::kPageTempFileName);
-    for (int slot = 0; slot < 16; ++slot) {
+    for (int slot = 0; slot < CMirrorSession::kMaxSlots; ++slot) {
         DeleteFile(targetDir + CMirrorSession::SlotFileName(slot));
     }
 }

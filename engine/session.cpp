@@ -1,5 +1,6 @@
 #include "engine/session.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "engine/messages.h"
@@ -49,6 +50,13 @@ void CMirrorSession::StartTransfers() {
         }
         m_pool->Start(m_current, m_job.m_strUrl, m_job.m_strTargetDir + SlotFileName(m_current));
     }
+    // Once the server is seen to multiplex, transfers ahead need no connections of
+    // their own: they share the ones there are, as streams.
+    const int connections = m_pool->Connections();
+    if (m_bMultiplexed && connections > 1 && m_pool->Slots() == connections) {
+        const int wanted = std::min(connections * kStreamsPerConnection, kMaxSlots);
+        m_pool->AddSlots(wanted - connections);  // a slot that cannot be made is done without
+    }
     for (const CQueueEntry& entry : m_job.m_listQueue) {
         // The run ends at the first entry beyond the level limit.
         if (entry.nLevel > m_job.m_limits.m_nMaxLevels) {
@@ -81,6 +89,7 @@ const TransferOutcome& CMirrorSession::Current() const {
 bool CMirrorSession::TakeDownload() {
     // The transfer's own file is the download from now on: no copy, no rename. Its slot
     // starts nothing new before the download is placed (StartTransfers comes after).
+    m_bMultiplexed = m_bMultiplexed || Current().multiplexed;
     m_pool->Release(m_current);
     m_job.m_strTempFileName = SlotFileName(m_current);
     return true;

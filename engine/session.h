@@ -11,9 +11,10 @@ namespace tandril {
 class CMirrorJob;
 
 // The run's connections to the network. The current URL (the job's m_strUrl) and,
-// while connections are free, the URLs queued after it are fetched at once, each into
+// while transfers are free, the URLs queued after it are fetched at once, each into
 // a temporary file of its own ("~tmp~00~.tmp" ...); the worker takes them strictly in
-// queue order, so a run saves the same whatever the number of connections.
+// queue order, so a run saves the same whatever the number of connections. One
+// transfer per connection; over HTTP/2, several streams per connection.
 // Created by the worker at the start of a run and owned by the run (CMirrorRun).
 // Every operation runs on the worker thread, except Interrupt (any thread) and the
 // closing after the worker has been joined.
@@ -50,11 +51,18 @@ public:
     // The temporary file of transfer `slot` in the download directory `dir`.
     static std::string SlotFileName(int slot);
 
+    // Where the server multiplexes (HTTP/2) and more than one connection is allowed,
+    // each connection carries up to this many transfers at once, as streams; never
+    // more than kMaxSlots transfers in all.
+    static constexpr int kStreamsPerConnection = 8;
+    static constexpr int kMaxSlots = 64;
+
 private:
     CMirrorJob& m_job;
     std::unique_ptr<CTransferPool> m_pool;
     std::map<std::string, int> m_ahead;  // URL -> slot, started ahead of their turn
     int m_current = -1;
+    bool m_bMultiplexed = false;  // a download came as a stream of a shared connection
 };
 
 }  // namespace tandril

@@ -18,6 +18,11 @@ namespace {
 
 std::once_flag g_curlInit;
 
+// libcurl's receive buffer: large for the one transfer per connection (a big body goes
+// to disk in few writes), smaller for the extra streams, which mostly carry pages.
+constexpr long kConnectionBuffer = 64L * 1024;
+constexpr long kStreamBuffer = 16L * 1024;
+
 bool StartsWithNoCase(const char* text, const char* prefix) {
     return strncasecmp(text, prefix, std::strlen(prefix)) == 0;
 }
@@ -84,6 +89,10 @@ struct Transfer {
         }
         t->out.opened = true;
         t->out.status = code;
+        long version = 0;
+        t->out.multiplexed =
+            curl_easy_getinfo(t->easy, CURLINFO_HTTP_VERSION, &version) == CURLE_OK &&
+            version >= CURL_HTTP_VERSION_2_0;
         t->out.finalUrl = t->request;
         char* type = nullptr;
         if (curl_easy_getinfo(t->easy, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK &&
@@ -104,7 +113,7 @@ struct CTransferPool::Impl {
     std::mutex handleMutex;  // guards multi against Interrupt during Close
     std::atomic<bool> interrupted{false};
 
-    bool Configure(Transfer& t) {
+    bool Configure(Transfer& t, long bufferSize) {
         CURL* e = t.easy;
         bool ok =
             curl_easy_setopt(e, CURLOPT_USERAGENT, options.userAgent.c_str()) == CURLE_OK &&
@@ -119,7 +128,7 @@ struct CTransferPool::Impl {
             curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
             curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, options.idleTimeoutSeconds) == CURLE_OK &&
             // Big blocks: a large body goes to disk in few writes.
-            curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 64L * 1024) == CURLE_OK &&
+            curl_easy_setopt(e, CURLOPT_BUFFERSIZE, bufferSize) == CURLE_OK &&
             curl_easy_setopt(e, CURLOPT_PIPEWAIT, 1L) == CURLE_OK &&
             curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Transfer::OnBody) == CURLE_OK &&
             curl_easy_setopt(e, CURLOPT_WRITEDATA, &t) == CURLE_OK &&
@@ -129,6 +138,21 @@ struct CTransferPool::Impl {
             ok = curl_easy_setopt(e, CURLOPT_CAINFO, options.caFile.c_str()) == CURLE_OK;
         }
         return ok;
+    }
+
+    // Appends `count` configured slots; on failure none of the failed one is kept.
+    bool AddSlots(int count, long bufferSize) {
+        for (int i = 0; i < count; ++i) {
+            auto t = std::make_unique<Transfer>();
+            t->easy = curl_easy_init();
+            if (t->easy == nullptr || !Configure(*t, bufferSize)) {
+                if (t->easy != nullptr)
+                    curl_easy_cleanup(t->easy);
+                return false;
+            }
+            slots.push_back(std::move(t));
+        }
+        return true;
     }
 
     bool Launch(Transfer& t) {
@@ -234,22 +258,23 @@ bool CTransferPool::Open() {
         s.multi = nullptr;
         return false;
     }
-    for (int i = 0; i < s.connections; ++i) {
-        auto t = std::make_unique<Transfer>();
-        t->easy = curl_easy_init();
-        if (t->easy == nullptr || !s.Configure(*t)) {
-            if (t->easy != nullptr)
-                curl_easy_cleanup(t->easy);
-            for (auto& made : s.slots)
-                curl_easy_cleanup(made->easy);
-            s.slots.clear();
-            curl_multi_cleanup(s.multi);
-            s.multi = nullptr;
-            return false;
-        }
-        s.slots.push_back(std::move(t));
+    if (!s.AddSlots(s.connections, kConnectionBuffer)) {
+        for (auto& made : s.slots)
+            curl_easy_cleanup(made->easy);
+        s.slots.clear();
+        curl_multi_cleanup(s.multi);
+        s.multi = nullptr;
+        return false;
     }
     return true;
+}
+
+bool CTransferPool::AddSlots(int count) {
+    return m_impl->multi != nullptr && m_impl->AddSlots(count, kStreamBuffer);
+}
+
+int CTransferPool::Slots() const {
+    return static_cast<int>(m_impl->slots.size());
 }
 
 int CTransferPool::Connections() const {

@@ -17,14 +17,16 @@ struct TransferOutcome {
     std::string error;         // why it could not be opened or read, in words
     long status = 0;
     std::string contentType;
-    std::string finalUrl;     // where the answer came from, after redirects
-    std::uint64_t bytes = 0;  // body bytes written to the file
-    int fileCause = -1;       // a write or close of the file failed with this cause
+    std::string finalUrl;      // where the answer came from, after redirects
+    std::uint64_t bytes = 0;   // body bytes written to the file
+    int fileCause = -1;        // a write or close of the file failed with this cause
+    bool multiplexed = false;  // the answer came as a stream of a shared (HTTP/2) connection
 };
 
 // Several HTTP(S) transfers at once through one libcurl multi handle, each straight
-// into a file of its own: at most `connections` transfers and connections to a host,
-// connections kept alive and reused, HTTP/2 multiplexing where a server offers it.
+// into a file of its own, one per slot: at most `connections` connections to a host,
+// kept alive and reused, HTTP/2 multiplexing where a server offers it. There are
+// `connections` slots, more after AddSlots (streams that share connections).
 // Redirects are followed as CInternetSession follows them. Memory is bounded: each
 // transfer holds libcurl's buffer and its file's write buffer, nothing grows with a
 // body.
@@ -42,9 +44,14 @@ public:
     // False when the client cannot be initialised.
     bool Open();
     int Connections() const;
+    // Adds `count` slots for transfers beyond one per connection: libcurl carries
+    // them as streams of the connections it has (or holds them until one is free).
+    // They read in smaller blocks. False when a slot cannot be made.
+    bool AddSlots(int count);
+    int Slots() const;
     // Transfers started and not released.
     int Busy() const;
-    // A slot with no transfer, 0 .. connections-1, or -1 when every slot is busy.
+    // A slot with no transfer, 0 .. Slots()-1, or -1 when every slot is busy.
     int FreeSlot() const;
     // Starts `url` in the free `slot`, into a new file at `path` (whatever stood
     // there is replaced, never followed). A file that cannot be created ends the

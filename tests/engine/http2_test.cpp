@@ -10,13 +10,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
 #include <thread>
 
 #include "engine/mirror_job.h"
+#include "engine/session.h"
 #include "tests/engine/run_helper.h"
 #include "tests/support/http_server.h"
 #include "tests/support/test_support.h"
@@ -63,7 +67,8 @@ public:
             conf << (geteuid() == 0 ? "user root;\n" : "") << "worker_processes 1;\n"
                  << "daemon off;\nerror_log " << work << "error.log warn;\npid " << work
                  << "nginx.pid;\nevents { worker_connections 64; }\nhttp {\n"
-                 << "  log_format streams '$connection $server_protocol $request_uri';\n"
+                 << "  log_format streams '$connection $server_protocol $request_uri $msec "
+                    "$request_time';\n"
                  << "  access_log " << work << "access.log streams;\n"
                  << "  types { text/html html; image/png png; }\n"
                  << "  client_body_temp_path " << work << "body;\n  proxy_temp_path " << work
@@ -71,7 +76,8 @@ public:
                  << "uwsgi;\n  scgi_temp_path " << work << "scgi;\n"
                  << "  server { listen 127.0.0.1:" << m_port << " ssl http2;\n"
                  << "    ssl_certificate " << tls.certFile << ";\n    ssl_certificate_key "
-                 << tls.keyFile << ";\n    root " << root << "; }\n}\n";
+                 << tls.keyFile << ";\n    root " << root << ";\n"
+                 << "    location /slow/ { limit_rate 2k; } }\n}\n";
             test::WriteFile(work + "nginx.conf", conf.str());
             const std::string confPath = work + "nginx.conf";
             const char* argv[] = {kNginx, "-q",         "-c",   confPath.c_str(),
@@ -97,14 +103,31 @@ public:
     }
     bool Running() const { return m_pid > 0; }
     std::string Root() const { return "https://127.0.0.1:" + std::to_string(m_port); }
-    // (connection serial, protocol) of every request logged so far.
-    std::vector<std::pair<std::string, std::string>> Requests() const {
-        std::vector<std::pair<std::string, std::string>> requests;
-        std::istringstream log(test::ReadFile(m_work + "access.log"));
+    struct Request {
         std::string connection, protocol, target;
-        while (log >> connection >> protocol >> target)
-            requests.emplace_back(connection, protocol);
+        double end = 0, seconds = 0;  // when the answer ended, and how long it took
+    };
+    // Every request logged so far.
+    std::vector<Request> Requests() const {
+        std::vector<Request> requests;
+        std::istringstream log(test::ReadFile(m_work + "access.log"));
+        Request r;
+        while (log >> r.connection >> r.protocol >> r.target >> r.end >> r.seconds)
+            requests.push_back(r);
         return requests;
+    }
+    // The most requests that were being answered at one time.
+    int MostAtOnce() const {
+        std::vector<std::pair<double, int>> events;
+        for (const Request& r : Requests()) {
+            events.emplace_back(r.end - r.seconds, 1);
+            events.emplace_back(r.end, -1);
+        }
+        std::sort(events.begin(), events.end());
+        int now = 0, most = 0;
+        for (const auto& e : events)
+            most = std::max(most, now += e.second);
+        return most;
     }
 
 private:
@@ -145,11 +168,80 @@ TEST(Http2, TransfersAtOnceShareOneConnection) {
     const auto requests = nginx.Requests();
     EXPECT_EQ(requests.size(), 41u);
     std::set<std::string> connections;
-    for (const auto& [connection, protocol] : requests) {
-        connections.insert(connection);
-        EXPECT_EQ(protocol, "HTTP/2.0");
+    for (const auto& r : requests) {
+        connections.insert(r.connection);
+        EXPECT_EQ(r.protocol, "HTTP/2.0");
     }
     EXPECT_EQ(connections.size(), 1u);
+}
+
+// Where the server multiplexes, each connection carries several transfers at once, and
+// the copy is still the one a one-connection run saves.
+TEST(Http2, StreamsBeyondOnePerConnectionSaveTheSameCopy) {
+    if (access(kNginx, X_OK) != 0) {
+        GTEST_SKIP() << "nginx is needed (scripts/install-deps.sh installs it)";
+    }
+    test::CTempDir site, work;
+    ::chmod(site.Path().c_str(), 0755);
+    ASSERT_EQ(::mkdir((site.Path() + "slow").c_str(), 0755), 0);
+    std::string index = "<html><body>", slow = "<html><body>";
+    for (int i = 0; i < 40; ++i) {
+        const std::string n = std::to_string(i);
+        index += "<a href=\"p" + n + ".html\">" + n + "</a><img src=\"i" + n + ".png\">";
+        test::WriteFile(site.Path() + "p" + n + ".html", "<img src=\"i" + n + ".png\">");
+        test::WriteFile(site.Path() + "i" + n + ".png", std::string(1000 + i, 'i'));
+        // Past the first 2 KB the server sends 2 KB a second: half a second each.
+        slow += "<img src=\"slow/s" + n + ".png\">";
+        test::WriteFile(site.Path() + "slow/s" + n + ".png", std::string(3000 + i, 's'));
+    }
+    test::WriteFile(site.Path() + "index.html", index + "</body></html>");
+    test::WriteFile(site.Path() + "slow.html", slow + "</body></html>");
+    CNginx nginx(work.Path(), site.Path());
+    ASSERT_TRUE(nginx.Running()) << test::ReadFile(work.Path() + "error.log");
+
+    struct Copy {
+        test::RunResult run;
+        std::uint32_t files = 0;
+        std::map<std::string, std::string> tree;
+    };
+    auto mirror = [&](const std::string& page, std::uint32_t connections, std::uint32_t files) {
+        test::CTempDir copyDir;
+        CMirrorJob job;
+        job.m_netOptions.caFile = test::TestCa().caFile;
+        job.m_limits.m_nMaxConnections = connections;
+        job.m_limits.m_nMaxLevels = 1;
+        job.m_limits.m_nMaxFiles = files;
+        job.m_limits.m_bRelativeLinks = true;  // the copies lie in two directories
+        Copy copy;
+        copy.run = test::MirrorSite(job, nginx.Root() + page, copyDir.Path());
+        copy.files = job.m_limits.m_nFiles;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(copyDir.Path())) {
+            if (e.is_regular_file() && e.path().filename().string().rfind("~tmp~", 0) != 0)
+                copy.tree[e.path().string().substr(copyDir.Path().size())] =
+                    test::ReadFile(e.path());
+        }
+        return copy;
+    };
+    for (std::uint32_t files : {1000u, 50u}) {
+        SCOPED_TRACE(files);
+        const Copy many = mirror("/index.html", 4, files);
+        const Copy one = mirror("/index.html", 1, files);
+        EXPECT_EQ(many.run.end, one.run.end);
+        EXPECT_EQ(many.run.lines, one.run.lines);
+        EXPECT_EQ(many.files, one.files);
+        EXPECT_TRUE(many.tree == one.tree);
+        EXPECT_GE(one.tree.size(), std::min<std::size_t>(files, 81));
+    }
+
+    // The slow answers overlap: more of them at once than there are connections, never
+    // more than the streams allowed.
+    ASSERT_EQ(::truncate((work.Path() + "access.log").c_str(), 0), 0);
+    const Copy slowCopy = mirror("/slow.html", 4, 1000);
+    EXPECT_EQ(slowCopy.files, 41u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the last log lines
+    const int most = nginx.MostAtOnce();
+    EXPECT_GT(most, 4);
+    EXPECT_LE(most, 4 * CMirrorSession::kStreamsPerConnection);
 }
 
 }  // namespace
