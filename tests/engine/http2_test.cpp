@@ -215,11 +215,7 @@ TEST(Http2, StreamsBeyondOnePerConnectionSaveTheSameCopy) {
         Copy copy;
         copy.run = test::MirrorSite(job, nginx.Root() + page, copyDir.Path());
         copy.files = job.m_limits.m_nFiles;
-        for (const auto& e : std::filesystem::recursive_directory_iterator(copyDir.Path())) {
-            if (e.is_regular_file() && e.path().filename().string().rfind("~tmp~", 0) != 0)
-                copy.tree[e.path().string().substr(copyDir.Path().size())] =
-                    test::ReadFile(e.path());
-        }
+        copy.tree = test::ReadCopy(copyDir.Path());
         return copy;
     };
     for (std::uint32_t files : {1000u, 50u}) {

@@ -93,11 +93,7 @@ Copy MirrorWith(CHttpServer& server, std::uint32_t connections, const CMirrorLim
     copy.megabytes = job.m_limits.m_nMegaBytes;
     copy.kilo = job.m_limits.m_nKiloRest;
     copy.bytes = job.m_limits.m_nByteRest;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(dir.Path())) {
-        // The program's own temporary files are no part of the copy.
-        if (e.is_regular_file() && e.path().filename().string().rfind("~tmp~", 0) != 0)
-            copy.tree[e.path().string().substr(dir.Path().size())] = test::ReadFile(e.path());
-    }
+    copy.tree = test::ReadCopy(dir.Path());
     return copy;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -38,5 +39,8 @@ private:
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 bool FileExists(const std::string& path);
+// Every file below `dir` (which ends with "/") but the program's own temporary files,
+// by its path relative to `dir`, with its content: a copy to compare whole.
+std::map<std::string, std::string> ReadCopy(const std::string& dir);
 
 }  // namespace tandril::test
