@@ -189,7 +189,7 @@ private:
     void CloseScanFiles();
     const UriRef& CurrentPageBase();
     // The text decided earlier for `link` of `kind` in the current page context, or null.
-    const std::string* CachedLinkText(const std::string& link, int kind);
+    std::optional<std::string_view> CachedLinkText(const std::string& link, int kind);
     // Forgets the decided texts when the page context has changed.
     void RefreshLinkContext();
     // The site URL text of a resolved link of the site, as it is queued and keyed.

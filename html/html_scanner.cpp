@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "html/tag_table.h"
@@ -22,15 +23,8 @@ char Lower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
 }
 
-struct Attribute {
-    std::string_view name;
-    std::size_t valueStart = 0;  // in the tag text
-    std::size_t valueEnd = 0;
-    char quote = 0;
-    bool hasValue = false;
-};
-
 // The attributes of a whole start tag ("<" to ">"), as a browser's tokenizer splits it.
+template <typename Attribute>
 void ParseAttributes(std::string_view tag, std::size_t from, std::vector<Attribute>& out) {
     out.clear();
     std::size_t i = from;
@@ -41,11 +35,11 @@ void ParseAttributes(std::string_view tag, std::size_t from, std::vector<Attribu
         if (i >= end)
             break;
         Attribute a;
-        const std::size_t nameStart = i++;
+        a.nameStart = i++;
         while (i < end && !IsSpace(static_cast<unsigned char>(tag[i])) && tag[i] != '/' &&
                tag[i] != '=')
             ++i;
-        a.name = tag.substr(nameStart, i - nameStart);
+        a.nameEnd = i;
         std::size_t j = i;
         while (j < end && IsSpace(static_cast<unsigned char>(tag[j])))
             ++j;
@@ -97,21 +91,14 @@ constexpr std::array<bool, 256> MakeTagStops() {
 }
 constexpr std::array<bool, 256> kTagStop = MakeTagStops();
 
-// False when the text cannot hold an attribute named style (any letter case).
-bool MayHoldStyle(std::string_view text) {
-    for (std::size_t i = 1; i + 4 <= text.size(); ++i) {
-        if ((text[i] | 0x20) == 't' && EqualsNoCase(text.substr(i - 1, 5), "style"))
-            return true;
-    }
-    return false;
-}
-
 }  // namespace
 
 void HtmlScanner::Reset() {
     m_state = State::Text;
     m_phase = TagPhase::Name;
     m_strCarry.clear();
+    m_nNoted = 0;
+    m_bTooManyAttributes = false;
     m_offset = 0;
     m_css.Reset();
     m_endMatch = 0;
@@ -119,14 +106,39 @@ void HtmlScanner::Reset() {
 }
 
 std::size_t HtmlScanner::FindTagEnd(const char* data, std::size_t i, std::size_t size) {
+    // Attributes are noted by their offsets from the tag's "<": data[k] is at base + k
+    // (modulo 2^64, as the tag may begin in this input).
+    const std::size_t base = static_cast<std::size_t>(m_offset - m_tagOffset);
+    const bool note = m_state == State::InTag && !m_bTooManyAttributes;
+    Attribute* current = note && m_nNoted > 0 ? &m_noted[m_nNoted - 1] : nullptr;
+    auto noteStart = [&](std::size_t k) {
+        if (!note || m_bTooManyAttributes)
+            return;
+        if (m_nNoted == kMaxNotedAttributes) {
+            m_bTooManyAttributes = true;
+            current = nullptr;
+            return;
+        }
+        current = &m_noted[m_nNoted++];
+        *current = Attribute{base + k, base + k, 0, 0, 0, false};
+    };
+    // The phase is kept in a local: the notes written below could alias the member.
+    TagPhase phase = m_phase;
+    auto stop = [&](std::size_t result) {
+        m_phase = phase;
+        return result;
+    };
     while (i < size) {
-        switch (m_phase) {
+        switch (phase) {
             case TagPhase::Quoted: {
                 const void* q = std::memchr(data + i, m_quote, size - i);
                 if (q == nullptr)
-                    return std::string::npos;
-                i = static_cast<std::size_t>(static_cast<const char*>(q) - data) + 1;
-                m_phase = TagPhase::BeforeAttr;
+                    return stop(std::string::npos);
+                i = static_cast<std::size_t>(static_cast<const char*>(q) - data);
+                if (current != nullptr)
+                    current->valueEnd = base + i;
+                ++i;
+                phase = TagPhase::BeforeAttr;
                 continue;
             }
             case TagPhase::Name:
@@ -136,55 +148,78 @@ std::size_t HtmlScanner::FindTagEnd(const char* data, std::size_t i, std::size_t
                 while (i < size && !kTagStop[static_cast<unsigned char>(data[i])])
                     ++i;
                 if (i >= size)
-                    return std::string::npos;
+                    return stop(std::string::npos);
                 break;
             default:
                 break;
         }
         const unsigned char c = static_cast<unsigned char>(data[i]);
-        switch (m_phase) {
+        switch (phase) {
             case TagPhase::Quoted:
                 break;
             case TagPhase::Name:
+                if (IsSpace(c) || c == '/')
+                    phase = TagPhase::BeforeAttr;
+                break;
             case TagPhase::AttrName:
+                // Every byte that stops a name run ends the name.
+                if (current != nullptr)
+                    current->nameEnd = base + i;
                 if (IsSpace(c))
-                    m_phase =
-                        m_phase == TagPhase::Name ? TagPhase::BeforeAttr : TagPhase::AfterName;
+                    phase = TagPhase::AfterName;
                 else if (c == '/')
-                    m_phase = TagPhase::BeforeAttr;
-                else if (c == '=' && m_phase == TagPhase::AttrName)
-                    m_phase = TagPhase::BeforeValue;
+                    phase = TagPhase::BeforeAttr;
+                else if (c == '=')
+                    phase = TagPhase::BeforeValue;
                 break;
             case TagPhase::BeforeAttr:
-                if (!IsSpace(c) && c != '/' && c != '>')
-                    m_phase = TagPhase::AttrName;
+                if (!IsSpace(c) && c != '/' && c != '>') {
+                    phase = TagPhase::AttrName;
+                    noteStart(i);
+                }
                 break;
             case TagPhase::AfterName:
-                if (c == '=')
-                    m_phase = TagPhase::BeforeValue;
-                else if (c == '/')
-                    m_phase = TagPhase::BeforeAttr;
-                else if (!IsSpace(c) && c != '>')
-                    m_phase = TagPhase::AttrName;
+                if (c == '=') {
+                    phase = TagPhase::BeforeValue;
+                } else if (c == '/') {
+                    phase = TagPhase::BeforeAttr;
+                } else if (!IsSpace(c) && c != '>') {
+                    phase = TagPhase::AttrName;
+                    noteStart(i);
+                }
                 break;
             case TagPhase::BeforeValue:
+                if (IsSpace(c))
+                    break;
+                if (current != nullptr) {
+                    current->hasValue = true;
+                    current->valueStart = current->valueEnd = base + i;
+                }
                 if (c == '"' || c == '\'') {
                     m_quote = static_cast<char>(c);
-                    m_phase = TagPhase::Quoted;
-                } else if (!IsSpace(c) && c != '>') {
-                    m_phase = TagPhase::Unquoted;
+                    phase = TagPhase::Quoted;
+                    if (current != nullptr) {
+                        current->quote = m_quote;
+                        ++current->valueStart;
+                    }
+                } else if (c != '>') {
+                    phase = TagPhase::Unquoted;
                 }
                 break;
             case TagPhase::Unquoted:
-                if (IsSpace(c))
-                    m_phase = TagPhase::BeforeAttr;
+                if (IsSpace(c) || c == '>') {
+                    if (current != nullptr)
+                        current->valueEnd = base + i;
+                    if (c != '>')
+                        phase = TagPhase::BeforeAttr;
+                }
                 break;
         }
         ++i;
-        if (c == '>' && m_phase != TagPhase::Quoted)
-            return i;
+        if (c == '>' && phase != TagPhase::Quoted)
+            return stop(i);
     }
-    return std::string::npos;
+    return stop(std::string::npos);
 }
 
 bool HtmlScanner::HandleTag(std::string_view tag, std::uint64_t offset, ScanSink& sink,
@@ -199,38 +234,58 @@ bool HtmlScanner::HandleTag(std::string_view tag, std::uint64_t offset, ScanSink
         m_state = State::StyleText;
         m_css.Reset(offset + tag.size());
     }
+    if (m_bTooManyAttributes)
+        ParseAttributes(tag, nameEnd, m_parsed);
+    const std::span<const Attribute> attributes =
+        m_bTooManyAttributes ? std::span<const Attribute>(m_parsed)
+                             : std::span<const Attribute>(m_noted.data(), m_nNoted);
+    auto nameOf = [&](const Attribute& a) {
+        return tag.substr(a.nameStart, a.nameEnd - a.nameStart);
+    };
+    auto isStyle = [&](const Attribute& a) {
+        return a.nameEnd - a.nameStart == 5 && EqualsNoCase(nameOf(a), "style");
+    };
     // Most tags carry no link and no style: out as they came.
-    if (rows.empty() && !MayHoldStyle(tag.substr(nameEnd)))
-        return false;
-
-    thread_local std::vector<Attribute> attributes;
-    ParseAttributes(tag, nameEnd, attributes);
+    if (rows.empty()) {
+        bool style = false;
+        for (const Attribute& a : attributes)
+            style = style || isStyle(a);
+        if (!style)
+            return false;
+    }
 
     // Rules that look at another attribute of the tag, wherever it stands.
     auto valueOf = [&](std::string_view attributeName) -> std::string {
         for (const Attribute& a : attributes)
-            if (a.hasValue && EqualsNoCase(a.name, attributeName))
+            if (a.hasValue && EqualsNoCase(nameOf(a), attributeName))
                 return DecodeAttributeValue(tag.substr(a.valueStart, a.valueEnd - a.valueStart));
         return {};
     };
 
     std::size_t written = 0;
     bool changed = false;
-    for (std::size_t n = 0; n < attributes.size(); ++n) {
-        const Attribute& a = attributes[n];
+    // The rows (a tag has at most a few) and style already met: a browser takes the
+    // first of two attributes of one name.
+    unsigned seen = 0;
+    constexpr unsigned kStyleSeen = 1u << 31;
+    for (const Attribute& a : attributes) {
+        const std::string_view attributeName = nameOf(a);
+        const TagAttribute* row = nullptr;
+        unsigned bit = kStyleSeen;
+        for (const TagAttribute* r = rows.begin; r != rows.end; ++r) {
+            if (EqualsNoCase(attributeName, r->attribute)) {
+                row = r;
+                bit = 1u << (r - rows.begin);
+            }
+        }
+        if (row == nullptr && !isStyle(a))
+            continue;
+        if ((seen & bit) != 0)
+            continue;
+        seen |= bit;
         if (!a.hasValue)
             continue;
-        // A browser takes the first of two attributes of one name.
-        bool repeated = false;
-        for (std::size_t m = 0; m < n && !repeated; ++m)
-            repeated = EqualsNoCase(attributes[m].name, a.name);
-        if (repeated)
-            continue;
 
-        const TagAttribute* row = nullptr;
-        for (const TagAttribute* r = rows.begin; r != rows.end; ++r)
-            if (EqualsNoCase(a.name, r->attribute))
-                row = r;
         ValueForm form = ValueForm::Css;
         int kind = 1;
         if (row != nullptr) {
@@ -243,8 +298,6 @@ bool HtmlScanner::HandleTag(std::string_view tag, std::uint64_t offset, ScanSink
             if (row->rule == TagRule::MetaRefresh &&
                 !EqualsNoCase(valueOf("http-equiv"), "refresh"))
                 continue;
-        } else if (!EqualsNoCase(a.name, "style")) {
-            continue;
         }
 
         const std::string_view raw = tag.substr(a.valueStart, a.valueEnd - a.valueStart);
@@ -329,6 +382,8 @@ void HtmlScanner::Feed(const char* data, std::size_t size, ScanSink& sink) {
                 i = p + 1;
                 m_tagOffset = m_offset + p;
                 m_state = State::TagOpen;
+                m_nNoted = 0;
+                m_bTooManyAttributes = false;
                 break;
             }
             case State::TagOpen:

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "css/css_reader.h"
 #include "html/scan_sink.h"
@@ -22,6 +24,9 @@ namespace tandril {
 class HtmlScanner {
 public:
     static constexpr std::size_t kMaxTagBytes = kMaxLinkValue + 64 * 1024;
+    // A tag's attributes are noted while its end is searched for, up to this many;
+    // a tag with more is split into attributes again when it is handled.
+    static constexpr std::size_t kMaxNotedAttributes = 256;
 
     explicit HtmlScanner(bool findBase = true) : m_bFindBase(findBase) {}
 
@@ -53,8 +58,19 @@ private:
         Unquoted
     };
 
+    // One attribute of a start tag: offsets from the tag's "<".
+    struct Attribute {
+        std::size_t nameStart = 0;
+        std::size_t nameEnd = 0;
+        std::size_t valueStart = 0;
+        std::size_t valueEnd = 0;
+        char quote = 0;
+        bool hasValue = false;
+    };
+
     // Advances the end search over data[i..size); returns the index just past the
-    // tag's ">", or npos when the tag goes on.
+    // tag's ">", or npos when the tag goes on. Inside a tag being held (InTag) it
+    // notes the attributes it passes in m_noted.
     std::size_t FindTagEnd(const char* data, std::size_t i, std::size_t size);
     // Handles one whole start tag, from "<" to ">", at input offset `offset`.
     // Writes nothing and returns false when `tag` goes out as it came; else writes
@@ -70,9 +86,13 @@ private:
     State m_state = State::Text;
     TagPhase m_phase = TagPhase::Name;
     char m_quote = 0;
-    std::string m_strCarry;    // a tag that straddles Feeds, from its "<"
-    std::string m_strDecoded;  // the value being handled, decoded and as the sink left it
-    std::string m_strValue;    // (their capacity is kept from tag to tag)
+    std::array<Attribute, kMaxNotedAttributes> m_noted;  // of the tag being read
+    std::size_t m_nNoted = 0;
+    bool m_bTooManyAttributes = false;  // more than kMaxNotedAttributes: none noted
+    std::vector<Attribute> m_parsed;    // a tag's attributes split again
+    std::string m_strCarry;             // a tag that straddles Feeds, from its "<"
+    std::string m_strDecoded;           // the value being handled, decoded and as the sink left it
+    std::string m_strValue;             // (their capacity is kept from tag to tag)
     std::uint64_t m_offset = 0;
     std::uint64_t m_tagOffset = 0;
     // STYLE text: the CSS reader, and how much of "</style" has been seen.

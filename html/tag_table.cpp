@@ -1,6 +1,8 @@
 #include "html/tag_table.h"
 #include "url/url_text.h"
 
+#include <array>
+#include <cstdint>
 #include <iterator>
 
 namespace tandril {
@@ -42,44 +44,65 @@ constexpr TagAttribute kTable[] = {
     {"video", "src", kObject, F::Url, R::None},
 };
 
-// For each first letter, the first row whose tag begins with it or a later letter.
-struct LetterIndex {
-    unsigned char first[27];
+// A tag name of at most 8 bytes as one word, each byte with bit 0x20 set: letters of
+// either case give the lower-case word, and no other byte becomes a letter.
+constexpr std::uint64_t PackName(std::string_view name) {
+    std::uint64_t word = 0;
+    for (std::size_t i = 0; i < name.size(); ++i)
+        word |= std::uint64_t{static_cast<unsigned char>(name[i] | 0x20)} << (8 * i);
+    return word;
+}
+
+// Each tag of the table once: its packed name and its run of rows.
+struct TagRun {
+    std::uint64_t name;
+    unsigned char first;
+    unsigned char end;
 };
-constexpr LetterIndex MakeIndex() {
-    LetterIndex index{};
-    std::size_t row = 0;
-    for (int letter = 0; letter < 26; ++letter) {
-        while (row < std::size(kTable) && kTable[row].tag[0] < 'a' + letter)
-            ++row;
-        index.first[letter] = static_cast<unsigned char>(row);
+constexpr std::size_t CountTags() {
+    std::size_t n = 0;
+    for (std::size_t row = 0; row < std::size(kTable); ++row)
+        n += row == 0 || kTable[row].tag != kTable[row - 1].tag;
+    return n;
+}
+constexpr std::array<TagRun, CountTags()> MakeRuns() {
+    std::array<TagRun, CountTags()> runs{};
+    std::size_t n = 0;
+    for (std::size_t row = 0; row < std::size(kTable); ++row) {
+        if (row == 0 || kTable[row].tag != kTable[row - 1].tag)
+            runs[n++] = TagRun{PackName(kTable[row].tag), static_cast<unsigned char>(row), 0};
+        runs[n - 1].end = static_cast<unsigned char>(row + 1);
     }
-    index.first[26] = static_cast<unsigned char>(std::size(kTable));
+    return runs;
+}
+constexpr auto kRuns = MakeRuns();
+
+// For each first letter, the first run whose tag begins with it or a later letter.
+constexpr std::array<unsigned char, 27> MakeLetterIndex() {
+    std::array<unsigned char, 27> index{};
+    std::size_t run = 0;
+    for (int letter = 0; letter < 26; ++letter) {
+        while (run < kRuns.size() && (kRuns[run].name & 0xFF) < std::uint64_t('a' + letter))
+            ++run;
+        index[letter] = static_cast<unsigned char>(run);
+    }
+    index[26] = static_cast<unsigned char>(kRuns.size());
     return index;
 }
-constexpr LetterIndex kIndex = MakeIndex();
-
-char Lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
+constexpr auto kLetterIndex = MakeLetterIndex();
 
 }  // namespace
 
 TagRows FindTagRows(std::string_view name) {
-    if (name.empty() || name.size() > 7)
+    if (name.empty() || name.size() > 8)
         return {};
-    const char first = Lower(name[0]);
-    if (first < 'a' || first > 'z')
+    const std::uint64_t word = PackName(name);
+    const unsigned letter = static_cast<unsigned>(word & 0xFF) - 'a';
+    if (letter >= 26)
         return {};
-    const TagAttribute* it = kTable + kIndex.first[first - 'a'];
-    const TagAttribute* last = kTable + kIndex.first[first - 'a' + 1];
-    for (; it != last; ++it) {
-        if (it->tag.size() != name.size() || !EqualsNoCase(name, it->tag))
-            continue;
-        const TagAttribute* end = it;
-        while (end != last && end->tag == it->tag)
-            ++end;
-        return {it, end};
+    for (unsigned run = kLetterIndex[letter]; run < kLetterIndex[letter + 1]; ++run) {
+        if (kRuns[run].name == word)
+            return {kTable + kRuns[run].first, kTable + kRuns[run].end};
     }
     return {};
 }

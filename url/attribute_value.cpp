@@ -2,6 +2,7 @@
 
 #include "url/url_text.h"
 
+#include <array>
 #include <cstdint>
 
 namespace tandril {
@@ -10,6 +11,29 @@ namespace {
 bool IsAsciiSpace(unsigned char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
 }
+
+// Bytes that a value's decoding acts on: references, and tab, CR and LF.
+constexpr std::array<bool, 256> MakeDecodeStops() {
+    std::array<bool, 256> t{};
+    for (unsigned char c : {'&', '\t', '\n', '\r'})
+        t[c] = true;
+    return t;
+}
+constexpr std::array<bool, 256> kDecodeStop = MakeDecodeStops();
+
+// Bytes written escaped in a quoted value, and in an unquoted one.
+constexpr std::array<bool, 256> MakeEncodeStops(bool unquoted) {
+    std::array<bool, 256> t{};
+    for (unsigned char c : {'&', '"', '\'', '`', '>'})
+        t[c] = true;
+    if (unquoted) {
+        for (unsigned char c : {' ', '\t', '\n', '\f', '\r'})
+            t[c] = true;
+    }
+    return t;
+}
+constexpr std::array<bool, 256> kEncodeQuoted = MakeEncodeStops(false);
+constexpr std::array<bool, 256> kEncodeUnquoted = MakeEncodeStops(true);
 
 // Decodes the reference that starts at text[i] == '&'; on success appends it,
 // advances i past it and returns true.
@@ -84,10 +108,8 @@ void DecodeAttributeValue(std::string_view raw, std::string& out) {
     // Most values hold nothing to decode.
     bool plain = !raw.empty() && !IsAsciiSpace(static_cast<unsigned char>(raw.front())) &&
                  !IsAsciiSpace(static_cast<unsigned char>(raw.back()));
-    for (std::size_t i = 0; plain && i < raw.size(); ++i) {
-        const char c = raw[i];
-        plain = c != '&' && c != '\t' && c != '\n' && c != '\r';
-    }
+    for (std::size_t i = 0; plain && i < raw.size(); ++i)
+        plain = !kDecodeStop[static_cast<unsigned char>(raw[i])];
     if (plain) {
         out.assign(raw);
         return;
@@ -119,9 +141,9 @@ void DecodeAttributeValue(std::string_view raw, std::string& out) {
 }
 
 bool NeedsAttributeEncoding(std::string_view text, char quote) {
+    const std::array<bool, 256>& stops = quote == 0 ? kEncodeUnquoted : kEncodeQuoted;
     for (char c : text) {
-        if (c == '&' || c == '"' || c == '\'' || c == '`' || c == '>' ||
-            (quote == 0 && IsAsciiSpace(static_cast<unsigned char>(c))))
+        if (stops[static_cast<unsigned char>(c)])
             return true;
     }
     return false;

@@ -125,7 +125,7 @@ void CMirrorJob::RefreshLinkContext() {
     }
 }
 
-const std::string* CMirrorJob::CachedLinkText(const std::string& link, int kind) {
+std::optional<std::string_view> CMirrorJob::CachedLinkText(const std::string& link, int kind) {
     // During a scan the page cannot change: the scan checked the context once.
     if (!m_bScanning) {
         RefreshLinkContext();
@@ -140,7 +140,7 @@ void CMirrorJob::HandleLink(std::string& link, int kind) {
         return;
     }
     // Most links of a page were decided before, as written.
-    if (const std::string* cached = CachedLinkText(link, kind)) {
+    if (const auto cached = CachedLinkText(link, kind)) {
         link.assign(*cached);
         return;
     }
@@ -164,7 +164,7 @@ void CMirrorJob::HandleLink(std::string& link, int kind) {
         }
     };
     if (!suffix.empty()) {
-        if (const std::string* cached = CachedLinkText(link, kind)) {
+        if (const auto cached = CachedLinkText(link, kind)) {
             const std::string key = link;
             link.assign(*cached);
             keep(key);

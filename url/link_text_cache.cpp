@@ -1,28 +1,71 @@
 #include "url/link_text_cache.h"
 
-#include <functional>
+#include <cstring>
 
 namespace tandril {
 
-const std::string* CLinkTextCache::Find(const std::string& link) const {
-    if (m_entries.empty())
-        return nullptr;
-    const std::size_t hash = std::hash<std::string>{}(link);
-    const Entry& e = m_entries[hash & (kSlots - 1)];
-    if (e.generation == m_generation && e.hash == hash && e.link == link)
-        return &e.text;
-    return nullptr;
+std::uint64_t CLinkTextCache::Hash(std::string_view text) {
+    // Eight bytes at a time, each mixed by a multiply; links are short and many.
+    constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15ull;
+    std::uint64_t h = 0x243F6A8885A308D3ull ^ (text.size() * kMul);
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        h = (h ^ word) * kMul;
+        h ^= h >> 29;
+    }
+    if (i < text.size()) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, text.data() + i, text.size() - i);
+        h = (h ^ word) * kMul;
+        h ^= h >> 29;
+    }
+    h *= kMul;
+    return h ^ (h >> 32);
 }
 
-void CLinkTextCache::Put(const std::string& link, const std::string& text) {
-    if (m_entries.empty())
-        m_entries.resize(kSlots);
-    const std::size_t hash = std::hash<std::string>{}(link);
-    Entry& e = m_entries[hash & (kSlots - 1)];
-    e.generation = m_generation;
-    e.hash = hash;
-    e.link = link;
-    e.text = text;
+std::optional<std::string_view> CLinkTextCache::Find(std::string_view link) const {
+    if (m_slots.empty())
+        return std::nullopt;
+    const std::uint64_t hash = Hash(link);
+    const Slot& s = m_slots[hash & (kSlots - 1)];
+    if (s.generation != m_generation || s.check != static_cast<std::uint32_t>(hash >> 32) ||
+        s.linkSize != link.size())
+        return std::nullopt;
+    const char* stored = m_store.data() + s.offset;
+    if (std::memcmp(stored, link.data(), link.size()) != 0)
+        return std::nullopt;
+    return std::string_view(stored + s.linkSize, s.textSize);
+}
+
+void CLinkTextCache::Put(std::string_view link, std::string_view text) {
+    if (link.size() > kMaxEntryBytes || text.size() > kMaxEntryBytes)
+        return;
+    if (m_slots.empty()) {
+        m_slots.resize(kSlots);
+        m_store.reserve(kStoreBytes);
+    }
+    if (m_store.size() + link.size() + text.size() > kStoreBytes)
+        Clear();
+    const std::uint64_t hash = Hash(link);
+    Slot& s = m_slots[hash & (kSlots - 1)];
+    s.generation = m_generation;
+    s.check = static_cast<std::uint32_t>(hash >> 32);
+    s.offset = static_cast<std::uint32_t>(m_store.size());
+    s.linkSize = static_cast<std::uint16_t>(link.size());
+    s.textSize = static_cast<std::uint16_t>(text.size());
+    m_store.append(link).append(text);
+}
+
+void CLinkTextCache::Clear() {
+    m_store.clear();
+    if (++m_generation == 0) {
+        // After 2^32 clears an old slot could look current: wipe the table instead.
+        for (Slot& s : m_slots)
+            s = Slot{};
+        m_generation = 1;
+    }
 }
 
 }  // namespace tandril

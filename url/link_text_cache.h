@@ -2,33 +2,47 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tandril {
 
 // The texts decided for links of one page context, found by the link as written.
 // A fixed table: each link has the one slot its hash picks, and a newer link takes
-// an older one's slot, so memory stays at kSlots entries whatever a page holds.
-// Clear() forgets everything at once. One thread at a time.
+// an older one's slot. Links and texts live in one byte store beside the table, so a
+// lookup touches a 16-byte slot and one run of bytes; when the store would pass
+// kStoreBytes everything is forgotten and it starts again. Memory stays bounded
+// whatever a page holds. Clear() forgets everything at once. One thread at a time.
 class CLinkTextCache {
 public:
     static constexpr std::size_t kSlots = 8192;
+    static constexpr std::size_t kStoreBytes = std::size_t{1} << 20;
+    // Longer links or texts are not kept (they are rare and would crowd the store).
+    static constexpr std::size_t kMaxEntryBytes = 4096;
 
-    // The text kept for `link`, or null. Valid until the next Put or Clear.
-    const std::string* Find(const std::string& link) const;
-    void Put(const std::string& link, const std::string& text);
-    void Clear() { ++m_generation; }
+    // The text kept for `link`, or nothing. Valid until the next Put or Clear.
+    std::optional<std::string_view> Find(std::string_view link) const;
+    void Put(std::string_view link, std::string_view text);
+    void Clear();
+
+    // The slot a link takes (for tests that need two links in one slot).
+    static std::size_t SlotOf(std::string_view link) { return Hash(link) & (kSlots - 1); }
 
 private:
-    struct Entry {
-        std::uint64_t generation = 0;  // the entry is current when it equals m_generation
-        std::size_t hash = 0;
-        std::string link;
-        std::string text;
+    struct Slot {
+        std::uint32_t generation = 0;  // the slot is current when it equals m_generation
+        std::uint32_t check = 0;       // the hash's high half
+        std::uint32_t offset = 0;      // of the link in m_store; the text follows it
+        std::uint16_t linkSize = 0;
+        std::uint16_t textSize = 0;
     };
-    std::vector<Entry> m_entries;  // kSlots once the first text is kept
-    std::uint64_t m_generation = 1;
+    static std::uint64_t Hash(std::string_view text);
+
+    std::vector<Slot> m_slots;  // kSlots once the first text is kept
+    std::string m_store;
+    std::uint32_t m_generation = 1;
 };
 
 }  // namespace tandril

@@ -178,7 +178,7 @@ std::string RemoveDotSegments(std::string_view path, bool* climbed) {
     if (endsAsDirectory && (!result.empty() || absolute))
         result += '/';
     if (absolute && result.empty())
-        result = "/";
+        result.assign(1, '/');
     return result;
 }
 
@@ -205,9 +205,9 @@ HostPort SplitAuthority(std::string_view authority) {
             hp.portValid = false;
         hp.port = hp.portValid ? value : 0;
     }
-    hp.host.reserve(authority.size());
-    for (char c : authority)
-        hp.host += LowerAscii(c);
+    hp.host.assign(authority);
+    for (char& c : hp.host)
+        c = LowerAscii(c);
     return hp;
 }
 

@@ -1,5 +1,6 @@
 #include "url/url_text.h"
 
+#include <array>
 #include <cctype>
 #include <string_view>
 
@@ -13,24 +14,35 @@ bool IsAsciiDigit(unsigned char c) {
     return c >= '0' && c <= '9';
 }
 
-std::string Encode(const std::string& text, const char* extra) {
+// Bytes that are escaped in every encoded URL, and also those of a local path.
+constexpr std::array<bool, 256> MakeEscapes(std::string_view extra) {
+    std::array<bool, 256> t{};
+    for (int c = 0; c < 256; ++c)
+        t[c] = c <= 0x20 || c >= 0x7F;
+    for (unsigned char c : std::string_view("\"<>\\^`{}|"))
+        t[c] = true;
+    for (unsigned char c : extra)
+        t[c] = true;
+    return t;
+}
+constexpr std::array<bool, 256> kRequestEscapes = MakeEscapes("");
+constexpr std::array<bool, 256> kLocalPathEscapes = MakeEscapes("%#?;");
+
+std::string Encode(const std::string& text, const std::array<bool, 256>& escapes) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(text.size());
-    for (unsigned char c : text) {
-        bool escape = c <= 0x20 || c >= 0x7F;
-        for (const char* e = "\"<>\\^`{}|"; !escape && *e; ++e)
-            escape = c == *e;
-        for (const char* e = extra; !escape && *e; ++e)
-            escape = c == *e;
-        if (escape) {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        } else {
-            out += static_cast<char>(c);
-        }
+    std::size_t done = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (!escapes[c])
+            continue;
+        out.append(text, done, i - done);
+        const char escaped[3] = {'%', kHex[c >> 4], kHex[c & 15]};
+        out.append(escaped, 3);
+        done = i + 1;
     }
+    out.append(text, done, std::string::npos);
     return out;
 }
 
@@ -152,11 +164,11 @@ std::string DecodeLocalName(const std::string& text) {
 }
 
 std::string EncodeForRequest(const std::string& url) {
-    return Encode(url, "");
+    return Encode(url, kRequestEscapes);
 }
 
 std::string EncodeLocalPath(const std::string& path) {
-    return Encode(path, "%#?;");
+    return Encode(path, kLocalPathEscapes);
 }
 
 void AppendUtf8(std::string& out, std::uint32_t cp) {

@@ -364,26 +364,47 @@ TEST_F(LinkHandler, DecidedTextsAreKeptWithAndWithoutSuffixes) {
 
 TEST(LinkTextCache, KeepsFindsReplacesAndForgets) {
     CLinkTextCache cache;
-    EXPECT_EQ(cache.Find("a"), nullptr);
+    EXPECT_FALSE(cache.Find("a"));
     cache.Put("a", "A");
-    ASSERT_NE(cache.Find("a"), nullptr);
+    ASSERT_TRUE(cache.Find("a"));
     EXPECT_EQ(*cache.Find("a"), "A");
-    EXPECT_EQ(cache.Find("b"), nullptr);
+    EXPECT_FALSE(cache.Find("b"));
     // Two links that want one slot: the newer one takes it.
     std::string other;
-    const std::size_t slot = std::hash<std::string>{}("a") & (CLinkTextCache::kSlots - 1);
+    const std::size_t slot = CLinkTextCache::SlotOf("a");
     for (int i = 0; other.empty(); ++i) {
         const std::string candidate = "link" + std::to_string(i);
-        if ((std::hash<std::string>{}(candidate) & (CLinkTextCache::kSlots - 1)) == slot)
+        if (CLinkTextCache::SlotOf(candidate) == slot)
             other = candidate;
     }
     cache.Put(other, "O");
-    EXPECT_EQ(cache.Find("a"), nullptr);
+    EXPECT_FALSE(cache.Find("a"));
     EXPECT_EQ(*cache.Find(other), "O");
     cache.Clear();
-    EXPECT_EQ(cache.Find(other), nullptr);
+    EXPECT_FALSE(cache.Find(other));
     cache.Put("a", "A2");
     EXPECT_EQ(*cache.Find("a"), "A2");
+}
+
+TEST(LinkTextCache, StaysWithinItsStore) {
+    CLinkTextCache cache;
+    // Texts too long to keep are decided again each time.
+    const std::string longText(CLinkTextCache::kMaxEntryBytes + 1, 'x');
+    cache.Put("long", longText);
+    EXPECT_FALSE(cache.Find("long"));
+    cache.Put(longText, "short");
+    EXPECT_FALSE(cache.Find(longText));
+    // A full store starts again: the newest text is kept, older ones are forgotten.
+    const std::string text(1000, 't');
+    const std::size_t fits = CLinkTextCache::kStoreBytes / text.size() + 1;  // one too many
+    cache.Put("first", "F");
+    for (std::size_t i = 0; i < fits; ++i) {
+        cache.Put("l" + std::to_string(i), text);
+    }
+    EXPECT_FALSE(cache.Find("first"));
+    const std::string last = "l" + std::to_string(fits - 1);
+    ASSERT_TRUE(cache.Find(last));
+    EXPECT_EQ(*cache.Find(last), text);
 }
 
 TEST_F(LinkHandler, DotSegmentsAreResolvedInTheQueuedUrl) {

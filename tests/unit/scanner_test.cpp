@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <random>
 
 #include "engine/mirror_job.h"
@@ -299,6 +301,55 @@ TEST_F(Scanner, IdentityOnArbitraryBytes) {
         ScanOutcome out = Scan(page, {split, 1 + rng() % 4096}, nullptr);
         ASSERT_EQ(out.output, page) << "round " << round;
     }
+}
+
+// Attributes are noted while a tag's end is searched for; a tag with very many is
+// split again as a whole. Both readings must agree, on every kind of attribute syntax.
+TEST_F(Scanner, TagsWithVeryManyAttributesReadTheSame) {
+    const char* names[] = {"a", "img", "link", "meta", "td", "source", "p"};
+    const char* pieces[] = {"href",       "src",   "srcset", "style",    "rel",     "content",
+                            "http-equiv", "=",     " ",      "\t",       "/",       "\"",
+                            "'",          "x.gif", "a b",    "1x, y 2x", "refresh", "stylesheet",
+                            "url(u.png)", "HREF",  "==",     "&amp;"};
+    std::string padding;
+    for (std::size_t i = 0; i <= HtmlScanner::kMaxNotedAttributes; ++i)
+        padding += "z ";
+    padding += "/ ";  // so that a soup that begins with "=" gives z no value
+    std::mt19937 rng(777);
+    for (int round = 0; round < 2000; ++round) {
+        std::string name = names[rng() % std::size(names)];
+        std::string soup;
+        for (int i = 0, n = 1 + static_cast<int>(rng() % 12); i < n; ++i)
+            soup += pieces[rng() % std::size(pieces)];
+        // Keep the quotes balanced so that both tags end at the same ">".
+        for (char q : {'"', '\''}) {
+            if (std::count(soup.begin(), soup.end(), q) % 2 != 0)
+                soup += q;
+        }
+        const std::string tag = "<" + name + " " + soup + ">";
+        const std::string many = "<" + name + " " + padding + soup + ">";
+        ScanOutcome noted = Scan(tag + "<a href=next>");
+        ScanOutcome split = Scan(many + "<a href=next>");
+        ASSERT_EQ(split.calls, noted.calls) << tag;
+        ASSERT_EQ(split.output.substr(0, name.size() + 2), "<" + name + " ");
+        ASSERT_EQ(split.output.substr(name.size() + 2 + padding.size()),
+                  noted.output.substr(name.size() + 2))
+            << tag;
+    }
+}
+
+// Only the first of repeated attributes counts, and a tag of a hundred thousand of
+// them is read in one pass.
+TEST_F(Scanner, RepeatedAttributesCountOnce) {
+    EXPECT_EQ(Scan("<a href=1 HREF=2 href>").calls, (Calls{{"1", 0}}));
+    EXPECT_EQ(Scan("<a href HREF=2>").calls, Calls{});
+    EXPECT_EQ(Scan("<img src=a srcset=b SRCSET=c style=\"background:url(d)\" style=x src=e>").calls,
+              (Calls{{"a", 1}, {"b", 1}, {"d", 1}}));
+    std::string page = "<a";
+    for (int i = 0; i < 100000; ++i)
+        page += " href=" + std::to_string(i);
+    page += ">";
+    EXPECT_EQ(Scan(page).calls, (Calls{{"0", 0}}));
 }
 
 TEST_F(Scanner, WriteFailureIsReportedOnceAndStopsTheScan) {
