@@ -188,6 +188,9 @@ private:
     class ScanOutput;
     void CloseScanFiles();
     const UriRef& CurrentPageBase();
+    // IsSiteUrl and SiteUrlText's test without the page's shortcut.
+    bool OnSiteHost(const UriRef& url) const;
+    bool AtStartRoot(const UriRef& url) const;
     // The text decided earlier for `link` of `kind` in the current page context, or null.
     std::optional<std::string_view> CachedLinkText(const std::string& link, int kind);
     // Forgets the decided texts when the page context has changed.
@@ -216,10 +219,14 @@ private:
     std::string m_strLinkCacheTarget;
     bool m_bLinkCacheModify = true;
     bool m_bLinkCacheRelative = false;
-    // Whether the current page's scheme and authority are the site's (IsSiteUrl).
+    // Whether the last page's scheme and authority (most links share them) are the
+    // site's (IsSiteUrl) and the start URL's (SiteUrlText). An authority of one NUL
+    // byte (and a scheme of one) matches no link: the site's hosts changed and the
+    // answers are to be found again.
     std::string m_strPageScheme;
     std::string m_strPageAuthority;
     bool m_bPageOnSite = false;
+    bool m_bPageAtStartRoot = false;
     bool m_bScanning = false;      // inside ScanBytes (the page cannot change)
     bool m_bPageAtItsUrl = false;  // the page's folder on disk is its URL's folder
     // The last local directory whose every level was found a real directory.

@@ -378,12 +378,20 @@ void HtmlScanner::Feed(const char* data, std::size_t size, ScanSink& sink) {
                     break;
                 }
                 const std::size_t p = static_cast<std::size_t>(static_cast<const char*>(lt) - data);
-                tagStart = p;
                 i = p + 1;
+                // End tags, comments and a lone "<" are text: the search goes on.
+                if (i < size && !IsLetter(static_cast<unsigned char>(data[i])))
+                    break;
+                tagStart = p;
                 m_tagOffset = m_offset + p;
-                m_state = State::TagOpen;
                 m_nNoted = 0;
                 m_bTooManyAttributes = false;
+                if (i < size) {
+                    m_state = State::InTag;
+                    m_phase = TagPhase::Name;
+                } else {
+                    m_state = State::TagOpen;  // the next input tells
+                }
                 break;
             }
             case State::TagOpen:

@@ -12,6 +12,12 @@ const UriRef& CMirrorJob::CurrentPageBase() {
         m_strPageBaseKey = url;
         m_pageBase = PageBase(url);
     }
+    if (m_strPageAuthority != m_pageBase.authority || m_strPageScheme != m_pageBase.scheme) {
+        m_bPageOnSite = OnSiteHost(m_pageBase);
+        m_bPageAtStartRoot = AtStartRoot(m_pageBase);
+        m_strPageScheme = m_pageBase.scheme;
+        m_strPageAuthority = m_pageBase.authority;
+    }
     return m_pageBase;
 }
 
@@ -26,16 +32,25 @@ void CMirrorJob::AddSiteHost(const std::string& url) {
         const unsigned port = hp.port != 0 ? hp.port : DefaultPort(scheme);
         m_siteHosts.push_back(SiteHost{hp.host, std::move(scheme), port});
         m_strPageAuthority.assign(1, '\0');
+        m_strPageScheme.assign(1, '\0');
+        // Links decided before may lead to the new host.
+        for (auto& cache : m_linkCache) {
+            cache.Clear();
+        }
     }
 }
 
 bool CMirrorJob::IsSiteUrl(const UriRef& url) const {
-    const unsigned defaultPort = DefaultPort(url.scheme);
-    if (!url.hasAuthority || defaultPort == 0)
-        return false;
     // Most links are relative: they share the page's scheme and authority.
     if (url.authority == m_strPageAuthority && url.scheme == m_strPageScheme)
         return m_bPageOnSite;
+    return OnSiteHost(url);
+}
+
+bool CMirrorJob::OnSiteHost(const UriRef& url) const {
+    const unsigned defaultPort = DefaultPort(url.scheme);
+    if (!url.hasAuthority || defaultPort == 0)
+        return false;
     const HostPort hp = SplitAuthority(url.authority);
     if (!hp.portValid)
         return false;
@@ -54,10 +69,9 @@ bool CMirrorJob::IsSiteUrl(const UriRef& url) const {
 std::string CMirrorJob::SiteUrlText(const UriRef& url) const {
     // URLs of the start host and scheme begin with the site root as it was typed;
     // others keep the scheme (lower case) and authority they were found with.
-    const SiteHost& start = m_siteHosts.front();
-    const HostPort hp = SplitAuthority(url.authority);
-    const bool startRoot = EqualsNoCase(url.scheme, start.scheme) && hp.host == start.host &&
-                           (hp.port != 0 ? hp.port : DefaultPort(url.scheme)) == start.port;
+    const bool startRoot = url.authority == m_strPageAuthority && url.scheme == m_strPageScheme
+                               ? m_bPageAtStartRoot
+                               : AtStartRoot(url);
     std::string text =
         startRoot ? m_strSiteRoot
                   : (EqualsNoCase(url.scheme, "https") ? "https://" : "http://") + url.authority;
@@ -65,6 +79,13 @@ std::string CMirrorJob::SiteUrlText(const UriRef& url) const {
     if (url.hasQuery)
         text.append(1, '?').append(url.query);
     return text;
+}
+
+bool CMirrorJob::AtStartRoot(const UriRef& url) const {
+    const SiteHost& start = m_siteHosts.front();
+    const HostPort hp = SplitAuthority(url.authority);
+    return EqualsNoCase(url.scheme, start.scheme) && hp.host == start.host &&
+           (hp.port != 0 ? hp.port : DefaultPort(url.scheme)) == start.port;
 }
 
 LocalName CMirrorJob::CurrentLocalName() const {

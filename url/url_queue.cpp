@@ -48,6 +48,7 @@ void CMirrorJob::ResetUrlState() {
     m_strLinkCacheUrl.clear();
     m_strLinkCacheContext.clear();
     m_strPageAuthority.assign(1, '\0');
+    m_strPageScheme.assign(1, '\0');
     CloseScanFiles();
     m_nLevel = 0;
 }

@@ -235,6 +235,27 @@ TEST_F(LinkHandler, RedirectedPageResolvesAgainstWhereItCameFrom) {
     EXPECT_EQ(queued, "https://www.example.com/w.html");
 }
 
+// Whether the page's own host is the site's is found once per page and host list.
+TEST_F(LinkHandler, PageOnAHostThatJoinsTheSite) {
+    job.m_strUrl = "http://example.com/old/page.html";
+    job.m_strBaseUrl = "https://www.example.com/x/page.html";
+    job.m_strLocalDir = "old/";
+    job.m_strFileName = "page.html";
+    std::string queued;
+    EXPECT_EQ(Handle("y.html", 0, &queued), "y.html");  // another host's: as written
+    EXPECT_EQ(queued, "");
+    job.AddSiteHost("https://www.example.com/");
+    EXPECT_EQ(Handle("y.html", 0, &queued), "file:///home/ann/Mirror/x/y.html");
+    EXPECT_EQ(queued, "https://www.example.com/x/y.html");
+    // A new start forgets the other host, and the page's answer with it.
+    std::string url = "http://example.com/docs/";
+    ASSERT_TRUE(job.Start(url));
+    job.m_strUrl = "http://example.com/old/page.html";
+    job.m_strBaseUrl = "https://www.example.com/x/page.html";
+    EXPECT_EQ(Handle("y.html", 0, &queued), "y.html");
+    EXPECT_EQ(queued, "");
+}
+
 TEST_F(LinkHandler, SuffixAtTheStartQueuesNothing) {
     for (const char* link : {"?page=2#list", "#top", ";jsessionid=1", "?", "#"}) {
         std::string queued;
