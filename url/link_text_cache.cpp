@@ -5,32 +5,34 @@
 namespace tandril {
 
 std::uint64_t CLinkTextCache::Hash(std::string_view text) {
-    // Eight bytes at a time, each mixed by a multiply; links are short and many.
+    // Eight bytes at a time, one multiply each; the last word may overlap the one
+    // before it. A match is checked byte for byte, so only the spread matters.
     constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15ull;
-    std::uint64_t h = 0x243F6A8885A308D3ull ^ (text.size() * kMul);
-    std::size_t i = 0;
-    for (; i + 8 <= text.size(); i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, text.data() + i, 8);
-        h = (h ^ word) * kMul;
-        h ^= h >> 29;
-    }
-    if (i < text.size()) {
+    const std::size_t n = text.size();
+    std::uint64_t h = n * kMul;
+    if (n < 8) {
         std::uint64_t word = 0;
-        std::memcpy(&word, text.data() + i, text.size() - i);
+        std::memcpy(&word, text.data(), n);
         h = (h ^ word) * kMul;
-        h ^= h >> 29;
+    } else {
+        std::uint64_t word;
+        for (std::size_t i = 0; i + 8 < n; i += 8) {
+            std::memcpy(&word, text.data() + i, 8);
+            h = (h ^ word) * kMul;
+        }
+        std::memcpy(&word, text.data() + n - 8, 8);
+        h = (h ^ word) * kMul;
     }
-    h *= kMul;
-    return h ^ (h >> 32);
+    // The high bits of a product depend on every byte: they pick the slot.
+    return h;
 }
 
 std::optional<std::string_view> CLinkTextCache::Find(std::string_view link) const {
     if (m_slots.empty())
         return std::nullopt;
     const std::uint64_t hash = Hash(link);
-    const Slot& s = m_slots[hash & (kSlots - 1)];
-    if (s.generation != m_generation || s.check != static_cast<std::uint32_t>(hash >> 32) ||
+    const Slot& s = m_slots[hash >> (64 - kSlotBits)];
+    if (s.generation != m_generation || s.check != static_cast<std::uint32_t>(hash) ||
         s.linkSize != link.size())
         return std::nullopt;
     const char* stored = m_store.data() + s.offset;
@@ -49,9 +51,9 @@ void CLinkTextCache::Put(std::string_view link, std::string_view text) {
     if (m_store.size() + link.size() + text.size() > kStoreBytes)
         Clear();
     const std::uint64_t hash = Hash(link);
-    Slot& s = m_slots[hash & (kSlots - 1)];
+    Slot& s = m_slots[hash >> (64 - kSlotBits)];
     s.generation = m_generation;
-    s.check = static_cast<std::uint32_t>(hash >> 32);
+    s.check = static_cast<std::uint32_t>(hash);
     s.offset = static_cast<std::uint32_t>(m_store.size());
     s.linkSize = static_cast<std::uint16_t>(link.size());
     s.textSize = static_cast<std::uint16_t>(text.size());

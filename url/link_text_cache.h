@@ -17,7 +17,8 @@ namespace tandril {
 // whatever a page holds. Clear() forgets everything at once. One thread at a time.
 class CLinkTextCache {
 public:
-    static constexpr std::size_t kSlots = 8192;
+    static constexpr int kSlotBits = 13;
+    static constexpr std::size_t kSlots = std::size_t{1} << kSlotBits;
     static constexpr std::size_t kStoreBytes = std::size_t{1} << 20;
     // Longer links or texts are not kept (they are rare and would crowd the store).
     static constexpr std::size_t kMaxEntryBytes = 4096;
@@ -28,12 +29,12 @@ public:
     void Clear();
 
     // The slot a link takes (for tests that need two links in one slot).
-    static std::size_t SlotOf(std::string_view link) { return Hash(link) & (kSlots - 1); }
+    static std::size_t SlotOf(std::string_view link) { return Hash(link) >> (64 - kSlotBits); }
 
 private:
     struct Slot {
         std::uint32_t generation = 0;  // the slot is current when it equals m_generation
-        std::uint32_t check = 0;       // the hash's high half
+        std::uint32_t check = 0;       // the hash's low half
         std::uint32_t offset = 0;      // of the link in m_store; the text follows it
         std::uint16_t linkSize = 0;
         std::uint16_t textSize = 0;
