@@ -17,6 +17,8 @@
 #   bench/latency.sh [BUILD_DIR] [ROUNDS] ["RTT_MS ..."] [http|https] ["SITES"]
 #     defaults: build-bench 3 "0 20 100" http "500 2000 big"
 #   LATENCY_SKIP="NAME ..."  clients left out (tandril-1 tandril wget wget2 httrack curl)
+#   LATENCY_LOGS=DIR       keeps nginx's access log of every run there (connection,
+#                          status, protocol, URI, time the answer ended)
 #   LATENCY_SLOW_ROUNDS=N  rounds for the clients that fetch one page at a time (Tandril
 #                          with 1 connection, Wget, HTTrack) on the page sites at a round
 #                          trip of 100 ms or more: minutes a round there (default ROUNDS)
@@ -136,6 +138,10 @@ run() {
     local t rss requests connections files protocol
     t=$(python3 -c "print(f'{$EPOCHREALTIME - $start:.3f}')")
     sleep 0.2  # nginx writes its last log lines
+    if [ -n "${LATENCY_LOGS:-}" ]; then
+        mkdir -p "$LATENCY_LOGS"
+        cp "$work/nginx/logs/access.log" "$LATENCY_LOGS/$name-$(date +%s%N).log"
+    fi
     read -r _ rss < <(tail -1 "$work/time")
     requests=$(wc -l < "$work/nginx/logs/access.log")
     connections=$(awk '{print $1}' "$work/nginx/logs/access.log" | sort -u | wc -l)

@@ -37,7 +37,7 @@ error_log $dir/logs/error.log warn;
 pid $dir/nginx.pid;
 events { worker_connections 1024; }
 http {
-    log_format byconn '\$connection \$status \$server_protocol \$request_uri';
+    log_format byconn '\$connection \$status \$server_protocol \$request_uri \$msec';
     access_log $dir/logs/access.log byconn;
     sendfile on;
     keepalive_requests 100000;
