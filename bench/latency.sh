@@ -18,7 +18,8 @@
 #     defaults: build-bench 3 "0 20 100" http "500 2000 big"
 #   LATENCY_SKIP="NAME ..."  clients left out (tandril-1 tandril wget wget2 httrack curl)
 #   LATENCY_LOGS=DIR       keeps nginx's access log of every run there (connection,
-#                          status, protocol, URI, time the answer ended)
+#                          status, protocol, URI, time the answer ended; NAME-N.log)
+#                          and when the client started and ended (NAME-N.times)
 #   LATENCY_SLOW_ROUNDS=N  rounds for the clients that fetch one page at a time (Tandril
 #                          with 1 connection, Wget, HTTrack) on the page sites at a round
 #                          trip of 100 ms or more: minutes a round there (default ROUNDS)
@@ -135,12 +136,14 @@ run() {
         [ "$name" = wget ] || [ "$name" = wget2 ] || { echo "$name failed:" >&2; tail -5 "$work/err" >&2; }
     }
     # Wall time to the microsecond (GNU time's own is to the hundredth of a second).
-    local t rss requests connections files protocol
-    t=$(python3 -c "print(f'{$EPOCHREALTIME - $start:.3f}')")
+    local t rss requests connections files protocol end=$EPOCHREALTIME
+    t=$(python3 -c "print(f'{$end - $start:.3f}')")
     sleep 0.2  # nginx writes its last log lines
     if [ -n "${LATENCY_LOGS:-}" ]; then
         mkdir -p "$LATENCY_LOGS"
-        cp "$work/nginx/logs/access.log" "$LATENCY_LOGS/$name-$(date +%s%N).log"
+        local kept="$LATENCY_LOGS/$name-$(date +%s%N)"
+        cp "$work/nginx/logs/access.log" "$kept.log"
+        echo "$start $end" > "$kept.times"  # when the client started and ended
     fi
     read -r _ rss < <(tail -1 "$work/time")
     requests=$(wc -l < "$work/nginx/logs/access.log")
