@@ -43,14 +43,16 @@ bool CFile::OpenForWrite(const std::string& path) {
     if (m_fd >= 0) {
         return false;
     }
+    m_bDirect = false;
     m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     return m_fd >= 0;
 }
 
-bool CFile::CreateFresh(const std::string& path) {
+bool CFile::CreateFresh(const std::string& path, Buffering buffering) {
     if (m_fd >= 0) {
         return false;
     }
+    m_bDirect = buffering == Buffering::kDirect;
     if (::unlink(path.c_str()) != 0 && errno == EISDIR) {
         ::rmdir(path.c_str());
     }
@@ -110,7 +112,7 @@ void CFile::Write(const void* data, std::size_t size) {
     if (m_nPending + size > kWriteBuffer) {
         Flush();
     }
-    if (size >= kWriteBuffer) {
+    if (m_bDirect || size >= kWriteBuffer) {
         WriteThrough(p, size);
         return;
     }

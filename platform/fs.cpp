@@ -5,10 +5,11 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <string_view>
 #include <vector>
 
 namespace tandril {
@@ -103,18 +104,31 @@ std::string NearestExistingAncestor(std::string path) {
 std::optional<std::string> OpticalMediaMountPointIn(const std::string& path,
                                                     const std::string& mountTable) {
     // The longest mount point that contains the path decides its file system.
-    std::istringstream lines(mountTable);
-    std::string line, best, bestType;
-    while (std::getline(lines, line)) {
-        std::istringstream fields(line);
-        std::string device, mountPoint, type;
-        if (!(fields >> device >> mountPoint >> type)) {
+    std::string best, bestType;
+    std::string_view rest(mountTable);
+    while (!rest.empty()) {
+        const std::size_t end = std::min(rest.find('\n'), rest.size());
+        std::string_view line = rest.substr(0, end);
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+        std::string_view fields[3];
+        int count = 0;
+        while (count < 3) {
+            const std::size_t begin = line.find_first_not_of(" \t\r\f\v");
+            if (begin == std::string_view::npos) {
+                break;
+            }
+            line.remove_prefix(begin);
+            const std::size_t length = std::min(line.find_first_of(" \t\r\f\v"), line.size());
+            fields[count++] = line.substr(0, length);
+            line.remove_prefix(length);
+        }
+        if (count < 3) {
             continue;
         }
-        mountPoint = UnescapeMountField(mountPoint);
+        const std::string mountPoint = UnescapeMountField(std::string(fields[1]));
         if (PathIsBelow(path, mountPoint) && mountPoint.size() >= best.size()) {
             best = mountPoint;
-            bestType = type;
+            bestType = fields[2];
         }
     }
     if (bestType == "iso9660" || bestType == "udf") {
@@ -124,13 +138,24 @@ std::optional<std::string> OpticalMediaMountPointIn(const std::string& path,
 }
 
 std::optional<std::string> OpticalMediaMountPoint(const std::string& path) {
-    std::ifstream in("/proc/self/mounts");
-    if (!in) {
+    // Read with plain calls: a C++ stream here would set up the locale machinery, a few
+    // hundred KiB of memory, for one small file.
+    const int fd = ::open("/proc/self/mounts", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         return std::nullopt;
     }
-    std::stringstream table;
-    table << in.rdbuf();
-    return OpticalMediaMountPointIn(NearestExistingAncestor(path), table.str());
+    std::string table;
+    char block[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, block, sizeof block);
+        if (n > 0) {
+            table.append(block, static_cast<std::size_t>(n));
+        } else if (n == 0 || errno != EINTR) {
+            break;
+        }
+    }
+    ::close(fd);
+    return OpticalMediaMountPointIn(NearestExistingAncestor(path), table);
 }
 
 std::string HomeDirectory() {

@@ -19,9 +19,10 @@ namespace {
 std::once_flag g_curlInit;
 
 // libcurl's receive buffer: large for the one transfer per connection (a big body goes
-// to disk in few writes), smaller for the extra streams, which mostly carry pages.
+// to disk in few writes), small for the up to 90 extra streams, which mostly carry pages
+// and whose buffers would otherwise be most of the run's memory.
 constexpr long kConnectionBuffer = 64L * 1024;
-constexpr long kStreamBuffer = 16L * 1024;
+constexpr long kStreamBuffer = 4L * 1024;
 
 bool StartsWithNoCase(const char* text, const char* prefix) {
     return strncasecmp(text, prefix, std::strlen(prefix)) == 0;
@@ -303,7 +304,9 @@ void CTransferPool::Start(int slot, const std::string& url, const std::string& p
     t.out = TransferOutcome{};
     t.hops = 0;
     t.request = EncodeForRequest(url);
-    t.out.fileCreated = t.file.CreateFresh(path);
+    // libcurl hands over its receive buffer's worth at a time; a write buffer of the
+    // file's own in each of up to 96 slots would add memory and no fewer writes.
+    t.out.fileCreated = t.file.CreateFresh(path, CFile::Buffering::kDirect);
     if (!t.out.fileCreated || s.interrupted.load() || !s.Launch(t)) {
         t.out.ended = true;
     }

@@ -91,6 +91,16 @@ TEST(OpticalMedia, MountTableDecidesByTheLongestMountPoint) {
     EXPECT_EQ(OpticalMediaMountPointIn("/mnt/dvd/overlay/x", table), std::nullopt);
     EXPECT_EQ(OpticalMediaMountPointIn("/mnt/dvdx", table), std::nullopt);
     EXPECT_EQ(OpticalMediaMountPointIn("/home/ann", table), std::nullopt);
+
+    // Fields split by runs of blanks or tabs; blank, short and unterminated lines.
+    const std::string ragged =
+        "\n  \n/dev/sr0\t /cd \t\tiso9660 ro 0 0\r\nshort /x\n"
+        "/dev/sr1  /cd/inner   udf";
+    EXPECT_EQ(OpticalMediaMountPointIn("/cd/a", ragged), std::optional<std::string>("/cd"));
+    EXPECT_EQ(OpticalMediaMountPointIn("/cd/inner/b", ragged),
+              std::optional<std::string>("/cd/inner"));
+    EXPECT_EQ(OpticalMediaMountPointIn("/x/y", ragged), std::nullopt);
+    EXPECT_EQ(OpticalMediaMountPointIn("/cd", ""), std::nullopt);
 }
 
 class PrepareLocalDirectory : public ::testing::Test {

@@ -66,6 +66,24 @@ TEST(File, BufferedWritesArriveWholeAndInOrder) {
         out.Close();
     }
     EXPECT_EQ(test::ReadFile(tmp.Path() + "f"), expected);
+
+    // A file created kDirect holds every byte as soon as Write returns.
+    CFile direct;
+    ASSERT_TRUE(direct.CreateFresh(tmp.Path() + "d", CFile::Buffering::kDirect));
+    std::string written;
+    for (int i = 1; i < 300; i += 37) {
+        std::string piece(static_cast<std::size_t>(i), static_cast<char>('0' + i % 10));
+        direct.Write(piece.data(), piece.size());
+        written += piece;
+        EXPECT_EQ(test::ReadFile(tmp.Path() + "d"), written);
+    }
+    direct.Close();
+    // The same object reopened for a page is buffered again.
+    ASSERT_TRUE(direct.OpenForWrite(tmp.Path() + "g"));
+    direct.Write("abc", 3);
+    EXPECT_EQ(test::ReadFile(tmp.Path() + "g"), "");
+    direct.Close();
+    EXPECT_EQ(test::ReadFile(tmp.Path() + "g"), "abc");
 }
 
 TEST(FileSystem, RenameReplacesAndDeleteReports) {
