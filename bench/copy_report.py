@@ -14,6 +14,9 @@ the program under test) and prints one JSON object:
   missing_css      references inside saved stylesheets whose file does not exist
   live_embedded    images, stylesheets, scripts, media... still pointing at LIVE_ROOT
   live_links       hyperlinks (a, area, iframe, frame) still pointing at LIVE_ROOT
+  live_in_copy     of the two above, the ones whose file is in the copy all the same (a
+                   reference that could have been local; the rest name files the copy
+                   does not have, such as pages beyond the level limit)
   styled           pages whose every stylesheet is present on disk
   unstyled_pages   up to 10 pages that miss a stylesheet
 """
@@ -81,6 +84,16 @@ def local_target(base_file, value):
     return urllib.parse.unquote(parts.path)
 
 
+def copy_has(root, live, value):
+    """True when the copy holds the file that a reference to the live site names."""
+    parts = urllib.parse.urlsplit(value.strip())
+    path = urllib.parse.unquote(parts.path) or "/"
+    local = os.path.join(root, path.lstrip("/"))
+    if path.endswith("/"):
+        return any(os.path.isfile(os.path.join(local, n)) for n in ("index.htm", "index.html"))
+    return os.path.isfile(local)
+
+
 def css_refs(text):
     text = CSS_COMMENT.sub("", text)
     for m in CSS_URL.finditer(text):
@@ -103,7 +116,7 @@ def main():
     prefix, served = (sys.argv[3], sys.argv[4]) if len(sys.argv) > 4 else (None, None)
     r = {"pages": 0, "refs_local": 0, "missing": 0, "missing_served": 0, "missing_css": 0,
          "live_embedded": 0,
-         "live_links": 0, "styled": 0, "unstyled_pages": [], "missing_examples": []}
+         "live_links": 0, "live_in_copy": 0, "styled": 0, "unstyled_pages": [], "missing_examples": []}
     for dirpath, _, files in os.walk(root):
         for name in files:
             path = os.path.join(dirpath, name)
@@ -125,6 +138,8 @@ def main():
             for kind, value in p.refs:
                 if value.strip().startswith(live):
                     r["live_links" if kind == "hyper" else "live_embedded"] += 1
+                    if copy_has(root, live, value):
+                        r["live_in_copy"] += 1
                     if kind == "stylesheet":
                         styled = False
                     continue

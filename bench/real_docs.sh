@@ -75,8 +75,8 @@ kill "$nginx_pid"
 wait "$nginx_pid" 2>/dev/null || true
 nginx_pid=""
 
-printf '%-8s %-9s %6s %6s %8s %8s %8s %8s %9s %7s | %s\n' site copy files pages missing \
-    "(served)" css_miss live_emb live_link styled "browser: failed/requests (by type)"
+printf '%-8s %-9s %6s %6s %8s %8s %8s %8s %9s %8s %7s | %s\n' site copy files pages missing \
+    "(served)" css_miss live_emb live_link "(in copy)" styled "browser: failed/requests (by type)"
 for s in "${sites[@]}"; do
     for copy in tandril portable wget; do
         dir="$work/$s/$copy"
@@ -89,7 +89,8 @@ import json, sys
 site, copy, files, report, browser = sys.argv[1], sys.argv[2], sys.argv[3], json.loads(sys.argv[4]), json.loads(sys.argv[5])
 print(f"{site:<8} {copy:<9} {files:>6} {report['pages']:>6} {report['missing']:>8} "
       f"{report['missing_served']:>8} {report['missing_css']:>8} "
-      f"{report['live_embedded']:>8} {report['live_links']:>9} {report['styled']:>7} | "
+      f"{report['live_embedded']:>8} {report['live_links']:>9} {report['live_in_copy']:>9} "
+      f"{report['styled']:>7} | "
       f"{browser['failed']}/{browser['requests']} in {browser['pages']} pages {browser['failed_by_type']}")
 for e in report["missing_examples"][:3]:
     print("    missing, on the server:", e)
