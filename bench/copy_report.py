@@ -84,7 +84,7 @@ def local_target(base_file, value):
     return urllib.parse.unquote(parts.path)
 
 
-def copy_has(root, live, value):
+def copy_has(root, value):
     """True when the copy holds the file that a reference to the live site names."""
     parts = urllib.parse.urlsplit(value.strip())
     path = urllib.parse.unquote(parts.path) or "/"
@@ -138,7 +138,7 @@ def main():
             for kind, value in p.refs:
                 if value.strip().startswith(live):
                     r["live_links" if kind == "hyper" else "live_embedded"] += 1
-                    if copy_has(root, live, value):
+                    if copy_has(root, value):
                         r["live_in_copy"] += 1
                     if kind == "stylesheet":
                         styled = False

@@ -6,11 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
 #include <vector>
+
+#include "platform/file.h"
 
 namespace tandril {
 
@@ -138,23 +139,21 @@ std::optional<std::string> OpticalMediaMountPointIn(const std::string& path,
 }
 
 std::optional<std::string> OpticalMediaMountPoint(const std::string& path) {
-    // Read with plain calls: a C++ stream here would set up the locale machinery, a few
-    // hundred KiB of memory, for one small file.
-    const int fd = ::open("/proc/self/mounts", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    // Read with CFile: a C++ stream here would set up the locale machinery, a few hundred
+    // KiB of memory, for one small file.
+    CFile in;
+    if (!in.OpenForRead("/proc/self/mounts")) {
         return std::nullopt;
     }
     std::string table;
     char block[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, block, sizeof block);
-        if (n > 0) {
-            table.append(block, static_cast<std::size_t>(n));
-        } else if (n == 0 || errno != EINTR) {
-            break;
+    try {
+        while (const std::size_t n = in.Read(block, sizeof block)) {
+            table.append(block, n);
         }
+    } catch (const FileException&) {
+        return std::nullopt;
     }
-    ::close(fd);
     return OpticalMediaMountPointIn(NearestExistingAncestor(path), table);
 }
 
