@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -43,7 +44,7 @@ bool CFile::OpenForWrite(const std::string& path) {
     if (m_fd >= 0) {
         return false;
     }
-    m_bDirect = false;
+    m_nDirectLeft = 0;
     m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     return m_fd >= 0;
 }
@@ -52,7 +53,7 @@ bool CFile::CreateFresh(const std::string& path, Buffering buffering) {
     if (m_fd >= 0) {
         return false;
     }
-    m_bDirect = buffering == Buffering::kDirect;
+    m_nDirectLeft = buffering == Buffering::kGatheredWhenLarge ? kWriteBuffer : 0;
     if (::unlink(path.c_str()) != 0 && errno == EISDIR) {
         ::rmdir(path.c_str());
     }
@@ -112,7 +113,8 @@ void CFile::Write(const void* data, std::size_t size) {
     if (m_nPending + size > kWriteBuffer) {
         Flush();
     }
-    if (m_bDirect || size >= kWriteBuffer) {
+    if (m_nDirectLeft > 0 || size >= kWriteBuffer) {
+        m_nDirectLeft -= std::min(m_nDirectLeft, size);
         WriteThrough(p, size);
         return;
     }

@@ -55,9 +55,10 @@ public:
     // Creates a new file in place of whatever stands at `path`: a file, a symbolic
     // link, a FIFO or an empty directory there is removed first (never followed or
     // opened), so a temporary file is always a fresh regular file of this process.
-    // False when that cannot be done. kDirect writes each Write at once: for a caller
-    // that already hands over large blocks, where a second buffer only costs memory.
-    enum class Buffering { kGathered, kDirect };
+    // False when that cannot be done. kGatheredWhenLarge writes the first kWriteBuffer
+    // bytes at once and gathers only after them: a small file (a page among many
+    // transfers at once) never holds a buffer, a large one is still written in large blocks.
+    enum class Buffering { kGathered, kGatheredWhenLarge };
     bool CreateFresh(const std::string& path, Buffering buffering = Buffering::kGathered);
     // Opens a regular file for reading; a symbolic link, FIFO, device or directory
     // is refused without blocking.
@@ -68,7 +69,7 @@ public:
     std::size_t Read(void* buffer, std::size_t size);
     // Reads up to `size` bytes from `offset` without moving the position of Read.
     std::size_t ReadAt(void* buffer, std::size_t size, std::uint64_t offset);
-    // Writes all `size` bytes (through the buffer unless the file was created kDirect).
+    // Writes all `size` bytes (through the buffer, see Buffering).
     void Write(const void* data, std::size_t size);
     // Closes the file; a failure to flush (a full disk on a network file system) raises.
     void Close();
@@ -82,7 +83,7 @@ private:
     int m_fd = -1;
     std::unique_ptr<char[]> m_pPending;
     std::size_t m_nPending = 0;
-    bool m_bDirect = false;
+    std::size_t m_nDirectLeft = 0;  // bytes still to be written before gathering starts
 };
 
 }  // namespace tandril

@@ -304,9 +304,10 @@ void CTransferPool::Start(int slot, const std::string& url, const std::string& p
     t.out = TransferOutcome{};
     t.hops = 0;
     t.request = EncodeForRequest(url);
-    // libcurl hands over its receive buffer's worth at a time; a write buffer of the
-    // file's own in each of up to 96 slots would add memory and no fewer writes.
-    t.out.fileCreated = t.file.CreateFresh(path, CFile::Buffering::kDirect);
+    // Most bodies are pages, written in one or two pieces: a write buffer in each of up to
+    // 96 slots would only add memory. A large body arrives in TLS records or HTTP/2
+    // frames of 8 to 16 KiB, which are gathered into 64 KiB writes once it is seen to be large.
+    t.out.fileCreated = t.file.CreateFresh(path, CFile::Buffering::kGatheredWhenLarge);
     if (!t.out.fileCreated || s.interrupted.load() || !s.Launch(t)) {
         t.out.ended = true;
     }

@@ -67,17 +67,22 @@ TEST(File, BufferedWritesArriveWholeAndInOrder) {
     }
     EXPECT_EQ(test::ReadFile(tmp.Path() + "f"), expected);
 
-    // A file created kDirect holds every byte as soon as Write returns.
+    // A file created kGatheredWhenLarge holds every byte as soon as Write returns until
+    // 64 KiB are written; after that it gathers again.
     CFile direct;
-    ASSERT_TRUE(direct.CreateFresh(tmp.Path() + "d", CFile::Buffering::kDirect));
+    ASSERT_TRUE(direct.CreateFresh(tmp.Path() + "d", CFile::Buffering::kGatheredWhenLarge));
     std::string written;
-    for (int i = 1; i < 300; i += 37) {
-        std::string piece(static_cast<std::size_t>(i), static_cast<char>('0' + i % 10));
+    while (written.size() < CFile::kWriteBuffer) {
+        std::string piece(std::min<std::size_t>(3001, CFile::kWriteBuffer - written.size()),
+                          static_cast<char>('0' + written.size() % 10));
         direct.Write(piece.data(), piece.size());
         written += piece;
-        EXPECT_EQ(test::ReadFile(tmp.Path() + "d"), written);
+        ASSERT_EQ(test::ReadFile(tmp.Path() + "d").size(), written.size());
     }
+    direct.Write("tail", 4);
+    EXPECT_EQ(test::ReadFile(tmp.Path() + "d"), written);
     direct.Close();
+    EXPECT_EQ(test::ReadFile(tmp.Path() + "d"), written + "tail");
     // The same object reopened for a page is buffered again.
     ASSERT_TRUE(direct.OpenForWrite(tmp.Path() + "g"));
     direct.Write("abc", 3);
