@@ -59,8 +59,8 @@ bool CMirrorJob::Start(std::string& url) {
     m_strLocalDir.clear();
     m_strHost = host;
     const std::string scheme = schemeEnd == 7 ? "http" : "https";
-    m_siteHosts.assign(
-        1, SiteHost{site.host, scheme, site.port != 0 ? site.port : DefaultPort(scheme)});
+    m_siteHosts.Reset(
+        CSiteHosts::Host{site.host, scheme, site.port != 0 ? site.port : DefaultPort(scheme)});
     m_strBaseUrl.clear();
     m_strSiteRoot = url.substr(0, schemeEnd) + host;
     if (p == std::string::npos) {
@@ -96,6 +96,8 @@ bool CMirrorJob::NextUrl() {
     m_strBaseUrl.clear();
     m_strLocalDir = std::move(entry.strLocalDir);
     m_strFileName = std::move(entry.strFileName);
+    m_strBaseName = std::move(entry.strBaseName);
+    m_nUrlId = entry.nId;
     m_nLevel = entry.nLevel + 1;
     return true;
 }

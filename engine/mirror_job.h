@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "css/css_reader.h"
+#include "engine/link_fixups.h"
+#include "engine/site_hosts.h"
+#include "engine/visited_set.h"
 #include "html/html_scanner.h"
 #include "platform/file.h"
 #include "platform/internet.h"
@@ -28,12 +31,15 @@ constexpr int kEmbeddedObject = 1;
 constexpr int kBaseHref = 2;
 
 // A URL waiting to be fetched. strLocalDir uses "/" separators and ends with "/";
-// it is a single "/" for the download directory itself.
+// it is a single "/" for the download directory itself. strFileName is the name its
+// link expects; strBaseName the name before its type is known (see local_path.h).
 struct CQueueEntry {
     std::string strUrl;
     std::uint32_t nLevel = 0;
     std::string strFileName;
     std::string strLocalDir;
+    std::string strBaseName;
+    std::uint32_t nId = CVisitedSet::kNone;  // its entry in the visited set
 };
 
 // The limits of a run, its tallies and the link choice. Lives as long as the job;
@@ -53,6 +59,9 @@ struct CMirrorLimits {
     // With links modified: links to files of the copy are written as relative paths
     // (a portable copy) instead of absolute file URLs.
     bool m_bRelativeLinks = false;
+    // Stylesheets, scripts, fonts, images and media of other hosts are fetched and
+    // saved below the copy's folder for other hosts.
+    bool m_bOffsiteEmbedded = true;
     bool m_bFirstPage = true;
     std::string m_strStartPage;
 
@@ -83,21 +92,31 @@ public:
     // lies beyond the level limit (the run is done).
     bool NextUrl();
 
-    // URL queue and visited set (url/url_queue.cpp). EnqueueUrl returns false when
+    // URL queue and visited set (engine/url_queue.cpp). EnqueueUrl returns false when
     // the URL was visited already (nothing changes then).
     bool EnqueueUrl(const std::string& url, int kind);
     // True when a URL that would be saved as the same local file is queued already.
     bool IsVisited(const std::string& url) const;
-    // The same for a URL whose local name is known.
-    bool EnqueueUrl(const std::string& url, int kind, LocalName name);
-    bool IsVisited(const LocalName& name) const;
+    // The same for a URL whose base name is known, to be saved as `name` until its
+    // type is known; the id of its visited entry, or CVisitedSet::kNone.
+    std::uint32_t EnqueueUrl(const std::string& url, int kind, const LocalName& base,
+                             LocalName name);
+    bool IsVisited(const LocalName& base) const;
     void ResetUrlState();
 
-    // Link handling (url/link_handler.cpp): on return `link` holds the text that
+    // Gives the current download the name its type calls for (the answer's
+    // Content-Type, see FileTypeOf) and marks its URL fetched; pages written with
+    // another name for it are noted for FixLinks.
+    FileType TakeFileType(const std::string& contentType);
+    // Rewrites the saved pages whose links lead to a name their target did not get;
+    // a page that cannot be rewritten is logged (message 114).
+    void FixLinks(CProgressLog& log);
+
+    // Link handling (engine/link_handler.cpp): on return `link` holds the text that
     // the saved page carries in its place.
     void HandleLink(std::string& link, int kind);
 
-    // Download directories (url/directories.cpp). CheckTargetDirectory runs on the
+    // Download directories (engine/directories.cpp). CheckTargetDirectory runs on the
     // interface thread before a run and reports in message boxes; PrepareLocalDirectory
     // runs on the worker after each download and reports into `log`.
     bool CheckTargetDirectory();
@@ -145,13 +164,11 @@ public:
     std::string m_strSiteRoot;
     std::string m_strBasePath;
     // The hosts of the site (see IsSiteUrl): the start URL's, and the one its
-    // redirects end on. Host in lower case, scheme "http" or "https", port.
-    struct SiteHost {
-        std::string host;
-        std::string scheme;
-        unsigned port = 0;
-    };
-    std::vector<SiteHost> m_siteHosts;
+    // redirects end on.
+    CSiteHosts m_siteHosts;
+    // The current download: its name before its type is known, its visited entry.
+    std::string m_strBaseName = "index.htm";
+    std::uint32_t m_nUrlId = CVisitedSet::kNone;
     // The URL the current page's content came from, after redirects; empty when it
     // is m_strUrl itself. Its links are resolved against it.
     std::string m_strBaseUrl;
@@ -167,8 +184,10 @@ public:
     HtmlScanner m_scanner;
     CssReader m_cssReader;
     std::uint32_t m_nLevel = 0;
-    std::unordered_set<std::string> m_mapVisited;
+    CVisitedSet m_mapVisited;
     std::deque<CQueueEntry> m_listQueue;
+    // Pages to correct once their targets are fetched (see TakeFileType).
+    CLinkFixups m_fixups;
 
     CMirrorLimits m_limits;
     CInternetOptions m_netOptions;
@@ -188,11 +207,12 @@ private:
     class ScanOutput;
     void CloseScanFiles();
     const UriRef& CurrentPageBase();
-    // IsSiteUrl and SiteUrlText's test without the page's shortcut.
-    bool OnSiteHost(const UriRef& url) const;
-    bool AtStartRoot(const UriRef& url) const;
-    // The text decided earlier for `link` of `kind` in the current page context, or null.
-    std::optional<std::string_view> CachedLinkText(const std::string& link, int kind);
+    // The text decided earlier for `link` of `kind` in the current page context, or
+    // null; the link's visited entry (or kNone) in `id`.
+    std::optional<std::string_view> CachedLinkText(const std::string& link, int kind,
+                                                   std::uint32_t& id);
+    // Notes that the current page wrote a link for visited entry `id`.
+    void NoteLocalLink(std::uint32_t id);
     // Forgets the decided texts when the page context has changed.
     void RefreshLinkContext();
     // The site URL text of a resolved link of the site, as it is queued and keyed.
@@ -219,6 +239,7 @@ private:
     std::string m_strLinkCacheTarget;
     bool m_bLinkCacheModify = true;
     bool m_bLinkCacheRelative = false;
+    bool m_bLinkCacheOffsite = true;
     // Whether the last page's scheme and authority (most links share them) are the
     // site's (IsSiteUrl) and the start URL's (SiteUrlText). An authority of one NUL
     // byte (and a scheme of one) matches no link: the site's hosts changed and the
@@ -229,6 +250,8 @@ private:
     bool m_bPageAtStartRoot = false;
     bool m_bScanning = false;      // inside ScanBytes (the page cannot change)
     bool m_bPageAtItsUrl = false;  // the page's folder on disk is its URL's folder
+    // The fix-up id of the page being scanned, once it has written a local link.
+    std::uint32_t m_nPageId = CVisitedSet::kNone;
     // The last local directory whose every level was found a real directory.
     std::string m_strCheckedDir;
     // The base of the current page's links, computed once for all of them.

@@ -8,31 +8,6 @@
 #include "url/url_text.h"
 
 namespace tandril {
-namespace {
-
-bool EndsWithNoCase(const std::string& name, const std::string& suffix) {
-    std::string tail =
-        name.size() > suffix.size() ? name.substr(name.size() - suffix.size()) : name;
-    return EqualsNoCase(tail, suffix);
-}
-
-}  // namespace
-
-bool IsHtmlFileName(const std::string& name) {
-    return EndsWithNoCase(name, "html") || EndsWithNoCase(name, "htm");
-}
-
-bool IsStylesheet(const std::string& name, const std::string& contentType) {
-    if (EndsWithNoCase(name, ".css")) {
-        return true;
-    }
-    std::string type = contentType.substr(0, contentType.find(';'));
-    while (!type.empty() && IsWhiteSpace(static_cast<unsigned char>(type.back()))) {
-        type.pop_back();
-    }
-    return EqualsNoCase(type, "text/css");
-}
-
 void DeleteTemporaryFiles(const std::string& targetDir) {
     if (targetDir.empty() || targetDir.back() != '/') {
         return;

@@ -241,10 +241,13 @@ bool CMirrorRun::OnRead() {
         SetEnd(RunEnd::Stalled);
         return true;
     }
+    // The server's type decides how the file is read and the name it is saved under.
+    const FileType type = m_job.TakeFileType(contentType);
+    // Pages that linked to it under a name its type changed lead to it again.
+    m_job.FixLinks(m_log);
     if (m_job.PrepareLocalDirectory(m_log)) {
-        const bool html = IsHtmlFileName(m_job.m_strFileName);
-        if (html || IsStylesheet(m_job.m_strFileName, contentType)) {
-            m_job.m_bScanCss = !html;
+        if (type != FileType::Other) {
+            m_job.m_bScanCss = type == FileType::Stylesheet;
             Post(WM_MIRROR_PROCESS);
             m_log.AddLogArg(kIdsProcessingFile, m_job.m_strFileName);
             return true;

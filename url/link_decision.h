@@ -13,7 +13,8 @@ enum class LinkAction {
 
 // The facts about one resolved link that the decision rests on.
 struct LinkFacts {
-    bool onSite = false;     // http(s) on a host of the site (see CMirrorJob::IsSiteUrl)
+    bool onSite = false;     // http(s) on a host of the site (see CSiteHosts)
+    bool offsite = false;    // http(s) on another host, whose embedded files are fetched
     bool hyperlink = false;  // link kind 0; embedded objects are fetched whatever the level
     bool cgi = false;        // its path holds "cgi-bin/" or "/bin/"
     bool visited = false;    // in the visited set of the run
@@ -21,8 +22,12 @@ struct LinkFacts {
 };
 
 constexpr LinkAction DecideLink(const LinkFacts& f) {
-    if (!f.onSite)
-        return LinkAction::Keep;
+    if (!f.onSite) {
+        // Of another host only what a page loads is fetched; its pages stay live.
+        if (!f.offsite || f.hyperlink)
+            return LinkAction::Keep;
+        return f.visited ? LinkAction::Local : LinkAction::Follow;
+    }
     if (!f.hyperlink)
         return f.visited ? LinkAction::Local : LinkAction::Follow;
     if (f.cgi)

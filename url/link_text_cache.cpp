@@ -27,7 +27,8 @@ std::uint64_t CLinkTextCache::Hash(std::string_view text) {
     return h;
 }
 
-std::optional<std::string_view> CLinkTextCache::Find(std::string_view link) const {
+std::optional<std::string_view> CLinkTextCache::Find(std::string_view link,
+                                                     std::uint32_t* tag) const {
     if (m_slots.empty())
         return std::nullopt;
     const std::uint64_t hash = Hash(link);
@@ -38,17 +39,19 @@ std::optional<std::string_view> CLinkTextCache::Find(std::string_view link) cons
     const char* stored = m_store.data() + s.offset;
     if (std::memcmp(stored, link.data(), link.size()) != 0)
         return std::nullopt;
-    return std::string_view(stored + s.linkSize, s.textSize);
+    if (tag)
+        std::memcpy(tag, stored + s.linkSize, sizeof(std::uint32_t));
+    return std::string_view(stored + s.linkSize + sizeof(std::uint32_t), s.textSize);
 }
 
-void CLinkTextCache::Put(std::string_view link, std::string_view text) {
+void CLinkTextCache::Put(std::string_view link, std::string_view text, std::uint32_t tag) {
     if (link.size() > kMaxEntryBytes || text.size() > kMaxEntryBytes)
         return;
     if (m_slots.empty()) {
         m_slots.resize(kSlots);
         m_store.reserve(kStoreBytes);
     }
-    if (m_store.size() + link.size() + text.size() > kStoreBytes)
+    if (m_store.size() + link.size() + sizeof(tag) + text.size() > kStoreBytes)
         Clear();
     const std::uint64_t hash = Hash(link);
     Slot& s = m_slots[hash >> (64 - kSlotBits)];
@@ -57,7 +60,9 @@ void CLinkTextCache::Put(std::string_view link, std::string_view text) {
     s.offset = static_cast<std::uint32_t>(m_store.size());
     s.linkSize = static_cast<std::uint16_t>(link.size());
     s.textSize = static_cast<std::uint16_t>(text.size());
-    m_store.append(link).append(text);
+    m_store.append(link);
+    m_store.append(reinterpret_cast<const char*>(&tag), sizeof(tag));
+    m_store.append(text);
 }
 
 void CLinkTextCache::Clear() {

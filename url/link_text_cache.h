@@ -12,7 +12,7 @@ namespace tandril {
 // The texts decided for links of one page context, found by the link as written.
 // A fixed table: each link has the one slot its hash picks, and a newer link takes
 // an older one's slot. Links and texts live in one byte store beside the table, so a
-// lookup touches a 16-byte slot and one run of bytes; when the store would pass
+// lookup touches a 16-byte slot and one run of bytes (the link, a four-byte tag, the text); when the store would pass
 // kStoreBytes everything is forgotten and it starts again. Memory stays bounded
 // whatever a page holds. Clear() forgets everything at once. One thread at a time.
 class CLinkTextCache {
@@ -23,9 +23,11 @@ public:
     // Longer links or texts are not kept (they are rare and would crowd the store).
     static constexpr std::size_t kMaxEntryBytes = 4096;
 
-    // The text kept for `link`, or nothing. Valid until the next Put or Clear.
-    std::optional<std::string_view> Find(std::string_view link) const;
-    void Put(std::string_view link, std::string_view text);
+    static constexpr std::uint32_t kNoTag = UINT32_MAX;
+    // The text kept for `link`, or nothing. Valid until the next Put or Clear. `tag`,
+    // when given, receives the number kept with the text.
+    std::optional<std::string_view> Find(std::string_view link, std::uint32_t* tag = nullptr) const;
+    void Put(std::string_view link, std::string_view text, std::uint32_t tag = kNoTag);
     void Clear();
 
     // The slot a link takes (for tests that need two links in one slot).

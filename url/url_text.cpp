@@ -74,33 +74,6 @@ bool HasSchemePrefix(const std::string& link) {
     return false;
 }
 
-SuffixSplit SplitLinkSuffix(std::string& link, std::string& suffix) {
-    suffix.clear();
-    // One pass: the first "#" wins, else the first "?", else the first ";".
-    std::size_t question = std::string::npos, semicolon = std::string::npos;
-    std::size_t p = std::string::npos;
-    for (std::size_t i = 0; i < link.size(); ++i) {
-        char c = link[i];
-        if (c == '#') {
-            p = i;
-            break;
-        }
-        if (c == '?' && question == std::string::npos)
-            question = i;
-        if (c == ';' && semicolon == std::string::npos)
-            semicolon = i;
-    }
-    if (p == std::string::npos)
-        p = question != std::string::npos ? question : semicolon;
-    if (p == std::string::npos)
-        return SuffixSplit::None;
-    if (p == 0)
-        return SuffixSplit::AtStart;
-    suffix.assign(link, p, std::string::npos);
-    link.resize(p);
-    return SuffixSplit::Split;
-}
-
 LinkForm ClassifyLink(std::string& link) {
     if (link.compare(0, 3, "../") == 0)
         return LinkForm::ParentRelative;

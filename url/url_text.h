@@ -11,8 +11,6 @@ namespace tandril {
 // Text tests on URLs and links. A URL is 8-bit text compared exactly; nothing here
 // parses a port, user part or query beyond what each function says.
 
-enum class SuffixSplit { None, AtStart, Split };
-
 // The link forms, decided in this order: "../", "//", "/", then (after one leading
 // "./" is removed) a scheme link, else a relative link.
 enum class LinkForm { ParentRelative, NetworkPath, AbsolutePath, Scheme, Relative };
@@ -20,11 +18,6 @@ enum class LinkForm { ParentRelative, NetworkPath, AbsolutePath, Scheme, Relativ
 // True when the text before the link's first ":" is a scheme name: a letter, then
 // letters, digits, "+", "-" or ".". http:, https:, mailto:, data:, tel: and so on.
 bool HasSchemePrefix(const std::string& link);
-
-// Cuts the link at its first "#", else its first "?", else its first ";". With
-// Split, `link` keeps the text before and `suffix` the rest; with AtStart and None
-// both are left as they were (suffix emptied).
-SuffixSplit SplitLinkSuffix(std::string& link, std::string& suffix);
 
 // Returns the link's form; for Scheme and Relative it has removed one leading "./".
 LinkForm ClassifyLink(std::string& link);

@@ -53,7 +53,21 @@ TEST_F(LinkHandler, WorkedExamples) {
          "file:///home/ann/Mirror/img/logo.gif"},
         {"../index.html", 0, "http://example.com/docs/index.html", "../index.html"},
         {"/cgi-bin/search?q=x", 0, "", "http://example.com/cgi-bin/search?q=x"},
-        {"search.cgi?q=x", 0, "http://example.com/docs/guide/search.cgi", "search.cgi?q=x"},
+        // The query is part of the URL: fetched with it, saved under a name of its own.
+        {"search.cgi?q=x", 0, "http://example.com/docs/guide/search.cgi?q=x",
+         "file:///home/ann/Mirror/docs/guide/search.cgi@q=x.html"},
+        {"?page=2", 0, "http://example.com/docs/guide/intro.html?page=2",
+         "file:///home/ann/Mirror/docs/guide/intro.html@page=2.html"},
+        {"?page=2#list", 0, "http://example.com/docs/guide/intro.html?page=2",
+         "file:///home/ann/Mirror/docs/guide/intro.html@page=2.html#list"},
+        {"view.php?a=1&b=2", 0, "http://example.com/docs/guide/view.php?a=1&b=2",
+         "file:///home/ann/Mirror/docs/guide/view.php@a=1&b=2.html"},
+        {"style.php?v=2", 1, "http://example.com/docs/guide/style.php?v=2",
+         "file:///home/ann/Mirror/docs/guide/style.php@v=2"},
+        {"about.php", 0, "http://example.com/docs/guide/about.php",
+         "file:///home/ann/Mirror/docs/guide/about.php.html"},
+        {"a;jsessionid=1", 0, "http://example.com/docs/guide/a;jsessionid=1",
+         "a;jsessionid=1/index.htm"},
         {"cgi-bin/run", 0, "", "http://example.com/docs/guide/cgi-bin/run"},
         {"news:comp.infosystems", 0, "", "news:comp.infosystems"},
         {"#top", 0, "", "#top"},
@@ -87,6 +101,7 @@ TEST_F(LinkHandler, LevelAboveTheLimitDoesNotQueue) {
 }
 
 TEST_F(LinkHandler, SchemeLinksAreNeverFollowed) {
+    job.m_limits.m_bOffsiteEmbedded = false;
     for (const char* link :
          {"https://example.com:8443/x.html", "data:image/png;base64,AAAA", "tel:+15550100",
           "http://example.com:81/docs/x.html", "ftp://example.com/x", "http://other.example/x.html",
@@ -101,8 +116,11 @@ TEST_F(LinkHandler, SchemeLinksAreNeverFollowed) {
 
 TEST_F(LinkHandler, NetworkPathReferences) {
     std::string queued;
-    EXPECT_EQ(Handle("//cdn.example.net/lib.js", 1, &queued), "http://cdn.example.net/lib.js");
+    EXPECT_EQ(Handle("//cdn.example.net/lib.html", 0, &queued), "http://cdn.example.net/lib.html");
     EXPECT_EQ(queued, "");
+    EXPECT_EQ(Handle("//cdn.example.net/lib.js", 1, &queued),
+              "file:///home/ann/Mirror/%25offsite/cdn.example.net/lib.js");
+    EXPECT_EQ(queued, "http://cdn.example.net/lib.js");
     EXPECT_EQ(Handle("//EXAMPLE.com/docs/api.html", 0, &queued),
               "file:///home/ann/Mirror/docs/api.html");
     EXPECT_EQ(queued, "http://example.com/docs/api.html");
@@ -159,7 +177,9 @@ TEST_F(LinkHandler, AbsoluteUrlsOfTheSite) {
          "file:///home/ann/Mirror/docs/guide/intro.html#top"},
         {"//example.com/s.css", 1, "http://example.com/s.css", "file:///home/ann/Mirror/s.css"},
         {"http://example.com:8080/x.html", 0, "", "http://example.com:8080/x.html"},
-        {"http://www.example.com/x.html", 0, "", "http://www.example.com/x.html"},
+        {"http://www.example.com/x.html", 0, "http://www.example.com/x.html",
+         "file:///home/ann/Mirror/x.html"},
+        {"http://www2.example.com/x.html", 0, "", "http://www2.example.com/x.html"},
         {"http://user@example.com/u.html", 0, "http://example.com/u.html",
          "file:///home/ann/Mirror/u.html"},
     };
@@ -238,26 +258,26 @@ TEST_F(LinkHandler, RedirectedPageResolvesAgainstWhereItCameFrom) {
 // Whether the page's own host is the site's is found once per page and host list.
 TEST_F(LinkHandler, PageOnAHostThatJoinsTheSite) {
     job.m_strUrl = "http://example.com/old/page.html";
-    job.m_strBaseUrl = "https://www.example.com/x/page.html";
+    job.m_strBaseUrl = "https://mirror.example.org/x/page.html";
     job.m_strLocalDir = "old/";
     job.m_strFileName = "page.html";
     std::string queued;
     EXPECT_EQ(Handle("y.html", 0, &queued), "y.html");  // another host's: as written
     EXPECT_EQ(queued, "");
-    job.AddSiteHost("https://www.example.com/");
+    job.AddSiteHost("https://mirror.example.org/");
     EXPECT_EQ(Handle("y.html", 0, &queued), "file:///home/ann/Mirror/x/y.html");
-    EXPECT_EQ(queued, "https://www.example.com/x/y.html");
+    EXPECT_EQ(queued, "https://mirror.example.org/x/y.html");
     // A new start forgets the other host, and the page's answer with it.
     std::string url = "http://example.com/docs/";
     ASSERT_TRUE(job.Start(url));
     job.m_strUrl = "http://example.com/old/page.html";
-    job.m_strBaseUrl = "https://www.example.com/x/page.html";
+    job.m_strBaseUrl = "https://mirror.example.org/x/page.html";
     EXPECT_EQ(Handle("y.html", 0, &queued), "y.html");
     EXPECT_EQ(queued, "");
 }
 
-TEST_F(LinkHandler, SuffixAtTheStartQueuesNothing) {
-    for (const char* link : {"?page=2#list", "#top", ";jsessionid=1", "?", "#"}) {
+TEST_F(LinkHandler, AFragmentAloneQueuesNothing) {
+    for (const char* link : {"#top", "#", "#?x=1"}) {
         std::string queued;
         EXPECT_EQ(Handle(link, 0, &queued), link);
         EXPECT_EQ(queued, "") << link;
@@ -339,7 +359,7 @@ TEST_F(LinkHandler, CopyOnlyQueuesTheSameUrls) {
             (modify ? modified : copied).push_back(entry.strUrl);
     }
     EXPECT_EQ(modified, copied);
-    EXPECT_EQ(modified.size(), 5u);
+    EXPECT_EQ(modified.size(), 6u);
 }
 
 TEST_F(LinkHandler, EmptyAndControlByteLinksStayAsFound) {
@@ -371,13 +391,14 @@ TEST_F(LinkHandler, DecidedTextsAreKeptWithAndWithoutSuffixes) {
         {"/docs/api.html#a", "file:///home/ann/Mirror/docs/api.html#a"},
         {"/docs/api.html#b", "file:///home/ann/Mirror/docs/api.html#b"},
         {"/docs/api.html", "file:///home/ann/Mirror/docs/api.html"},
-        {"/docs/api.html?x=1", "file:///home/ann/Mirror/docs/api.html?x=1"},
+        {"/docs/api.html?x=1", "file:///home/ann/Mirror/docs/api.html@x=1.html"},
+        {"/docs/api.html?x=1#c", "file:///home/ann/Mirror/docs/api.html@x=1.html#c"},
         {"sub#top", "sub/index.htm#top"},
         {"sub", "sub/index.htm"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(Handle(c.link, 0), c.output) << c.link;
-    EXPECT_EQ(job.m_listQueue.size(), 2u);  // api.html and sub, once each
+    EXPECT_EQ(job.m_listQueue.size(), 3u);  // api.html, api.html?x=1 and sub, once each
 
     job.m_strTargetDir = "/home/bob/Copy/";  // another context: nothing is found again
     EXPECT_EQ(Handle("/docs/api.html#a", 0), "file:///home/bob/Copy/docs/api.html#a");

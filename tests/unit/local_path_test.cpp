@@ -60,7 +60,8 @@ TEST(LocalPath, PortInSiteRoot) {
 TEST(LocalPath, PageDirectory) {
     EXPECT_EQ(PageDirectory("http://example.com/docs/guide/intro.html"), "/docs/guide/");
     EXPECT_EQ(PageDirectory("http://example.com/docs/guide/"), "/docs/guide/");
-    EXPECT_EQ(PageDirectory("http://example.com/docs/guide"), "/docs/guide/");
+    // As in a browser, a last segment without "/" is a file, not a directory.
+    EXPECT_EQ(PageDirectory("http://example.com/docs/guide"), "/docs/");
     EXPECT_EQ(PageDirectory("http://example.com"), "/");
     EXPECT_EQ(PageDirectory("http://example.com/x.html"), "/");
 }
@@ -69,7 +70,8 @@ TEST(LocalPath, PageDirectoryTreatsDotSegmentsAsDirectories) {
     EXPECT_EQ(PageDirectory("http://example.com/docs/guide/.."), "/docs/");
     EXPECT_EQ(PageDirectory("http://example.com/docs/guide/."), "/docs/guide/");
     EXPECT_EQ(PageDirectory("http://example.com/docs/./guide/x.html"), "/docs/guide/");
-    EXPECT_EQ(PageDirectory("http://example.com/docs/guide?x=1"), "/docs/guide/");
+    EXPECT_EQ(PageDirectory("http://example.com/docs/guide?x=1"), "/docs/");
+    EXPECT_EQ(PageDirectory("http://example.com/docs/guide/?x=1"), "/docs/guide/");
 }
 
 LocalName Name(const char* dir, const char* file) {

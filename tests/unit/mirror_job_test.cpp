@@ -81,8 +81,8 @@ TEST(MirrorJob, NextUrlStopsAtTheFirstEntryBeyondTheLevelLimit) {
     job.m_limits.m_nMaxLevels = 1;
     std::string url = "http://h/";
     ASSERT_TRUE(job.Start(url));
-    job.m_listQueue.push_back({"http://h/a.html", 2, "a.html", "/"});
-    job.m_listQueue.push_back({"http://h/b.html", 0, "b.html", "/"});
+    job.m_listQueue.push_back({"http://h/a.html", 2, "a.html", "/", "a.html"});
+    job.m_listQueue.push_back({"http://h/b.html", 0, "b.html", "/", "b.html"});
     EXPECT_FALSE(job.NextUrl());
     EXPECT_EQ(job.m_listQueue.size(), 1u);  // the entries behind it stay
     EXPECT_EQ(job.m_strUrl, "http://h/");

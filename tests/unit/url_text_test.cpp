@@ -41,31 +41,6 @@ TEST(UrlText, SchemePrefixes) {
     }
 }
 
-TEST(UrlText, SplitLinkSuffix) {
-    struct Case {
-        const char* link;
-        SuffixSplit outcome;
-        const char* rest;
-        const char* suffix;
-    } cases[] = {
-        {"page.html", SuffixSplit::None, "page.html", ""},
-        {"page.html#sec", SuffixSplit::Split, "page.html", "#sec"},
-        {"a.cgi?x=1#top", SuffixSplit::Split, "a.cgi?x=1", "#top"},
-        {"a.cgi?x=1", SuffixSplit::Split, "a.cgi", "?x=1"},
-        {"a;jsessionid=3", SuffixSplit::Split, "a", ";jsessionid=3"},
-        {"a;p?q", SuffixSplit::Split, "a;p", "?q"},
-        {"#top", SuffixSplit::AtStart, "#top", ""},
-        {"?q=1", SuffixSplit::AtStart, "?q=1", ""},
-        {";x", SuffixSplit::AtStart, ";x", ""},
-    };
-    for (const auto& c : cases) {
-        std::string link = c.link, suffix = "junk";
-        EXPECT_EQ(SplitLinkSuffix(link, suffix), c.outcome) << c.link;
-        EXPECT_EQ(link, c.rest) << c.link;
-        EXPECT_EQ(suffix, c.suffix) << c.link;
-    }
-}
-
 TEST(UrlText, ClassifyLink) {
     struct Case {
         const char* link;

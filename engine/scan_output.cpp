@@ -54,6 +54,7 @@ std::string CMirrorJob::BaseHref() const {
 }
 
 void CMirrorJob::ResetScan() {
+    m_nPageId = CVisitedSet::kNone;
     m_scanner.Reset();
     m_scanner.SetFindBase(m_limits.m_bModifyLinks);
     m_cssReader.Reset();

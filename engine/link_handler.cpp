@@ -4,6 +4,35 @@
 #include "url/url_text.h"
 
 namespace tandril {
+namespace {
+
+// True when the last segment of a plain relative reference is the target's file
+// name, or names its directory (for an index.htm).
+bool NamesFile(std::string_view written, const LocalName& target) {
+    const std::string_view last = written.substr(written.find_last_of('/') + 1);
+    if (target.fileName == "index.htm")
+        return last.find('.') == std::string_view::npos || last == "index.htm";
+    return last == target.fileName;
+}
+
+bool IsFetchableUrl(const UriRef& url) {
+    if (!url.hasAuthority || DefaultPort(url.scheme) == 0)
+        return false;
+    const HostPort hp = SplitAuthority(url.authority);
+    return hp.portValid && !hp.host.empty();
+}
+
+// A URL of another host as it is queued: scheme in lower case, path at least "/".
+std::string OffsiteUrlText(const UriRef& url) {
+    std::string text = EqualsNoCase(url.scheme, "https") ? "https://" : "http://";
+    text += url.authority;
+    text += url.path.empty() ? std::string("/") : url.path;
+    if (url.hasQuery)
+        text.append(1, '?').append(url.query);
+    return text;
+}
+
+}  // namespace
 
 const UriRef& CMirrorJob::CurrentPageBase() {
     // After a redirect the page's links are relative to where its content came from.
@@ -13,8 +42,8 @@ const UriRef& CMirrorJob::CurrentPageBase() {
         m_pageBase = PageBase(url);
     }
     if (m_strPageAuthority != m_pageBase.authority || m_strPageScheme != m_pageBase.scheme) {
-        m_bPageOnSite = OnSiteHost(m_pageBase);
-        m_bPageAtStartRoot = AtStartRoot(m_pageBase);
+        m_bPageOnSite = m_siteHosts.Contains(m_pageBase);
+        m_bPageAtStartRoot = m_siteHosts.IsStart(m_pageBase);
         m_strPageScheme = m_pageBase.scheme;
         m_strPageAuthority = m_pageBase.authority;
     }
@@ -22,21 +51,14 @@ const UriRef& CMirrorJob::CurrentPageBase() {
 }
 
 void CMirrorJob::AddSiteHost(const std::string& url) {
-    const UriRef ref = ParseUriRef(url);
-    if (!ref.hasAuthority || IsSiteUrl(ref) || DefaultPort(ref.scheme) == 0) {
+    if (!m_siteHosts.Add(url)) {
         return;
     }
-    const HostPort hp = SplitAuthority(ref.authority);
-    std::string scheme = EqualsNoCase(ref.scheme, "https") ? "https" : "http";
-    if (hp.portValid && !hp.host.empty()) {
-        const unsigned port = hp.port != 0 ? hp.port : DefaultPort(scheme);
-        m_siteHosts.push_back(SiteHost{hp.host, std::move(scheme), port});
-        m_strPageAuthority.assign(1, '\0');
-        m_strPageScheme.assign(1, '\0');
-        // Links decided before may lead to the new host.
-        for (auto& cache : m_linkCache) {
-            cache.Clear();
-        }
+    m_strPageAuthority.assign(1, '\0');
+    m_strPageScheme.assign(1, '\0');
+    // Links decided before may lead to the new host.
+    for (auto& cache : m_linkCache) {
+        cache.Clear();
     }
 }
 
@@ -44,26 +66,7 @@ bool CMirrorJob::IsSiteUrl(const UriRef& url) const {
     // Most links are relative: they share the page's scheme and authority.
     if (url.authority == m_strPageAuthority && url.scheme == m_strPageScheme)
         return m_bPageOnSite;
-    return OnSiteHost(url);
-}
-
-bool CMirrorJob::OnSiteHost(const UriRef& url) const {
-    const unsigned defaultPort = DefaultPort(url.scheme);
-    if (!url.hasAuthority || defaultPort == 0)
-        return false;
-    const HostPort hp = SplitAuthority(url.authority);
-    if (!hp.portValid)
-        return false;
-    const unsigned port = hp.port != 0 ? hp.port : defaultPort;
-    for (const SiteHost& site : m_siteHosts) {
-        if (hp.host != site.host)
-            continue;
-        // On the site's own scheme its port counts; on the other, that scheme's default.
-        const bool sameScheme = EqualsNoCase(url.scheme, site.scheme);
-        if (port == (sameScheme ? site.port : defaultPort))
-            return true;
-    }
-    return false;
+    return m_siteHosts.Contains(url);
 }
 
 std::string CMirrorJob::SiteUrlText(const UriRef& url) const {
@@ -71,7 +74,7 @@ std::string CMirrorJob::SiteUrlText(const UriRef& url) const {
     // others keep the scheme (lower case) and authority they were found with.
     const bool startRoot = url.authority == m_strPageAuthority && url.scheme == m_strPageScheme
                                ? m_bPageAtStartRoot
-                               : AtStartRoot(url);
+                               : m_siteHosts.IsStart(url);
     std::string text =
         startRoot ? m_strSiteRoot
                   : (EqualsNoCase(url.scheme, "https") ? "https://" : "http://") + url.authority;
@@ -79,13 +82,6 @@ std::string CMirrorJob::SiteUrlText(const UriRef& url) const {
     if (url.hasQuery)
         text.append(1, '?').append(url.query);
     return text;
-}
-
-bool CMirrorJob::AtStartRoot(const UriRef& url) const {
-    const SiteHost& start = m_siteHosts.front();
-    const HostPort hp = SplitAuthority(url.authority);
-    return EqualsNoCase(url.scheme, start.scheme) && hp.host == start.host &&
-           (hp.port != 0 ? hp.port : DefaultPort(url.scheme)) == start.port;
 }
 
 LocalName CMirrorJob::CurrentLocalName() const {
@@ -97,8 +93,9 @@ std::string CMirrorJob::LocalLinkText(const std::string& written, const UriRef& 
     const LocalName page = CurrentLocalName();
     const bool relativePath =
         !ref.hasScheme && !ref.hasAuthority && (ref.path.empty() || ref.path[0] != '/');
-    const bool plain = m_bPageAtItsUrl && written.find_first_of("%?#") == std::string::npos &&
-                       written.find("..") == std::string::npos;
+    const bool plain = m_bPageAtItsUrl && target.localDir.find('%') == std::string::npos &&
+                       written.find_first_of("%?#\\:*\"<>|@") == std::string::npos &&
+                       written.find("..") == std::string::npos && NamesFile(written, target);
     if (relativePath && (plain || LeadsToLocalFile(written, page, target))) {
         std::string text = written;
         CompleteDirectoryLink(text, target);
@@ -117,7 +114,8 @@ void CMirrorJob::RefreshLinkContext() {
                           m_strLocalDir == m_strLinkCacheLocal &&
                           m_strTargetDir == m_strLinkCacheTarget &&
                           m_limits.m_bModifyLinks == m_bLinkCacheModify &&
-                          m_limits.m_bRelativeLinks == m_bLinkCacheRelative;
+                          m_limits.m_bRelativeLinks == m_bLinkCacheRelative &&
+                          m_limits.m_bOffsiteEmbedded == m_bLinkCacheOffsite;
     if (!samePage) {
         m_strLinkCacheUrl = m_strUrl;
         m_strLinkCacheBase = m_strBaseUrl;
@@ -125,6 +123,7 @@ void CMirrorJob::RefreshLinkContext() {
         m_strLinkCacheTarget = m_strTargetDir;
         m_bLinkCacheModify = m_limits.m_bModifyLinks;
         m_bLinkCacheRelative = m_limits.m_bRelativeLinks;
+        m_bLinkCacheOffsite = m_limits.m_bOffsiteEmbedded;
         const UriRef& base = CurrentPageBase();
         // Where the page's folder on the server and its folder on disk are one path,
         // a relative reference leads on disk where it leads on the server.
@@ -137,6 +136,7 @@ void CMirrorJob::RefreshLinkContext() {
         context.append(1, '\n').append(m_strLocalDir).append(1, '\n').append(m_strTargetDir);
         context.append(m_limits.m_bModifyLinks ? "\nm" : "\nc");
         context.append(m_limits.m_bRelativeLinks ? "r" : "a");
+        context.append(m_limits.m_bOffsiteEmbedded ? "o" : "s");
         if (context != m_strLinkCacheContext) {
             m_strLinkCacheContext = std::move(context);
             for (auto& cache : m_linkCache) {
@@ -146,23 +146,37 @@ void CMirrorJob::RefreshLinkContext() {
     }
 }
 
-std::optional<std::string_view> CMirrorJob::CachedLinkText(const std::string& link, int kind) {
+std::optional<std::string_view> CMirrorJob::CachedLinkText(const std::string& link, int kind,
+                                                           std::uint32_t& id) {
     // During a scan the page cannot change: the scan checked the context once.
     if (!m_bScanning) {
         RefreshLinkContext();
     }
-    return m_linkCache[kind == kHyperlink ? 0 : 1].Find(link);
+    return m_linkCache[kind == kHyperlink ? 0 : 1].Find(link, &id);
+}
+
+void CMirrorJob::NoteLocalLink(std::uint32_t id) {
+    // Only a text written for a target not fetched yet can be left behind by its name.
+    if (id == CVisitedSet::kNone || !m_limits.m_bModifyLinks || m_mapVisited.Fetched(id)) {
+        return;
+    }
+    if (m_nPageId == CVisitedSet::kNone) {
+        m_nPageId = m_fixups.AddPage(CurrentLocalName(), m_bScanCss);
+    }
+    m_mapVisited.NoteLink(id, m_nPageId);
 }
 
 void CMirrorJob::HandleLink(std::string& link, int kind) {
-    // An empty value names the page itself, and so does one that begins with "#",
-    // "?" or ";" (whatever follows). All stay as found.
-    if (link.empty() || link[0] == '#' || link[0] == '?' || link[0] == ';') {
+    // An empty value names the page itself, and so does one that begins with "#":
+    // both stay as found. A query alone ("?page=2") is a URL like any other.
+    if (link.empty() || link[0] == '#') {
         return;
     }
+    std::uint32_t id = CVisitedSet::kNone;
     // Most links of a page were decided before, as written.
-    if (const auto cached = CachedLinkText(link, kind)) {
+    if (const auto cached = CachedLinkText(link, kind, id)) {
         link.assign(*cached);
+        NoteLocalLink(id);
         return;
     }
     // A control byte makes a link no browser would follow: it stays as found.
@@ -170,25 +184,28 @@ void CMirrorJob::HandleLink(std::string& link, int kind) {
         return;
     }
     auto& cache = m_linkCache[kind == kHyperlink ? 0 : 1];
+    // The fragment is set aside and put back on the text written.
     std::string suffix;
-    SplitLinkSuffix(link, suffix);
-    // Keeps the text decided for the link without its suffix, and for the link as
-    // written, then puts the suffix back.
-    auto keep = [&](const std::string& key) {
-        cache.Put(key, link);
+    if (const std::size_t hash = link.find('#'); hash != std::string::npos) {
+        suffix.assign(link, hash, std::string::npos);
+        link.resize(hash);
+    }
+    // Keeps the text decided for the link without its fragment, and for the link as
+    // written, then puts the fragment back.
+    auto keep = [&](const std::string& key, std::uint32_t tag) {
+        cache.Put(key, link, tag);
         if (!suffix.empty()) {
             const std::string written = key + suffix;
             link += suffix;
-            cache.Put(written, link);
-        } else {
-            link += suffix;
+            cache.Put(written, link, tag);
         }
     };
     if (!suffix.empty()) {
-        if (const auto cached = CachedLinkText(link, kind)) {
+        if (const auto cached = CachedLinkText(link, kind, id)) {
             const std::string key = link;
             link.assign(*cached);
-            keep(key);
+            keep(key, id);
+            NoteLocalLink(id);
             return;
         }
     }
@@ -199,20 +216,21 @@ void CMirrorJob::HandleLink(std::string& link, int kind) {
 
     LinkFacts facts;
     facts.onSite = IsSiteUrl(target);
-    if (!facts.onSite) {
+    facts.hyperlink = kind == kHyperlink;
+    facts.offsite = !facts.onSite && m_limits.m_bOffsiteEmbedded && IsFetchableUrl(target);
+    if (!facts.onSite && (!facts.offsite || facts.hyperlink)) {
         // A network-path link elsewhere would name a file on the local disk.
         if (ref.hasAuthority && !ref.hasScheme) {
             link.insert(0, "http:");
         }
-        keep(key);
+        keep(key, CVisitedSet::kNone);
         return;
     }
-    const std::string url = SiteUrlText(target);
-    facts.hyperlink = kind == kHyperlink;
+    const std::string url = facts.onSite ? SiteUrlText(target) : OffsiteUrlText(target);
     facts.cgi = IsCgiLink(target.path);
-    const LocalName local =
-        LocalNameForPath(target.hasQuery ? target.path + "?" + target.query : target.path);
-    facts.visited = IsVisited(local);
+    const LocalName base = facts.onSite ? BaseLocalName(target) : OffsiteLocalName(target);
+    id = m_mapVisited.Find(base);
+    facts.visited = id != CVisitedSet::kNone;
     facts.levelLeft = m_nLevel < m_limits.m_nMaxLevels;
 
     // Once followed a link stays local; a live link may become local on a later page
@@ -222,21 +240,24 @@ void CMirrorJob::HandleLink(std::string& link, int kind) {
         case LinkAction::Keep:
             break;
         case LinkAction::Follow:
-            EnqueueUrl(url, kind, local);
+            id = EnqueueUrl(url, kind, base,
+                            TypedLocalName(base, PredictFileType(base, facts.hyperlink)));
             [[fallthrough]];
         case LinkAction::Local:
             // Copy only writes the page as sent; the text is of no use then.
             if (m_limits.m_bModifyLinks) {
-                link = LocalLinkText(link, ref, local);
+                link = LocalLinkText(link, ref, m_mapVisited.Name(id));
+                NoteLocalLink(id);
             }
             break;
         case LinkAction::Live:
             link = url;
             cacheable = facts.cgi;
+            id = CVisitedSet::kNone;
             break;
     }
     if (cacheable) {
-        keep(key);
+        keep(key, id);
     } else {
         link += suffix;
     }

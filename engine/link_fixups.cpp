@@ -1,0 +1,121 @@
+#include "engine/link_fixups.h"
+
+#include <memory>
+
+#include "css/css_reader.h"
+#include "html/html_scanner.h"
+#include "platform/file.h"
+#include "platform/fs.h"
+
+namespace tandril {
+namespace {
+
+// Writes the page again with the corrected links; counts the changes.
+class FixSink : public ScanSink {
+public:
+    FixSink(CFile& out, const LocalName& page, const std::vector<std::string>& from,
+            const std::vector<std::string>& to, const std::string& targetDir)
+        : m_out(out), m_page(page), m_from(from), m_to(to), m_targetDir(targetDir) {}
+    void Write(const char* data, std::size_t size) override { m_out.Write(data, size); }
+    void Link(std::string& value, int kind, std::uint64_t) override {
+        if (kind != 0 && kind != 1)
+            return;
+        const std::string file = LocalFileOfLink(value, m_page, m_targetDir);
+        if (file.empty())
+            return;
+        for (std::size_t i = 0; i < m_from.size(); ++i) {
+            if (file == m_from[i]) {
+                const std::size_t hash = value.find('#');
+                value = m_to[i] + (hash == std::string::npos ? "" : value.substr(hash));
+                ++changes;
+                return;
+            }
+        }
+    }
+    int changes = 0;
+
+private:
+    CFile& m_out;
+    const LocalName& m_page;
+    const std::vector<std::string>& m_from;
+    const std::vector<std::string>& m_to;
+    const std::string& m_targetDir;
+};
+
+}  // namespace
+
+std::uint32_t CLinkFixups::AddPage(const LocalName& name, bool stylesheet) {
+    m_pages.push_back(Page{name, stylesheet});
+    return static_cast<std::uint32_t>(m_pages.size() - 1);
+}
+
+void CLinkFixups::Add(const std::vector<std::uint32_t>& pages, const LocalName& from,
+                      const LocalName& to) {
+    for (std::uint32_t page : pages)
+        m_fixes[page].push_back(Fix{LocalPathOf(from), to});
+}
+
+void CLinkFixups::Clear() {
+    m_pages.clear();
+    m_fixes.clear();
+}
+
+std::vector<std::string> CLinkFixups::Apply(const std::string& targetDir,
+                                            const std::string& tempPath, bool relative) {
+    std::vector<std::string> failed;
+    for (const auto& [id, fixes] : m_fixes) {
+        const Page& page = m_pages[id];
+        if (!Rewrite(page, fixes, targetDir, tempPath, relative))
+            failed.push_back(targetDir + LocalPathOf(page.name));
+    }
+    m_fixes.clear();
+    return failed;
+}
+
+bool CLinkFixups::Rewrite(const Page& page, const std::vector<Fix>& fixes,
+                          const std::string& targetDir, const std::string& tempPath,
+                          bool relative) {
+    std::vector<std::string> from, to;
+    for (const Fix& fix : fixes) {
+        from.push_back(fix.from);
+        to.push_back(relative ? RelativeLocalLink(page.name, fix.to)
+                              : AbsoluteLocalLink(targetDir, fix.to));
+    }
+    const std::string path = targetDir + LocalPathOf(page.name);
+    CFile in;
+    if (!in.OpenForRead(path))
+        return false;
+    CFile out;
+    if (!out.CreateFresh(tempPath))
+        return false;
+    FixSink sink(out, page.name, from, to, targetDir);
+    try {
+        auto buffer = std::make_unique<char[]>(64 * 1024);
+        if (page.stylesheet) {
+            CssReader reader;
+            while (const std::size_t n = in.Read(buffer.get(), 64 * 1024))
+                reader.Feed(buffer.get(), n, sink);
+            reader.Finish(sink);
+        } else {
+            HtmlScanner scanner(false);
+            while (const std::size_t n = in.Read(buffer.get(), 64 * 1024))
+                scanner.Feed(buffer.get(), n, sink);
+            scanner.Finish(sink);
+        }
+        out.Close();
+    } catch (const FileException&) {
+        DeleteFile(tempPath);
+        return false;
+    }
+    if (sink.changes == 0) {
+        DeleteFile(tempPath);
+        return true;
+    }
+    if (!RenameFile(tempPath, path)) {
+        DeleteFile(tempPath);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace tandril

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "url/local_path.h"
+
+namespace tandril {
+
+// Links are written while pages are saved, before every target is fetched: a link is
+// written for the name its target is expected to have (see PredictFileType), and a
+// target whose type gives it another name leaves the pages that linked to it
+// pointing at a file that will not exist. This object keeps the pages scanned in a
+// run and, for each, the names to correct; Apply rewrites those pages in place.
+//
+// Owned by the job; used by the worker thread during a run only.
+class CLinkFixups {
+public:
+    // Registers a page saved as `name` (a stylesheet when `stylesheet`); its id.
+    std::uint32_t AddPage(const LocalName& name, bool stylesheet);
+    // The links of `pages` that lead to the file `from` are to lead to `to`.
+    void Add(const std::vector<std::uint32_t>& pages, const LocalName& from, const LocalName& to);
+    bool Pending() const { return !m_fixes.empty(); }
+    // Rewrites each page with corrections (through `tempPath`, then renamed over the
+    // page, so a page is never left half written); links are written as relative
+    // paths when `relative`, else as file URLs below `targetDir`. Returns the pages
+    // that could not be rewritten (they keep their old links).
+    std::vector<std::string> Apply(const std::string& targetDir, const std::string& tempPath,
+                                   bool relative);
+    void Clear();
+
+private:
+    struct Page {
+        LocalName name;
+        bool stylesheet = false;
+    };
+    struct Fix {
+        std::string from;  // the local path the links lead to now
+        LocalName to;
+    };
+    bool Rewrite(const Page& page, const std::vector<Fix>& fixes, const std::string& targetDir,
+                 const std::string& tempPath, bool relative);
+
+    std::vector<Page> m_pages;
+    std::map<std::uint32_t, std::vector<Fix>> m_fixes;
+};
+
+}  // namespace tandril

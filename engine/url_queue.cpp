@@ -1,0 +1,89 @@
+#include "engine/messages.h"
+#include "engine/mirror_job.h"
+#include "engine/progress.h"
+#include "url/local_path.h"
+#include "url/uri.h"
+
+namespace tandril {
+
+bool CMirrorJob::IsVisited(const std::string& url) const {
+    return IsVisited(LocalNameForUrl(url));
+}
+
+bool CMirrorJob::IsVisited(const LocalName& base) const {
+    return m_mapVisited.Find(base) != CVisitedSet::kNone;
+}
+
+bool CMirrorJob::EnqueueUrl(const std::string& url, int kind) {
+    const LocalName base = LocalNameForUrl(url);
+    LocalName name = TypedLocalName(base, PredictFileType(base, kind == kHyperlink));
+    return EnqueueUrl(url, kind, base, std::move(name)) != CVisitedSet::kNone;
+}
+
+std::uint32_t CMirrorJob::EnqueueUrl(const std::string& url, int kind, const LocalName& base,
+                                     LocalName name) {
+    // Keyed by the local file: URLs that would be saved as one file (/a and /a/,
+    // /a/index.htm, escapes written or not) are fetched once.
+    const std::uint32_t id = m_mapVisited.Insert(base, name);
+    if (id == CVisitedSet::kNone) {
+        return id;
+    }
+    std::uint32_t level = m_nLevel;
+    if (kind != kHyperlink && level > 0) {
+        level -= 1;
+    }
+    m_listQueue.push_back(CQueueEntry{url, level, std::move(name.fileName),
+                                      std::move(name.localDir), base.fileName, id});
+    return id;
+}
+
+void CMirrorJob::ResetUrlState() {
+    m_mapVisited.clear();
+    m_listQueue.clear();
+    m_fixups.Clear();
+    m_nPageId = CVisitedSet::kNone;
+    m_nUrlId = CVisitedSet::kNone;
+    m_strCheckedDir.clear();
+    for (auto& cache : m_linkCache) {
+        cache.Clear();
+    }
+    m_strLinkCacheUrl.clear();
+    m_strLinkCacheContext.clear();
+    m_strPageAuthority.assign(1, '\0');
+    m_strPageScheme.assign(1, '\0');
+    CloseScanFiles();
+    m_nLevel = 0;
+}
+
+FileType CMirrorJob::TakeFileType(const std::string& contentType) {
+    const LocalName base{m_strBaseName, m_strLocalDir.empty() ? std::string("/") : m_strLocalDir};
+    const FileType type = FileTypeOf(contentType, base);
+    const LocalName name = TypedLocalName(base, type);
+    if (m_nUrlId == CVisitedSet::kNone) {
+        m_strFileName = name.fileName;
+        return type;
+    }
+    const LocalName expected = m_mapVisited.Name(m_nUrlId);
+    const std::vector<std::uint32_t> pages = m_mapVisited.MarkFetched(m_nUrlId, name);
+    if (!(expected == name)) {
+        m_strFileName = name.fileName;
+        m_fixups.Add(pages, expected, name);
+        // Texts decided for the old name are stale.
+        for (auto& cache : m_linkCache) {
+            cache.Clear();
+        }
+    }
+    return type;
+}
+
+void CMirrorJob::FixLinks(CProgressLog& log) {
+    if (!m_fixups.Pending()) {
+        return;
+    }
+    for (const std::string& page :
+         m_fixups.Apply(m_strTargetDir, PageTempFilePath(), m_limits.m_bRelativeLinks)) {
+        log.AddLogArg(kIdsCannotCreateFile, page);
+    }
+}
+
+}  // namespace tandril
