@@ -127,7 +127,8 @@ bool ParseNumber(const char* text, std::uint32_t& value) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: mirror-bench --url URL --dir DIR [--levels N] [--files N] [--mb N] "
-                 "[--copy-only] [--relative-links] [--ca-file FILE] [--connections N]\n");
+                 "[--copy-only] [--relative-links] [--no-offsite-embedded] [--ca-file FILE] "
+                 "[--connections N]\n");
     return 2;
 }
 
@@ -150,6 +151,8 @@ int main(int argc, char** argv) {
             job.m_limits.m_bModifyLinks = false;
         } else if (arg == "--relative-links") {
             job.m_limits.m_bRelativeLinks = true;
+        } else if (arg == "--no-offsite-embedded") {
+            job.m_limits.m_bOffsiteEmbedded = false;
         } else if (arg == "--connections" && hasValue) {
             if (!ParseNumber(argv[++i], job.m_limits.m_nMaxConnections) ||
                 job.m_limits.m_nMaxConnections < 1 || job.m_limits.m_nMaxConnections > 16)

@@ -105,6 +105,7 @@ void CMainDlg::LoadSettings() {
     m_job.m_limits.m_nMaxFiles = store.ReadInt("Options", "Max File", 200);
     m_job.m_limits.m_nMaxMegaBytes = store.ReadInt("Options", "Max MB", 5);
     m_job.m_limits.m_bRelativeLinks = store.ReadInt("Options", "Relative Links", 0) == 1;
+    m_job.m_limits.m_bOffsiteEmbedded = store.ReadInt("Options", "Offsite Embedded", 1) != 0;
     // A value outside 1..16 typed by hand: the first start's.
     const std::uint32_t connections = store.ReadInt("Options", "Max Connections", 6);
     m_job.m_limits.m_nMaxConnections = connections >= 1 && connections <= 16 ? connections : 6;
@@ -134,6 +135,7 @@ void CMainDlg::SaveSettings() {
     store.WriteInt("Options", "Max File", m_job.m_limits.m_nMaxFiles);
     store.WriteInt("Options", "Max MB", m_job.m_limits.m_nMaxMegaBytes);
     store.WriteInt("Options", "Relative Links", m_job.m_limits.m_bRelativeLinks ? 1 : 0);
+    store.WriteInt("Options", "Offsite Embedded", m_job.m_limits.m_bOffsiteEmbedded ? 1 : 0);
     store.WriteInt("Options", "Max Connections", m_job.m_limits.m_nMaxConnections);
 }
 

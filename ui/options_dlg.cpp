@@ -25,6 +25,7 @@ COptionsDlg::COptionsDlg(CMirrorLimits& limits, QWidget* parent)
     m_ui->m_editMegaBytes->setText(QString::number(m_nEditMegaBytes));
     m_ui->m_editConnections->setText(QString::number(m_nEditConnections));
     m_ui->m_chkRelative->setChecked(limits.m_bRelativeLinks);
+    m_ui->m_chkOffsite->setChecked(limits.m_bOffsiteEmbedded);
 }
 
 COptionsDlg::~COptionsDlg() = default;
@@ -43,6 +44,9 @@ QLineEdit* COptionsDlg::ConnectionsField() const {
 }
 QCheckBox* COptionsDlg::RelativeLinksBox() const {
     return m_ui->m_chkRelative;
+}
+QCheckBox* COptionsDlg::OffsiteEmbeddedBox() const {
+    return m_ui->m_chkOffsite;
 }
 
 bool COptionsDlg::CheckField(QLineEdit* field, std::uint32_t minimum, std::uint32_t maximum,
@@ -77,6 +81,7 @@ void COptionsDlg::accept() {
     m_limits.m_nMaxMegaBytes = m_nEditMegaBytes;
     m_limits.m_nMaxConnections = m_nEditConnections;
     m_limits.m_bRelativeLinks = m_ui->m_chkRelative->isChecked();
+    m_limits.m_bOffsiteEmbedded = m_ui->m_chkOffsite->isChecked();
     QDialog::accept();
 }
 

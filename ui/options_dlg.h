@@ -15,7 +15,8 @@ namespace tandril {
 
 struct CMirrorLimits;
 
-// The Options dialog: edits the three limits of a run and the portable-copy choice.
+// The Options dialog: edits the limits of a run, the portable-copy choice and whether
+// embedded files of other sites are fetched.
 // Reads them from `limits` when it opens and writes them back only when OK passes
 // every check.
 class COptionsDlg : public QDialog {
@@ -30,6 +31,7 @@ public:
     QLineEdit* MegaBytesField() const;
     QLineEdit* ConnectionsField() const;
     QCheckBox* RelativeLinksBox() const;
+    QCheckBox* OffsiteEmbeddedBox() const;
 
 public slots:
     void accept() override;

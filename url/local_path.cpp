@@ -306,7 +306,8 @@ std::vector<std::string_view> DirSegments(std::string_view dir) {
 std::string DiskPathOfReference(std::string_view reference, const LocalName& page) {
     if (reference.find_first_of("?#") != std::string_view::npos)
         return "";
-    const std::string from = "/" + DirPathOf(page);
+    // The page's folder as a browser has it: its file URL, escaped.
+    const std::string from = "/" + EncodeLocalPath(DirPathOf(page));
     bool climbed = false;
     // A browser takes %2E for "." when it resolves dot segments.
     std::string ref(reference);

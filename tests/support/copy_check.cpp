@@ -40,6 +40,33 @@ std::string DecodeAll(const std::string& text) {
 
 }  // namespace
 
+std::set<std::string> ReachablePages(const std::string& dir, const std::string& start) {
+    std::set<std::string> reached{start};
+    std::vector<std::string> todo{start};
+    while (!todo.empty()) {
+        const std::string page = todo.back();
+        todo.pop_back();
+        const std::string text = ReadFile(dir + page);
+        Collect found;
+        HtmlScanner scanner;
+        scanner.Feed(text.data(), text.size(), found);
+        scanner.Finish(found);
+        const UriRef base = ParseUriRef("file://" + EncodeLocalPath(dir + page));
+        for (const std::string& value : found.values) {
+            const UriRef target = Resolve(base, ParseUriRef(value));
+            if (target.scheme != "file")
+                continue;
+            const std::string local = DecodeAll(target.path);
+            if (local.compare(0, dir.size(), dir) != 0 || !std::filesystem::is_regular_file(local))
+                continue;
+            const std::string name = local.substr(dir.size());
+            if ((EndsWith(name, ".html") || EndsWith(name, ".htm")) && reached.insert(name).second)
+                todo.push_back(name);
+        }
+    }
+    return reached;
+}
+
 CopyReport CheckCopy(const std::string& dir, const std::string& liveRoot) {
     CopyReport report;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,5 +17,9 @@ struct CopyReport {
 
 // Checks every .html, .htm and .css file below `dir` (ending with "/").
 CopyReport CheckCopy(const std::string& dir, const std::string& liveRoot);
+
+// The pages (paths below `dir`) that a reader reaches from `start` by following links
+// between saved pages on disk, `start` included.
+std::set<std::string> ReachablePages(const std::string& dir, const std::string& start);
 
 }  // namespace tandril::test

@@ -124,6 +124,24 @@ TEST(OptionsDialog, RelativeLinksCheckBox) {
     EXPECT_TRUE(limits.m_bRelativeLinks);
 }
 
+TEST(OptionsDialog, OffsiteEmbeddedCheckBox) {
+    CMirrorLimits limits;
+    {
+        COptionsDlg dlg(limits, nullptr);
+        dlg.show();
+        EXPECT_EQ(dlg.OffsiteEmbeddedBox()->text(), "Fetch &embedded files from other sites");
+        EXPECT_TRUE(dlg.OffsiteEmbeddedBox()->isChecked());
+        dlg.OffsiteEmbeddedBox()->setChecked(false);
+        test::Child<QPushButton>(dlg, "m_btnCancel")->click();
+    }
+    EXPECT_TRUE(limits.m_bOffsiteEmbedded);  // Cancel keeps the choice
+    COptionsDlg dlg(limits, nullptr);
+    dlg.show();
+    dlg.OffsiteEmbeddedBox()->setChecked(false);
+    test::Child<QPushButton>(dlg, "m_btnOk")->click();
+    EXPECT_FALSE(limits.m_bOffsiteEmbedded);
+}
+
 TEST(OptionsDialog, OutOfRangeStoredValuesAreShownWithoutComplaint) {
     test::CMessageRecorder boxes;
     CMirrorLimits limits;

@@ -30,7 +30,24 @@ TEST(Settings, FirstStartDefaults) {
     EXPECT_EQ(job.m_limits.m_nMaxFiles, 200u);
     EXPECT_EQ(job.m_limits.m_nMaxMegaBytes, 5u);
     EXPECT_FALSE(job.m_limits.m_bRelativeLinks);
+    EXPECT_TRUE(job.m_limits.m_bOffsiteEmbedded);
     EXPECT_EQ(job.m_limits.m_nMaxConnections, 6u);
+}
+
+TEST(Settings, OffsiteEmbeddedIsSavedBesideTheLimits) {
+    CTempSettings settings;
+    {
+        QSettings raw("Orvello", "Tandril");
+        raw.setValue("Options/Offsite Embedded", 0);
+    }
+    CMirrorJob job;
+    {
+        CMainDlg dlg(job);
+        EXPECT_FALSE(job.m_limits.m_bOffsiteEmbedded);
+        job.m_limits.m_bOffsiteEmbedded = true;
+    }
+    CSettingsStore store("Orvello", "Tandril");
+    EXPECT_EQ(store.ReadInt("Options", "Offsite Embedded", 9), 1u);
 }
 
 TEST(Settings, RelativeLinksAreSavedBesideTheLimits) {
