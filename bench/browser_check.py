@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
 """Opens saved pages from disk in headless Chromium and counts failed loads.
 
-    browser_check.py DIR COUNT
+    browser_check.py DIR COUNT [LIST]
 
 Run it where the network is loopback only (the bench script uses `unshare -n`).
 Opens up to COUNT pages below DIR (spread over the copy, sorted by path), each as a
 file: URL, through the DevTools protocol, and counts the images, stylesheets, fonts
-and scripts whose load failed. Prints one JSON object: pages, requests, failed,
-failed_by_type, examples. Standard library only: a minimal WebSocket client.
+and scripts whose load failed. With LIST (a file of paths below DIR, one a line) it
+opens those pages instead. Prints one JSON object: pages, requests, failed,
+failed_by_type, styled (pages with at least one stylesheet and no failed one),
+examples. Standard library only: a minimal WebSocket client.
 """
 import base64
 import json
@@ -102,6 +104,10 @@ def pick_pages(root, count):
 
 def main():
     root, count = sys.argv[1], int(sys.argv[2])
+    if len(sys.argv) > 3:
+        chosen = [os.path.join(root, line.strip()) for line in open(sys.argv[3]) if line.strip()]
+    else:
+        chosen = pick_pages(root, count)
     profile = tempfile.mkdtemp(prefix="tandril-chromium-")
     browser = subprocess.Popen(
         ["chromium", "--headless=new", "--no-sandbox", "--disable-gpu",
@@ -110,7 +116,8 @@ def main():
          "--remote-debugging-address=127.0.0.1", "--remote-debugging-port=0",
          f"--user-data-dir={profile}", "about:blank"],
         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    result = {"pages": 0, "requests": 0, "failed": 0, "failed_by_type": {}, "examples": []}
+    result = {"pages": 0, "requests": 0, "failed": 0, "failed_by_type": {}, "styled": 0,
+              "examples": []}
     try:
         port_file = os.path.join(profile, "DevToolsActivePort")
         for _ in range(300):
@@ -118,7 +125,7 @@ def main():
                 break
             time.sleep(0.1)
         port = int(open(port_file).read().split()[0])
-        for page in pick_pages(root, count):
+        for page in chosen:
             req = urllib.request.Request(f"http://127.0.0.1:{port}/json/new?about:blank",
                                          method="PUT")
             target = json.load(urllib.request.urlopen(req, timeout=30))
@@ -148,6 +155,12 @@ def main():
                                    params.get("errorText")))
                 elif method == "Page.loadEventFired":
                     loaded_at = time.time()
+            sheets = ws.call("Runtime.evaluate", expression="document.styleSheets.length")
+            sheet_count = sheets.get("result", {}).get("result", {}).get("value", 0)
+            failed_sheets = sum(1 for rid, kind, _ in failed
+                                if (kind or types.get(rid, (None, ""))[0]) == "Stylesheet")
+            if sheet_count > 0 and failed_sheets == 0:
+                result["styled"] += 1
             result["pages"] += 1
             result["requests"] += sum(1 for t, _ in types.values() if t in TYPES)
             for request_id, kind, error in failed:

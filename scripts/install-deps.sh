@@ -7,6 +7,8 @@
 #   scripts/install-deps.sh --core   only what the core library and its tests need (no Qt)
 #   scripts/install-deps.sh --docs   everything, and the real documentation sets and the
 #                                    browser that bench/real_docs.sh mirrors and opens
+#   scripts/install-deps.sh --apps   everything, and the PHP applications, php-fpm and the
+#                                    browser that bench/real_apps.sh serves and opens
 set -euo pipefail
 
 core=(build-essential cmake ninja-build pkg-config libcurl4-openssl-dev libssl-dev openssl
@@ -16,6 +18,7 @@ extra=(libbenchmark-dev clang libclang-rt-14-dev nginx-light wget wget2 httrack 
        x11-apps imagemagick linux-perf)
 
 docs=(mkdocs-doc sphinx-doc doxygen-doc chromium python3)
+apps=(dokuwiki mediawiki php-fpm php-sqlite3 php-xml php-mbstring php-intl chromium python3)
 
 want=("${core[@]}")
 if [ "${1:-}" != "--core" ]; then
@@ -23,6 +26,9 @@ if [ "${1:-}" != "--core" ]; then
 fi
 if [ "${1:-}" = "--docs" ]; then
     want+=("${docs[@]}")
+fi
+if [ "${1:-}" = "--apps" ]; then
+    want+=("${apps[@]}")
 fi
 
 missing=()
