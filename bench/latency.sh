@@ -17,6 +17,8 @@
 #   bench/latency.sh [BUILD_DIR] [ROUNDS] ["RTT_MS ..."] [http|https] ["SITES"]
 #     defaults: build-bench 3 "0 20 100" http "500 2000 big"
 #   LATENCY_SKIP="NAME ..."  clients left out (tandril-1 tandril wget wget2 httrack curl)
+#   LATENCY_BASELINE=FILE  another build's mirror-bench, run as client "baseline" with
+#                          tandril's arguments, taking turns with it (a change's cost)
 #   LATENCY_LOGS=DIR       keeps nginx's access log of every run there (connection,
 #                          status, protocol, URI, time the answer ended; NAME-N.log)
 #                          and when the client started and ended (NAME-N.times)
@@ -157,6 +159,7 @@ run() {
 
 clients_for() {  # site -> the clients, in the order they take turns
     local all="tandril-1 tandril wget wget2 httrack"
+    [ -n "${LATENCY_BASELINE:-}" ] && all="$all baseline"
     [ "$1" = big ] && all="$all curl"
     for client in $all; do
         case " ${LATENCY_SKIP:-} " in *" $client "*) ;; *) echo "$client" ;; esac
@@ -172,6 +175,8 @@ run_client() {  # ns base site client
                        --files 100000 --mb 4096 --connections 1 "${t_ca[@]}" ;;
         tandril)   run "$ns" "$client" "$runner" --url "$url" --dir "$mnt/copy/" --levels $levels \
                        --files 100000 --mb 4096 "${t_ca[@]}" ;;
+        baseline)  run "$ns" "$client" "$LATENCY_BASELINE" --url "$url" --dir "$mnt/copy/" \
+                       --levels $levels --files 100000 --mb 4096 "${t_ca[@]}" ;;
         wget)      run "$ns" "$client" wget -nv "${w_ca[@]}" -r -l $levels -k -p -nH \
                        -e robots=off "$url" ;;
         wget2)     run "$ns" "$client" wget2 -q "${w2_ca[@]}" -r -l inf -k -p -nH \
@@ -201,6 +206,8 @@ for n, v in runs.items():
     print(f"  {n:10s} median {med[n]:7.3f} s  /fastest peer {ratio:>5s}  requests {last[2]:5d}"
           f"  connections {last[3]:3d}  files {last[4]:5d}  {last[5]:9s} max RSS {max(r[1] for r in v):7d} KiB"
           f"  (rounds: {times})")
+if "baseline" in med and "tandril" in med:
+    print(f"  tandril / baseline {med['tandril'] / med['baseline']:.3f}")
 if site != "big" and rtt > 0 and "tandril" in med:
     files = runs["tandril"][-1][2]
     bound = files * rtt / 1000 / 6

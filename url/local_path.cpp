@@ -145,15 +145,17 @@ std::string Shorten(const std::string& name, std::string_view whole, std::size_t
     return out;
 }
 
-std::string PercentDecode(std::string_view text) {
+// Decodes the %XX escapes whose byte `decodes` accepts (every one without it).
+std::string PercentDecode(std::string_view text, bool (*decodes)(unsigned char) = nullptr) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '%' && i + 2 < text.size()) {
             const int hi = HexValue(static_cast<unsigned char>(text[i + 1]));
             const int lo = HexValue(static_cast<unsigned char>(text[i + 2]));
-            if (hi >= 0 && lo >= 0) {
-                out += static_cast<char>(hi * 16 + lo);
+            const auto c = static_cast<unsigned char>(hi * 16 + lo);
+            if (hi >= 0 && lo >= 0 && (!decodes || decodes(c))) {
+                out += static_cast<char>(c);
                 i += 2;
                 continue;
             }
@@ -163,35 +165,18 @@ std::string PercentDecode(std::string_view text) {
     return out;
 }
 
-bool IsUnreserved(unsigned char c) {
+// Bytes whose meaning in a query does not depend on being escaped: unreserved bytes,
+// space, and the bytes a URL cannot carry as they are.
+bool MeansTheSameEscaped(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '.' || c == '_' || c == '~';
+           c == '-' || c == '.' || c == '_' || c == '~' || c == ' ' || c >= 0x80 ||
+           std::string_view("\"<>\\^`{|}").find(static_cast<char>(c)) != std::string_view::npos;
 }
 
-// A query as it stands in a name: escapes of bytes whose meaning does not depend on
-// being escaped (unreserved bytes, space, bytes a URL cannot carry) are decoded; the
-// others stay as written, their "%" escaped with the rest.
+// A query as it stands in a name: escapes of bytes that mean the same escaped or not
+// are decoded; the others stay as written, their "%" escaped with the rest.
 std::string QueryForName(std::string_view query) {
-    std::string decoded;
-    decoded.reserve(query.size());
-    for (std::size_t i = 0; i < query.size(); ++i) {
-        if (query[i] == '%' && i + 2 < query.size()) {
-            const int hi = HexValue(static_cast<unsigned char>(query[i + 1]));
-            const int lo = HexValue(static_cast<unsigned char>(query[i + 2]));
-            if (hi >= 0 && lo >= 0) {
-                const unsigned char c = static_cast<unsigned char>(hi * 16 + lo);
-                if (IsUnreserved(c) || c == ' ' || c >= 0x80 ||
-                    std::string_view("\"<>\\^`{|}").find(static_cast<char>(c)) !=
-                        std::string_view::npos) {
-                    decoded += static_cast<char>(c);
-                    i += 2;
-                    continue;
-                }
-            }
-        }
-        decoded += query[i];
-    }
-    return EscapeBytes(decoded, false);
+    return EscapeBytes(PercentDecode(query, MeansTheSameEscaped), false);
 }
 
 std::string DirName(std::string_view decoded, std::string_view whole) {
