@@ -65,17 +65,17 @@ void ScanCorpus(benchmark::State& state, bool modify, bool handleLinks = true, b
         job.Start(url);
         for (const std::string& page : css ? Stylesheets() : Corpus()) {
             job.ResetScan();
-            job.m_bScanCss = css;
+            job.m_pass.m_bScanCss = css;
             if (modify) {
-                job.m_pOutFile = std::make_unique<CFile>();
-                job.m_pOutFile->OpenForWrite("/dev/null");
+                job.m_pass.m_pOutFile = std::make_unique<CFile>();
+                job.m_pass.m_pOutFile->OpenForWrite("/dev/null");
             }
             for (std::size_t pos = 0; pos < page.size(); pos += CMirrorJob::kBufferSize) {
                 std::size_t n = std::min(CMirrorJob::kBufferSize, page.size() - pos);
                 job.ScanBytes(page.data() + pos, n);
             }
             job.FinishScan();
-            job.m_pOutFile.reset();
+            job.m_pass.m_pOutFile.reset();
             bytes += static_cast<std::int64_t>(page.size());
         }
         links += static_cast<std::int64_t>(job.m_mapVisited.size());

@@ -149,7 +149,7 @@ void CMirrorJob::RefreshLinkContext() {
 std::optional<std::string_view> CMirrorJob::CachedLinkText(const std::string& link, int kind,
                                                            std::uint32_t& id) {
     // During a scan the page cannot change: the scan checked the context once.
-    if (!m_bScanning) {
+    if (!m_pass.m_bScanning) {
         RefreshLinkContext();
     }
     return m_linkCache[kind == kHyperlink ? 0 : 1].Find(link, &id);
@@ -161,7 +161,7 @@ void CMirrorJob::NoteLocalLink(std::uint32_t id) {
         return;
     }
     if (m_nPageId == CVisitedSet::kNone) {
-        m_nPageId = m_fixups.AddPage(CurrentLocalName(), m_bScanCss);
+        m_nPageId = m_fixups.AddPage(CurrentLocalName(), m_pass.m_bScanCss);
     }
     m_mapVisited.NoteLink(id, m_nPageId);
 }

@@ -32,12 +32,6 @@ CMirrorJob::CMirrorJob() : m_pBuffer(new char[kBufferSize]) {}
 
 CMirrorJob::~CMirrorJob() = default;
 
-void CMirrorJob::CloseScanFiles() {
-    // Dropping the file objects closes them; a failure to close is of no interest here.
-    m_pInFile.reset();
-    m_pOutFile.reset();
-}
-
 bool CMirrorJob::Start(std::string& url) {
     Trim(url);
     std::size_t schemeEnd = 0;

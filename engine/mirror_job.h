@@ -11,6 +11,7 @@
 
 #include "css/css_reader.h"
 #include "engine/link_fixups.h"
+#include "engine/page_pass.h"
 #include "engine/site_hosts.h"
 #include "engine/visited_set.h"
 #include "html/html_scanner.h"
@@ -122,8 +123,8 @@ public:
     bool CheckTargetDirectory();
     bool PrepareLocalDirectory(CProgressLog& log);
 
-    // HTML scanner and rewriting pass (html/). The current download is read as HTML,
-    // or as a stylesheet when m_bScanCss is set. ScanChunk scans the buffer from
+    // The scanning and rewriting pass over the current download (m_pass): read as
+    // HTML, or as a stylesheet when m_pass.m_bScanCss is set. ScanChunk scans the buffer from
     // m_nScanIndex to m_nBufferBytes; ScanBytes scans any bytes (tests, fuzzing and
     // benchmarks feed pages through it). Both return 1 when the bytes were scanned,
     // 0 when the output could not be written (reported). ProcessHtmlChunk returns
@@ -172,17 +173,8 @@ public:
     // The URL the current page's content came from, after redirects; empty when it
     // is m_strUrl itself. Its links are resolved against it.
     std::string m_strBaseUrl;
-    std::unique_ptr<CFile> m_pInFile;
-    std::unique_ptr<CFile> m_pOutFile;
-    // While links are modified, a page's output file is made only when a link in it
-    // is rewritten: until then the output is the download itself, m_nSameBytes long,
-    // and a page with nothing rewritten is placed as downloaded.
-    bool m_bDeferOutput = false;
-    std::uint64_t m_nSameBytes = 0;
-    // The readers of the current file; they keep their state between chunks.
-    bool m_bScanCss = false;
-    HtmlScanner m_scanner;
-    CssReader m_cssReader;
+    // The pass over the current file (engine/rewrite_pass.cpp, engine/scan_output.cpp).
+    CPagePass m_pass;
     std::uint32_t m_nLevel = 0;
     CVisitedSet m_mapVisited;
     std::deque<CQueueEntry> m_listQueue;
@@ -205,7 +197,6 @@ public:
 
 private:
     class ScanOutput;
-    void CloseScanFiles();
     const UriRef& CurrentPageBase();
     // The text decided earlier for `link` of `kind` in the current page context, or
     // null; the link's visited entry (or kNone) in `id`.
@@ -248,7 +239,6 @@ private:
     std::string m_strPageAuthority;
     bool m_bPageOnSite = false;
     bool m_bPageAtStartRoot = false;
-    bool m_bScanning = false;      // inside ScanBytes (the page cannot change)
     bool m_bPageAtItsUrl = false;  // the page's folder on disk is its URL's folder
     // The fix-up id of the page being scanned, once it has written a local link.
     std::uint32_t m_nPageId = CVisitedSet::kNone;

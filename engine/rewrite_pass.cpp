@@ -10,18 +10,18 @@ namespace tandril {
 // from the page's temporary file over its final path in one step; otherwise that
 // temporary file is deleted and an older copy at the final path stays as it was.
 bool CMirrorJob::EndPass(bool complete) {
-    m_pInFile.reset();
-    if (m_bDeferOutput) {
-        m_bDeferOutput = false;
+    m_pass.m_pInFile.reset();
+    if (m_pass.m_bDeferOutput) {
+        m_pass.m_bDeferOutput = false;
         // Nothing was rewritten: the download is the page, placed as it came.
         if (complete && !RenameFile(TempFilePath(), FinalPath())) {
             ShowMessage(kIdsCannotCreateFile, FinalPath());
         }
         return false;
     }
-    if (m_pOutFile) {
+    if (m_pass.m_pOutFile) {
         try {
-            m_pOutFile->Close();
+            m_pass.m_pOutFile->Close();
         } catch (const FileException& e) {
             // A failure that already ended the pass has been reported once.
             if (complete) {
@@ -29,7 +29,7 @@ bool CMirrorJob::EndPass(bool complete) {
             }
             complete = false;
         }
-        m_pOutFile.reset();
+        m_pass.m_pOutFile.reset();
         if (complete && !RenameFile(PageTempFilePath(), FinalPath())) {
             ShowMessage(kIdsCannotCreateFile, FinalPath());
             complete = false;
@@ -42,29 +42,29 @@ bool CMirrorJob::EndPass(bool complete) {
 }
 
 void CMirrorJob::StartOutput() {
-    m_bDeferOutput = false;
+    m_pass.m_bDeferOutput = false;
     auto out = std::make_unique<CFile>();
     if (!out->CreateFresh(PageTempFilePath())) {
         ShowMessage(kIdsCannotCreateFile, FinalPath());
         throw OutputRefused{};
     }
-    m_pOutFile = std::move(out);
+    m_pass.m_pOutFile = std::move(out);
     char block[16384];
-    for (std::uint64_t done = 0; done < m_nSameBytes;) {
-        const std::size_t want =
-            static_cast<std::size_t>(std::min<std::uint64_t>(sizeof(block), m_nSameBytes - done));
-        const std::size_t got = m_pInFile->ReadAt(block, want, done);
+    for (std::uint64_t done = 0; done < m_pass.m_nSameBytes;) {
+        const std::size_t want = static_cast<std::size_t>(
+            std::min<std::uint64_t>(sizeof(block), m_pass.m_nSameBytes - done));
+        const std::size_t got = m_pass.m_pInFile->ReadAt(block, want, done);
         if (got == 0) {
             throw FileException{kFileEndOfFile, 0};  // the download shrank under us
         }
-        m_pOutFile->Write(block, got);
+        m_pass.m_pOutFile->Write(block, got);
         done += got;
     }
 }
 
 int CMirrorJob::ProcessHtmlChunk() {
     const bool modify = m_limits.m_bModifyLinks;
-    if (!m_pInFile) {
+    if (!m_pass.m_pInFile) {
         auto in = std::make_unique<CFile>();
         if (!in->OpenForRead(TempFilePath())) {
             ShowMessage(kIdsCannotRead, TempFilePath());
@@ -74,14 +74,14 @@ int CMirrorJob::ProcessHtmlChunk() {
             ShowMessage(kIdsCannotCreateFile, FinalPath());
             return 0;
         }
-        m_pInFile = std::move(in);
-        m_bDeferOutput = modify;
-        m_nSameBytes = 0;
+        m_pass.m_pInFile = std::move(in);
+        m_pass.m_bDeferOutput = modify;
+        m_pass.m_nSameBytes = 0;
     }
 
     std::size_t count = 0;
     try {
-        count = m_pInFile->Read(m_pBuffer.get(), kBufferSize);
+        count = m_pass.m_pInFile->Read(m_pBuffer.get(), kBufferSize);
     } catch (const FileException& e) {
         ReportFileError(e.cause);
         return EndPass(false);
@@ -92,7 +92,7 @@ int CMirrorJob::ProcessHtmlChunk() {
 
     m_nScanIndex = 0;
     m_nBufferBytes = static_cast<std::uint32_t>(count);
-    if (m_limits.m_bFirstPage && !m_bScanCss) {
+    if (m_limits.m_bFirstPage && !m_pass.m_bScanCss) {
         m_limits.m_bFirstPage = false;
         m_limits.m_strStartPage = FinalPath();
     }

@@ -11,7 +11,7 @@ public:
     explicit ScanOutput(CMirrorJob& job) : m_job(job) {}
     void Write(const char* data, std::size_t size) override { m_job.WriteOut(data, size); }
     void Link(std::string& value, int kind, std::uint64_t) override {
-        if (!m_job.m_bDeferOutput) {
+        if (!m_job.m_pass.m_bDeferOutput) {
             m_job.CompleteValue(value, kind);
             return;
         }
@@ -28,10 +28,10 @@ private:
 };
 
 void CMirrorJob::WriteOut(const char* data, std::size_t size) {
-    if (m_bDeferOutput) {
-        m_nSameBytes += size;
+    if (m_pass.m_bDeferOutput) {
+        m_pass.m_nSameBytes += size;
     } else if (m_limits.m_bModifyLinks && size > 0) {
-        m_pOutFile->Write(data, size);
+        m_pass.m_pOutFile->Write(data, size);
     }
 }
 
@@ -55,32 +55,26 @@ std::string CMirrorJob::BaseHref() const {
 
 void CMirrorJob::ResetScan() {
     m_nPageId = CVisitedSet::kNone;
-    m_scanner.Reset();
-    m_scanner.SetFindBase(m_limits.m_bModifyLinks);
-    m_cssReader.Reset();
+    m_pass.ResetReaders(m_limits.m_bModifyLinks);
 }
 
 int CMirrorJob::ScanBytes(const char* data, std::size_t size) {
     ScanOutput out(*this);
     RefreshLinkContext();
-    m_bScanning = true;
+    m_pass.m_bScanning = true;
     try {
-        if (m_bScanCss) {
-            m_cssReader.Feed(data, size, out);
-        } else {
-            m_scanner.Feed(data, size, out);
-        }
+        m_pass.Feed(data, size, out);
     } catch (const FileException& e) {
-        m_bScanning = false;
+        m_pass.m_bScanning = false;
         ResetScan();
         ReportFileError(e.cause);
         return 0;
     } catch (const OutputRefused&) {
-        m_bScanning = false;
+        m_pass.m_bScanning = false;
         ResetScan();
         return 0;
     }
-    m_bScanning = false;
+    m_pass.m_bScanning = false;
     return 1;
 }
 
@@ -93,11 +87,7 @@ int CMirrorJob::ScanChunk() {
 int CMirrorJob::FinishScan() {
     ScanOutput out(*this);
     try {
-        if (m_bScanCss) {
-            m_cssReader.Finish(out);
-        } else {
-            m_scanner.Finish(out);
-        }
+        m_pass.Finish(out);
     } catch (const FileException& e) {
         ResetScan();
         ReportFileError(e.cause);

@@ -51,7 +51,7 @@ void CMirrorJob::ResetUrlState() {
     m_strLinkCacheContext.clear();
     m_strPageAuthority.assign(1, '\0');
     m_strPageScheme.assign(1, '\0');
-    CloseScanFiles();
+    m_pass.CloseFiles();
     m_nLevel = 0;
 }
 

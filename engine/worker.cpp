@@ -247,7 +247,7 @@ bool CMirrorRun::OnRead() {
     m_job.FixLinks(m_log);
     if (m_job.PrepareLocalDirectory(m_log)) {
         if (type != FileType::Other) {
-            m_job.m_bScanCss = type == FileType::Stylesheet;
+            m_job.m_pass.m_bScanCss = type == FileType::Stylesheet;
             Post(WM_MIRROR_PROCESS);
             m_log.AddLogArg(kIdsProcessingFile, m_job.m_strFileName);
             return true;

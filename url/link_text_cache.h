@@ -12,9 +12,9 @@ namespace tandril {
 // The texts decided for links of one page context, found by the link as written.
 // A fixed table: each link has the one slot its hash picks, and a newer link takes
 // an older one's slot. Links and texts live in one byte store beside the table, so a
-// lookup touches a 16-byte slot and one run of bytes (the link, a four-byte tag, the text); when the store would pass
-// kStoreBytes everything is forgotten and it starts again. Memory stays bounded
-// whatever a page holds. Clear() forgets everything at once. One thread at a time.
+// lookup touches a 16-byte slot and one run of bytes (the link, a four-byte tag, the text); when
+// the store would pass kStoreBytes everything is forgotten and it starts again. Memory stays
+// bounded whatever a page holds. Clear() forgets everything at once. One thread at a time.
 class CLinkTextCache {
 public:
     static constexpr int kSlotBits = 13;

@@ -84,8 +84,8 @@ bool IsReservedDeviceName(std::string_view name) {
         if (EqualsNoCase(stem, reserved))
             return true;
     }
-    if (stem.size() == 4 && (EqualsNoCase(stem.substr(0, 3), "com") ||
-                             EqualsNoCase(stem.substr(0, 3), "lpt")))
+    if (stem.size() == 4 &&
+        (EqualsNoCase(stem.substr(0, 3), "com") || EqualsNoCase(stem.substr(0, 3), "lpt")))
         return stem[3] >= '0' && stem[3] <= '9';
     return false;
 }
@@ -168,8 +168,8 @@ std::string PercentDecode(std::string_view text, bool (*decodes)(unsigned char) 
 // Bytes whose meaning in a query does not depend on being escaped: unreserved bytes,
 // space, and the bytes a URL cannot carry as they are.
 bool MeansTheSameEscaped(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '.' || c == '_' || c == '~' || c == ' ' || c >= 0x80 ||
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '~' || c == ' ' || c >= 0x80 ||
            std::string_view("\"<>\\^`{|}").find(static_cast<char>(c)) != std::string_view::npos;
 }
 
@@ -342,8 +342,8 @@ LocalName OffsiteLocalName(const UriRef& url) {
 
 LocalName TypedLocalName(LocalName base, FileType type) {
     const bool query = IsQueryName(base.fileName);
-    if (type == FileType::Html &&
-        (query || !(EndsWithNoCase(base.fileName, ".html") || EndsWithNoCase(base.fileName, ".htm"))))
+    if (type == FileType::Html && (query || !(EndsWithNoCase(base.fileName, ".html") ||
+                                              EndsWithNoCase(base.fileName, ".htm"))))
         base.fileName += ".html";
     else if (type == FileType::Stylesheet && (query || !EndsWithNoCase(base.fileName, ".css")))
         base.fileName += ".css";
@@ -356,10 +356,9 @@ FileType PredictFileType(const LocalName& base, bool hyperlink) {
         return FileType::Html;
     if (ext == "css")
         return FileType::Stylesheet;
-    static constexpr std::string_view kScripts[] = {"",    "php", "php3", "php4", "php5",
-                                                    "phtml", "asp", "aspx", "jsp",  "jspx",
-                                                    "cfm", "cgi", "pl",   "py",   "do",
-                                                    "action"};
+    static constexpr std::string_view kScripts[] = {"",    "php",  "php3", "php4",  "php5", "phtml",
+                                                    "asp", "aspx", "jsp",  "jspx",  "cfm",  "cgi",
+                                                    "pl",  "py",   "do",   "action"};
     for (std::string_view script : kScripts) {
         if (ext == script)
             return hyperlink ? FileType::Html : FileType::Other;
@@ -417,7 +416,8 @@ std::string LocalFileOfLink(std::string_view value, const LocalName& page,
     const std::string_view fileScheme = "file://";
     if (value.size() >= fileScheme.size() && EqualsNoCase(value.substr(0, 7), fileScheme)) {
         const std::string path = PercentDecode(value.substr(fileScheme.size()));
-        if (path.compare(0, targetDir.size(), targetDir) != 0 || path.find('?') != std::string::npos)
+        if (path.compare(0, targetDir.size(), targetDir) != 0 ||
+            path.find('?') != std::string::npos)
             return "";
         return RemoveDotSegments(path).substr(targetDir.size());
     }

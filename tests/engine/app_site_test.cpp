@@ -31,16 +31,21 @@ protected:
         cdnHost = "127.0.0.1%3A" + std::to_string(cdnServer.Port());
         Page("/index.php?page=home",
              "<html><head><link rel=\"stylesheet\" href=\"/style.php?v=2\">"
-             "<link rel=\"stylesheet\" href=\"" + cdn + "/cdn/theme.css\">"
-             "<script src=\"" + cdn + "/cdn/lib.js\"></script></head><body>"
-             "<img src=\"/img/logo.png\">"
-             "<a href=\"index.php?page=about\">About us</a> "
-             "<a href=\"index.php?page=news&amp;sort=new\">News</a> "
-             "<a href=\"/?p=1\">Post 1</a> <a href=\"/?p=2#comments\">Post 2</a> "
-             "<a href=\"?page=2\">Next</a> <a href=\"/about\">Team</a> "
-             "<a href=\"/legacy/default.asp\">Old site</a> "
-             "<a href=\"download.php?id=5\">Report (PDF)</a> "
-             "<a href=\"" + cdn + "/elsewhere.html\">elsewhere</a></body></html>");
+             "<link rel=\"stylesheet\" href=\"" +
+                 cdn +
+                 "/cdn/theme.css\">"
+                 "<script src=\"" +
+                 cdn +
+                 "/cdn/lib.js\"></script></head><body>"
+                 "<img src=\"/img/logo.png\">"
+                 "<a href=\"index.php?page=about\">About us</a> "
+                 "<a href=\"index.php?page=news&amp;sort=new\">News</a> "
+                 "<a href=\"/?p=1\">Post 1</a> <a href=\"/?p=2#comments\">Post 2</a> "
+                 "<a href=\"?page=2\">Next</a> <a href=\"/about\">Team</a> "
+                 "<a href=\"/legacy/default.asp\">Old site</a> "
+                 "<a href=\"download.php?id=5\">Report (PDF)</a> "
+                 "<a href=\"" +
+                 cdn + "/elsewhere.html\">elsewhere</a></body></html>");
         Page("/index.php?page=about", "<a href=\"index.php?page=home\">home</a> About");
         Page("/index.php?page=news&sort=new",
              "<a href=\"/index.php?page=home\">home</a><img src=\"img/logo.png\">");
@@ -49,8 +54,9 @@ protected:
         Page("/?p=2", "<a href=\"index.php?page=home\">home</a> post two");
         // A browser resolves this page's relative links against /, not /about/.
         Page("/about", "<a href=\"about/team.html\">team</a> <img src=\"img/logo.png\">");
-        Page("/about/team.html", "<a href=\"../about\">back</a> <a href=\"../index.php?page=home\">"
-                                 "home</a>");
+        Page("/about/team.html",
+             "<a href=\"../about\">back</a> <a href=\"../index.php?page=home\">"
+             "home</a>");
         Page("/legacy/default.asp", "<a href=\"news.asp?id=3\">news</a>");
         Page("/legacy/news.asp?id=3", "<a href=\"default.asp\">back</a>");
         server.SetFile("/style.php?v=2", "@font-face{src:url(fonts/site.woff2)}body{color:red}",
@@ -161,8 +167,9 @@ TEST_F(AppSite, LinkedCopyWorksOfflineLinkByLink) {
     const std::set<std::string> reached =
         test::ReachablePages(tmp.Path(), "index.php@page=home.html");
     for (const std::string& file : Saved()) {
-        if (file.find(".htm") != std::string::npos)
+        if (file.find(".htm") != std::string::npos) {
             EXPECT_EQ(reached.count(file), 1u) << file;
+        }
     }
     const std::string home = ReadFile(tmp.Path() + "index.php@page=home.html");
     const std::string local = "file://" + tmp.Path();
@@ -194,8 +201,9 @@ TEST_F(AppSite, PortableCopyWorksAfterItsFolderMoves) {
     const std::string home = ReadFile(moved + "index.php@page=home.html");
     EXPECT_EQ(home.find("file:"), std::string::npos) << home;
     EXPECT_NE(home.find("href=\"download.php@id=5\""), std::string::npos) << home;
-    EXPECT_EQ(ReadFile(moved + "about/team.html"),
-              "<a href=\"../about/index.htm\">back</a> <a href=\"../index.php@page=home.html\">home</a>");
+    EXPECT_EQ(
+        ReadFile(moved + "about/team.html"),
+        "<a href=\"../about/index.htm\">back</a> <a href=\"../index.php@page=home.html\">home</a>");
     EXPECT_EQ(test::ReachablePages(moved, "index.php@page=home.html").size(), 10u);
 }
 

@@ -58,8 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     real.m_strTargetDir = WorkDir();
     real.Start(url);
     if (modify) {
-        real.m_pOutFile = std::make_unique<CFile>();
-        real.m_pOutFile->OpenForWrite(WorkDir() + "real-output");
+        real.m_pass.m_pOutFile = std::make_unique<CFile>();
+        real.m_pass.m_pOutFile->OpenForWrite(WorkDir() + "real-output");
     }
     real.ResetScan();
     for (std::size_t pos = 0; pos < page.size();) {
@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         pos += n;
     }
     real.FinishScan();
-    real.m_pOutFile.reset();
+    real.m_pass.m_pOutFile.reset();
     for (const CQueueEntry& entry : real.m_listQueue) {
         std::string path =
             WorkDir() + (entry.strLocalDir == "/" ? "" : entry.strLocalDir) + entry.strFileName;

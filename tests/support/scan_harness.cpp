@@ -29,10 +29,10 @@ ScanOutcome ScanPage(CMirrorJob& job, const std::string& dir, const std::string&
             value = rewrite(value, kind);
     };
     const std::string outPath = dir + "scan-output";
-    job.m_pOutFile.reset();
+    job.m_pass.m_pOutFile.reset();
     if (job.m_limits.m_bModifyLinks) {
-        job.m_pOutFile = std::make_unique<CFile>();
-        job.m_pOutFile->OpenForWrite(outPath);
+        job.m_pass.m_pOutFile = std::make_unique<CFile>();
+        job.m_pass.m_pOutFile->OpenForWrite(outPath);
     }
     std::size_t pos = 0, index = 0;
     while (pos < page.size()) {
@@ -44,12 +44,13 @@ ScanOutcome ScanPage(CMirrorJob& job, const std::string& dir, const std::string&
         if (scanned == 0)
             break;
         outcome.largestCarry =
-            std::max(outcome.largestCarry, job.m_scanner.HeldBytes() + job.m_cssReader.HeldBytes());
+            std::max(outcome.largestCarry,
+                     job.m_pass.m_scanner.HeldBytes() + job.m_pass.m_cssReader.HeldBytes());
     }
     job.FinishScan();
-    if (job.m_pOutFile) {
-        job.m_pOutFile->Close();
-        job.m_pOutFile.reset();
+    if (job.m_pass.m_pOutFile) {
+        job.m_pass.m_pOutFile->Close();
+        job.m_pass.m_pOutFile.reset();
         std::ifstream in(outPath, std::ios::binary);
         std::stringstream s;
         s << in.rdbuf();

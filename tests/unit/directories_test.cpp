@@ -117,10 +117,10 @@ protected:
 TEST_F(PrepareLocalDirectory, CreatesEveryMissingLevelAndResetsTheScanner) {
     job.m_strLocalDir = "a/b/c/";
     job.ScanBytes("<a href=\"left", 13);  // a tag left open by an earlier page
-    ASSERT_GT(job.m_scanner.HeldBytes(), 0u);
+    ASSERT_GT(job.m_pass.m_scanner.HeldBytes(), 0u);
     ASSERT_TRUE(job.PrepareLocalDirectory(log));
     EXPECT_TRUE(IsDirectory(tmp.Path() + "a/b/c"));
-    EXPECT_EQ(job.m_scanner.HeldBytes(), 0u);
+    EXPECT_EQ(job.m_pass.m_scanner.HeldBytes(), 0u);
 
     job.m_strLocalDir = "a/b/c/d/";
     ASSERT_TRUE(job.PrepareLocalDirectory(log));

@@ -64,8 +64,8 @@ bool IsPortableSegment(const std::string& s) {
     if (s.empty() || s.size() > kMaxSegmentBytes || s.back() == '.' || s.back() == ' ')
         return false;
     for (unsigned char c : s) {
-        if (c < 0x20 || c == 0x7F || std::string("\\:*?\"<>|/").find(static_cast<char>(c)) !=
-                                         std::string::npos)
+        if (c < 0x20 || c == 0x7F ||
+            std::string("\\:*?\"<>|/").find(static_cast<char>(c)) != std::string::npos)
             return false;
     }
     std::string stem = s.substr(0, s.find('.'));
@@ -111,24 +111,41 @@ TEST(LocalName, EveryNameIsDistinctStableAndValidEverywhere) {
     }();
     // Distinct URLs (no two of them aliases such as /a and /a/ of one file).
     const std::vector<std::string> urls = {
-        "http://h/a.php?x=1",          "http://h/a.php?x=2",
-        "http://h/a.php",              "http://h/a.php?",
-        "http://h/a.php@x=1",          "http://h/a.php%3Fx=1",
-        "http://h/a.php?x=1.html",     "http://h/?p=1",
-        "http://h/index.htm?p=2",      "http://h/index?p=1",
-        "http://h/x?y",                "http://h/x@y.z",
+        "http://h/a.php?x=1",
+        "http://h/a.php?x=2",
+        "http://h/a.php",
+        "http://h/a.php?",
+        "http://h/a.php@x=1",
+        "http://h/a.php%3Fx=1",
+        "http://h/a.php?x=1.html",
+        "http://h/?p=1",
+        "http://h/index.htm?p=2",
+        "http://h/index?p=1",
+        "http://h/x?y",
+        "http://h/x@y.z",
         "http://h/a%3Fb.html",
-        "http://h/a%253Fb.html",       "http://h/a%2Fb.html",
-        "http://h/a/b.html",           "http://h/100%25.html",
-        "http://h/100%2525.html",      "http://h/con.txt",
-        "http://h/file.",              "http://h/" + longWord + ".html",
-        "http://h/" + longWord + "x.html", "http://h/d/" + longWord + "/a.html",
-        "http://h/d/" + longWord + "y/a.html", "http://h/s?q=" + longWord,
-        "http://h/s?q=" + longWord + "z",   "http://h/" + longUtf8 + ".txt",
-        "http://h/" + longUtf8 + "e.txt",   "http://h/caf%E9.html",
-        "http://h/caf%C3%A9.html",     "http://h/a%0Ab.html",
-        "http://h/q?a=b%26c",          "http://h/q?a=b&c",
-        "http://h/trail ",             "http://h/trail",
+        "http://h/a%253Fb.html",
+        "http://h/a%2Fb.html",
+        "http://h/a/b.html",
+        "http://h/100%25.html",
+        "http://h/100%2525.html",
+        "http://h/con.txt",
+        "http://h/file.",
+        "http://h/" + longWord + ".html",
+        "http://h/" + longWord + "x.html",
+        "http://h/d/" + longWord + "/a.html",
+        "http://h/d/" + longWord + "y/a.html",
+        "http://h/s?q=" + longWord,
+        "http://h/s?q=" + longWord + "z",
+        "http://h/" + longUtf8 + ".txt",
+        "http://h/" + longUtf8 + "e.txt",
+        "http://h/caf%E9.html",
+        "http://h/caf%C3%A9.html",
+        "http://h/a%0Ab.html",
+        "http://h/q?a=b%26c",
+        "http://h/q?a=b&c",
+        "http://h/trail ",
+        "http://h/trail",
     };
     std::set<std::string> seen;
     for (const std::string& url : urls) {
@@ -144,9 +161,12 @@ TEST(LocalName, EveryNameIsDistinctStableAndValidEverywhere) {
     // Escapes of bytes that mean the same written or escaped name one file, as in a
     // browser; so do the forms of a directory.
     const std::vector<std::pair<std::string, std::string>> aliases = {
-        {"http://h/%63on.txt", "http://h/con.txt"}, {"http://h/file%2E", "http://h/file."},
-        {"http://h/x%40y.z", "http://h/x@y.z"},     {"http://h/s?q=%41", "http://h/s?q=A"},
-        {"http://h/d", "http://h/d/"},              {"http://h/d/index.htm", "http://h/d/"},
+        {"http://h/%63on.txt", "http://h/con.txt"},
+        {"http://h/file%2E", "http://h/file."},
+        {"http://h/x%40y.z", "http://h/x@y.z"},
+        {"http://h/s?q=%41", "http://h/s?q=A"},
+        {"http://h/d", "http://h/d/"},
+        {"http://h/d/index.htm", "http://h/d/"},
     };
     for (const auto& [a, b] : aliases)
         EXPECT_EQ(LocalNameForUrl(a), LocalNameForUrl(b)) << a;
@@ -170,7 +190,8 @@ TEST(LocalName, OtherHostsHaveAFolderEachThatNoSitePathCanTake) {
         {"http://CDN.example.net:80/a.js", "%offsite/cdn.example.net/a.js"},
         {"https://cdn.example.net:8443/f.woff2?v=1", "%offsite/cdn.example.net%3A8443/f.woff2@v=1"},
         {"http://127.0.0.1:8081/s.css", "%offsite/127.0.0.1%3A8081/s.css"},
-        {"https://fonts.example.com/css?family=Roboto", "%offsite/fonts.example.com/css@family=Roboto"},
+        {"https://fonts.example.com/css?family=Roboto",
+         "%offsite/fonts.example.com/css@family=Roboto"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(PathOf(OffsiteLocalName(ParseUriRef(c.url))), c.path) << c.url;
@@ -250,12 +271,9 @@ TEST(SiteHosts, WwwIsTheSameSite) {
         const char* b;
         bool same;
     } cases[] = {
-        {"example.com", "example.com", true},
-        {"www.example.com", "example.com", true},
-        {"example.com", "www.example.com", true},
-        {"www2.example.com", "example.com", false},
-        {"www.www.example.com", "example.com", false},
-        {"wwwexample.com", "example.com", false},
+        {"example.com", "example.com", true},          {"www.example.com", "example.com", true},
+        {"example.com", "www.example.com", true},      {"www2.example.com", "example.com", false},
+        {"www.www.example.com", "example.com", false}, {"wwwexample.com", "example.com", false},
         {"cdn.example.com", "example.com", false},
     };
     for (const auto& c : cases)

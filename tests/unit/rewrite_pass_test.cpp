@@ -154,8 +154,8 @@ TEST_F(RewritePass, UnreadableTemporaryFileKeepsTheOlderCopy) {
     EXPECT_EQ(boxes.Texts()[0], "Cannot read from " + job.TempFilePath() + "!");
     EXPECT_EQ(ReadFile(Final()), "older copy");
     EXPECT_FALSE(test::FileExists(job.PageTempFilePath()));
-    EXPECT_EQ(job.m_pInFile, nullptr);
-    EXPECT_EQ(job.m_pOutFile, nullptr);
+    EXPECT_EQ(job.m_pass.m_pInFile, nullptr);
+    EXPECT_EQ(job.m_pass.m_pOutFile, nullptr);
 }
 
 // The same pass with its download directory on a small file system that fills up:

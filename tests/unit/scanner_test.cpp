@@ -186,12 +186,12 @@ TEST_F(Scanner, BaseHrefPointsAtThePagesOwnDirectory) {
         job.m_strTargetDir = tmp.Path();
         auto out = std::make_unique<CFile>();
         ASSERT_TRUE(out->OpenForWrite(tmp.Path() + "base-out"));
-        job.m_pOutFile = std::move(out);
+        job.m_pass.m_pOutFile = std::move(out);
         job.ResetScan();
         const std::string page = "<BASE HREF='http://x/a/'>";
         ASSERT_EQ(job.ScanBytes(page.data(), page.size()), 1);
-        job.m_pOutFile->Close();
-        job.m_pOutFile.reset();
+        job.m_pass.m_pOutFile->Close();
+        job.m_pass.m_pOutFile.reset();
     }
     EXPECT_EQ(test::ReadFile(tmp.Path() + "base-out"),
               "<BASE HREF='file://" + tmp.Path() + "docs/guide/'>");
@@ -355,8 +355,8 @@ TEST_F(Scanner, RepeatedAttributesCountOnce) {
 TEST_F(Scanner, WriteFailureIsReportedOnceAndStopsTheScan) {
     test::CMessageRecorder boxes;
     job.m_pfnLinkHook = [](std::string&, int) {};
-    job.m_pOutFile = std::make_unique<CFile>();
-    ASSERT_TRUE(job.m_pOutFile->OpenForWrite("/dev/full"));
+    job.m_pass.m_pOutFile = std::make_unique<CFile>();
+    ASSERT_TRUE(job.m_pass.m_pOutFile->OpenForWrite("/dev/full"));
     std::string page;
     while (page.size() < 3 * CFile::kWriteBuffer)
         page += "<p>text <a href=x.html>x</a></p>\n";
@@ -371,7 +371,7 @@ TEST_F(Scanner, WriteFailureIsReportedOnceAndStopsTheScan) {
     EXPECT_LT(pos, page.size());
     ASSERT_EQ(boxes.Texts().size(), 1u);
     EXPECT_EQ(boxes.Texts()[0], "The disk is full.");
-    job.m_pOutFile.reset();
+    job.m_pass.m_pOutFile.reset();
 }
 
 }  // namespace
