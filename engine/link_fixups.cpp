@@ -52,7 +52,13 @@ std::uint32_t CLinkFixups::AddPage(const LocalName& name, bool stylesheet) {
 void CLinkFixups::Add(const std::vector<std::uint32_t>& pages, const LocalName& from,
                       const LocalName& to) {
     for (std::uint32_t page : pages)
-        m_fixes[page].push_back(Fix{LocalPathOf(from), to});
+        m_fixes[page].push_back(Fix{LocalPathOf(from), to, {}});
+}
+
+void CLinkFixups::AddLive(const std::vector<std::uint32_t>& pages, const LocalName& from,
+                          const std::string& url) {
+    for (std::uint32_t page : pages)
+        m_fixes[page].push_back(Fix{LocalPathOf(from), from, url});
 }
 
 void CLinkFixups::Clear() {
@@ -78,8 +84,11 @@ bool CLinkFixups::Rewrite(const Page& page, const std::vector<Fix>& fixes,
     std::vector<std::string> from, to;
     for (const Fix& fix : fixes) {
         from.push_back(fix.from);
-        to.push_back(relative ? RelativeLocalLink(page.name, fix.to)
-                              : AbsoluteLocalLink(targetDir, fix.to));
+        if (!fix.live.empty())
+            to.push_back(fix.live);
+        else
+            to.push_back(relative ? RelativeLocalLink(page.name, fix.to)
+                                  : AbsoluteLocalLink(targetDir, fix.to));
     }
     const std::string path = targetDir + LocalPathOf(page.name);
     CFile in;

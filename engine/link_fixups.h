@@ -22,6 +22,10 @@ public:
     std::uint32_t AddPage(const LocalName& name, bool stylesheet);
     // The links of `pages` that lead to the file `from` are to lead to `to`.
     void Add(const std::vector<std::uint32_t>& pages, const LocalName& from, const LocalName& to);
+    // The links of `pages` that lead to the file `from` are to lead to `url` on the
+    // live site instead (a file of another host that could not be fetched).
+    void AddLive(const std::vector<std::uint32_t>& pages, const LocalName& from,
+                 const std::string& url);
     bool Pending() const { return !m_fixes.empty(); }
     // Rewrites each page with corrections (through `tempPath`, then renamed over the
     // page, so a page is never left half written); links are written as relative
@@ -39,6 +43,7 @@ private:
     struct Fix {
         std::string from;  // the local path the links lead to now
         LocalName to;
+        std::string live;  // the text to write instead of a link to `to`, when not empty
     };
     bool Rewrite(const Page& page, const std::vector<Fix>& fixes, const std::string& targetDir,
                  const std::string& tempPath, bool relative);

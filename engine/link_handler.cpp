@@ -231,6 +231,7 @@ void CMirrorJob::HandleLink(std::string& link, int kind) {
     const LocalName base = facts.onSite ? BaseLocalName(target) : OffsiteLocalName(target);
     id = m_mapVisited.Find(base);
     facts.visited = id != CVisitedSet::kNone;
+    facts.failed = facts.visited && m_mapVisited.Failed(id);
     facts.levelLeft = m_nLevel < m_limits.m_nMaxLevels;
 
     // Once followed a link stays local; a live link may become local on a later page
@@ -252,7 +253,7 @@ void CMirrorJob::HandleLink(std::string& link, int kind) {
             break;
         case LinkAction::Live:
             link = url;
-            cacheable = facts.cgi;
+            cacheable = facts.cgi || facts.failed;
             id = CVisitedSet::kNone;
             break;
     }

@@ -109,6 +109,9 @@ public:
     // Content-Type, see FileTypeOf) and marks its URL fetched; pages written with
     // another name for it are noted for FixLinks.
     FileType TakeFileType(const std::string& contentType);
+    // Marks the current URL as one the run could not fetch. Links to a file of another
+    // host are then written, and rewritten in the pages saved so far, as its URL.
+    void TakeFailure();
     // Rewrites the saved pages whose links lead to a name their target did not get;
     // a page that cannot be rewritten is logged (message 114).
     void FixLinks(CProgressLog& log);

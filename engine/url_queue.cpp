@@ -76,6 +76,20 @@ FileType CMirrorJob::TakeFileType(const std::string& contentType) {
     return type;
 }
 
+void CMirrorJob::TakeFailure() {
+    if (m_nUrlId == CVisitedSet::kNone || m_mapVisited.Failed(m_nUrlId)) {
+        return;
+    }
+    const std::vector<std::uint32_t> pages = m_mapVisited.MarkFailed(m_nUrlId);
+    const std::string offsite = std::string(kOffsiteFolder) + "/";
+    if (m_strLocalDir.compare(0, offsite.size(), offsite) == 0) {
+        m_fixups.AddLive(pages, m_mapVisited.Name(m_nUrlId), m_strUrl);
+        for (auto& cache : m_linkCache) {
+            cache.Clear();
+        }
+    }
+}
+
 void CMirrorJob::FixLinks(CProgressLog& log) {
     if (!m_fixups.Pending()) {
         return;

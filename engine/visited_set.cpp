@@ -11,7 +11,7 @@ std::uint32_t CVisitedSet::Insert(const LocalName& base, LocalName name) {
     const auto id = static_cast<std::uint32_t>(m_entries.size());
     if (!m_ids.emplace(Key(base), id).second)
         return kNone;
-    m_entries.push_back(Entry{std::move(name), false, kNone, {}});
+    m_entries.push_back(Entry{std::move(name), false, false, kNone, {}});
     return id;
 }
 
@@ -32,6 +32,15 @@ std::vector<std::uint32_t> CVisitedSet::MarkFetched(std::uint32_t id, const Loca
     entry.pages.shrink_to_fit();
     entry.name = name;
     entry.fetched = true;
+    return pages;
+}
+
+std::vector<std::uint32_t> CVisitedSet::MarkFailed(std::uint32_t id) {
+    Entry& entry = m_entries[id];
+    std::vector<std::uint32_t> pages = std::move(entry.pages);
+    entry.pages = {};
+    entry.fetched = true;
+    entry.failed = true;
     return pages;
 }
 

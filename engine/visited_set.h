@@ -31,6 +31,10 @@ public:
     // Marks the entry fetched and saved as `name`. When that differs from the name
     // its links were written for, returns the pages that wrote them.
     std::vector<std::uint32_t> MarkFetched(std::uint32_t id, const LocalName& name);
+    // Marks the entry as a file the run could not fetch; returns the pages that wrote
+    // links to its name.
+    std::vector<std::uint32_t> MarkFailed(std::uint32_t id);
+    bool Failed(std::uint32_t id) const { return m_entries[id].failed; }
 
     std::size_t size() const { return m_entries.size(); }
     bool empty() const { return m_entries.empty(); }
@@ -41,7 +45,8 @@ private:
     static std::string Key(const LocalName& base) { return base.localDir + base.fileName; }
     struct Entry {
         LocalName name;
-        bool fetched = false;
+        bool fetched = false;  // or failed: no page needs noting any more
+        bool failed = false;
         std::uint32_t lastPage = kNone;
         std::vector<std::uint32_t> pages;
     };

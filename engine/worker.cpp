@@ -180,9 +180,8 @@ bool CMirrorRun::OnConnect() {
             return false;
         }
         m_log.AddLogLine(m_pSession->ConnectFailure(m_job.m_strUrl));
-        m_pSession->DropCurrent();
         m_job.m_limits.m_nFiles += 1;
-        return NextFile();
+        return SkipFailedFile();
     }
     // Links are resolved against where the content came from; a start URL that
     // redirects elsewhere brings the host it ends on into the site.
@@ -225,15 +224,13 @@ bool CMirrorRun::OnRead() {
     if (!got.complete) {
         // A broken transfer is never taken for a whole file: an older copy stays.
         m_log.AddLogArg(kIdsCannotRead, m_job.m_strUrl);
-        m_pSession->DropCurrent();
-        return NextFile();
+        return SkipFailedFile();
     }
     if (got.status >= 400) {
         // An error page is no copy of the file: nothing is placed or scanned.
         m_log.AddLogArg(kIdsCannotDownload,
                         m_job.m_strUrl + " (HTTP " + std::to_string(got.status) + ")");
-        m_pSession->DropCurrent();
-        return NextFile();
+        return SkipFailedFile();
     }
     const std::string contentType = got.contentType;
     if (!m_pSession->TakeDownload()) {
@@ -268,6 +265,13 @@ bool CMirrorRun::OnProcess() {
     if (!m_job.m_limits.m_bModifyLinks) {
         m_job.PlaceDownload(m_log);
     }
+    return NextFile();
+}
+
+bool CMirrorRun::SkipFailedFile() {
+    m_pSession->DropCurrent();
+    m_job.TakeFailure();
+    m_job.FixLinks(m_log);
     return NextFile();
 }
 

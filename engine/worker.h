@@ -62,6 +62,8 @@ private:
     bool OnRead();
     bool OnProcess();
     bool NextFile();
+    // Drops the current URL, which could not be fetched, and goes on with the next.
+    bool SkipFailedFile();
     bool Gone();
     void Post(unsigned message);
     void AbortRun();

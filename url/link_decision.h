@@ -18,6 +18,7 @@ struct LinkFacts {
     bool hyperlink = false;  // link kind 0; embedded objects are fetched whatever the level
     bool cgi = false;        // its path holds "cgi-bin/" or "/bin/"
     bool visited = false;    // in the visited set of the run
+    bool failed = false;     // visited, and could not be fetched
     bool levelLeft = false;  // the current level is below the level limit
 };
 
@@ -26,6 +27,9 @@ constexpr LinkAction DecideLink(const LinkFacts& f) {
         // Of another host only what a page loads is fetched; its pages stay live.
         if (!f.offsite || f.hyperlink)
             return LinkAction::Keep;
+        // Another host's file that could not be fetched is loaded from there.
+        if (f.visited && f.failed)
+            return LinkAction::Live;
         return f.visited ? LinkAction::Local : LinkAction::Follow;
     }
     if (!f.hyperlink)

@@ -35,8 +35,9 @@ protected:
                  cdn +
                  "/cdn/theme.css\">"
                  "<script src=\"" +
-                 cdn +
-                 "/cdn/lib.js\"></script></head><body>"
+                 cdn + "/cdn/lib.js\"></script><script src=\"" + cdn +
+                 "/cdn/missing.js\"></script></head><body>"
+                 "<img src=\"http://127.0.0.1:1/dead.png\">"
                  "<img src=\"/img/logo.png\">"
                  "<a href=\"index.php?page=about\">About us</a> "
                  "<a href=\"index.php?page=news&amp;sort=new\">News</a> "
@@ -46,7 +47,9 @@ protected:
                  "<a href=\"download.php?id=5\">Report (PDF)</a> "
                  "<a href=\"" +
                  cdn + "/elsewhere.html\">elsewhere</a></body></html>");
-        Page("/index.php?page=about", "<a href=\"index.php?page=home\">home</a> About");
+        Page("/index.php?page=about",
+             "<a href=\"index.php?page=home\">home</a> About<script src=\"" + cdn +
+                 "/cdn/missing.js\"></script>");
         Page("/index.php?page=news&sort=new",
              "<a href=\"/index.php?page=home\">home</a><img src=\"img/logo.png\">");
         Page("/index.php?page=2", "<a href=\"?page=home\">first</a> page two");
@@ -183,6 +186,13 @@ TEST_F(AppSite, LinkedCopyWorksOfflineLinkByLink) {
               std::string::npos)
         << home;
     EXPECT_NE(home.find("href=\"" + cdnServer.Root() + "/elsewhere.html\""), std::string::npos);
+    // Files of other hosts that could not be fetched are loaded from there, in pages
+    // saved before the failure and after it.
+    EXPECT_NE(home.find("src=\"" + cdnServer.Root() + "/cdn/missing.js\""), std::string::npos);
+    EXPECT_NE(home.find("src=\"http://127.0.0.1:1/dead.png\""), std::string::npos);
+    EXPECT_NE(ReadFile(tmp.Path() + "index.php@page=about.html")
+                  .find("src=\"" + cdnServer.Root() + "/cdn/missing.js\""),
+              std::string::npos);
     EXPECT_EQ(ReadFile(tmp.Path() + "%offsite/" + cdnHost + "/cdn/theme.css"),
               "@font-face{src:url('font.woff')}");
     EXPECT_EQ(ReadFile(tmp.Path() + "style.php@v=2.css"),
