@@ -235,8 +235,9 @@ void CMirrorJob::HandleLink(std::string& link, int kind) {
     facts.levelLeft = m_nLevel < m_limits.m_nMaxLevels;
 
     // Once followed a link stays local; a live link may become local on a later page
-    // (when its target gets queued), so only a CGI link's live text is kept.
-    bool cacheable = true;
+    // (when its target gets queued), so only a CGI link's live text is kept. A query
+    // alone leads elsewhere from each page of a folder: it is decided on every page.
+    bool cacheable = key[0] != '?';
     switch (DecideLink(facts)) {
         case LinkAction::Keep:
             break;
@@ -253,7 +254,7 @@ void CMirrorJob::HandleLink(std::string& link, int kind) {
             break;
         case LinkAction::Live:
             link = url;
-            cacheable = facts.cgi || facts.failed;
+            cacheable = cacheable && (facts.cgi || facts.failed);
             id = CVisitedSet::kNone;
             break;
     }

@@ -3,7 +3,9 @@
 //  - with link handling that changes nothing, the saved page equals the input;
 //  - the values found are the same in chunks of 4096 bytes;
 //  - with the real link handling, nothing crashes and every local name it forms
-//    stays inside the download directory.
+//    stays inside the download directory and is a valid name on Linux, Windows and
+//    macOS (no empty segment, none over 240 bytes, none of "\\:*?\"<>|", no control
+//    byte, no trailing dot or space).
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +29,26 @@ const std::string& WorkDir() {
         return d;
     }();
     return dir;
+}
+
+// True when every segment of a "/"-separated local path is a valid name everywhere.
+bool PortablePath(const std::string& path) {
+    std::size_t pos = 0;
+    while (pos < path.size()) {
+        std::size_t end = path.find('/', pos);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string segment = path.substr(pos, end - pos);
+        if (segment.empty() || segment.size() > 240 || segment.back() == '.' ||
+            segment.back() == ' ')
+            return false;
+        for (unsigned char c : segment) {
+            if (c < 0x20 || c == 0x7F || std::strchr("\\:*?\"<>|", c) != nullptr)
+                return false;
+        }
+        pos = end + 1;
+    }
+    return true;
 }
 
 }  // namespace
@@ -72,7 +94,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const CQueueEntry& entry : real.m_listQueue) {
         std::string path =
             WorkDir() + (entry.strLocalDir == "/" ? "" : entry.strLocalDir) + entry.strFileName;
-        if (!real.IsInsideTargetDir(path) || entry.strFileName.find('/') != std::string::npos) {
+        const std::string local =
+            (entry.strLocalDir == "/" ? "" : entry.strLocalDir) + entry.strFileName;
+        if (!real.IsInsideTargetDir(path) || entry.strFileName.find('/') != std::string::npos ||
+            !PortablePath(local)) {
             std::abort();
         }
     }

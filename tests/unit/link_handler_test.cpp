@@ -276,6 +276,21 @@ TEST_F(LinkHandler, PageOnAHostThatJoinsTheSite) {
     EXPECT_EQ(queued, "");
 }
 
+// "?page=2" leads to another URL from each page of one folder.
+TEST_F(LinkHandler, AQueryAloneIsResolvedOnEveryPage) {
+    std::string queued;
+    for (const char* page : {"index.php?page=home", "list.php", "view.php?sort=new"}) {
+        job.m_strUrl = std::string("http://example.com/docs/guide/") + page;
+        const std::string name = std::string(page).substr(0, std::string(page).find('?'));
+        EXPECT_EQ(Handle("?page=2#top", 0, &queued),
+                  "file:///home/ann/Mirror/docs/guide/" + name + "@page=2.html#top");
+        EXPECT_EQ(queued, "http://example.com/docs/guide/" + name + "?page=2") << page;
+    }
+    EXPECT_EQ(Handle("?page=2", 0, &queued),
+              "file:///home/ann/Mirror/docs/guide/view.php@page=2.html");
+    EXPECT_EQ(queued, "");
+}
+
 TEST_F(LinkHandler, AFragmentAloneQueuesNothing) {
     for (const char* link : {"#top", "#", "#?x=1"}) {
         std::string queued;
