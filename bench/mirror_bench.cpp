@@ -127,8 +127,8 @@ bool ParseNumber(const char* text, std::uint32_t& value) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: mirror-bench --url URL --dir DIR [--levels N] [--files N] [--mb N] "
-                 "[--copy-only] [--relative-links] [--no-offsite-embedded] [--ca-file FILE] "
-                 "[--connections N]\n");
+                 "[--copy-only] [--relative-links] [--no-offsite-embedded] [--cookies FILE] "
+                 "[--ca-file FILE] [--connections N]\n");
     return 2;
 }
 
@@ -153,6 +153,8 @@ int main(int argc, char** argv) {
             job.m_limits.m_bRelativeLinks = true;
         } else if (arg == "--no-offsite-embedded") {
             job.m_limits.m_bOffsiteEmbedded = false;
+        } else if (arg == "--cookies" && hasValue) {
+            job.m_limits.m_strCookiesFile = argv[++i];
         } else if (arg == "--connections" && hasValue) {
             if (!ParseNumber(argv[++i], job.m_limits.m_nMaxConnections) ||
                 job.m_limits.m_nMaxConnections < 1 || job.m_limits.m_nMaxConnections > 16)
@@ -200,6 +202,9 @@ int main(int argc, char** argv) {
     job.m_strUrl = url;
     if (!job.Start(job.m_strUrl)) {
         ShowFrameworkMessage(kIdsUrlInvalid);
+        return 2;
+    }
+    if (!job.LoadCookies()) {
         return 2;
     }
     job.m_limits.m_bFirstPage = true;

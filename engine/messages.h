@@ -23,6 +23,8 @@ enum MessageId : unsigned {
     kIdsEnterUrl = 122,
     kIdsOpticalMedium = 123,
     kIdsDirectoryInUse = 124,
+    kIdsCookiesUnreadable = 125,
+    kIdsCookiesFormat = 126,
     kIdsUrlInvalid = 200,
     kIdsFileLimit = 300,
     kIdsMegaByteLimit = 301,

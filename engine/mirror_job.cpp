@@ -2,6 +2,7 @@
 
 #include "engine/messages.h"
 #include "engine/progress.h"
+#include "platform/cookies.h"
 #include "url/uri.h"
 #include "url/url_text.h"
 
@@ -74,6 +75,25 @@ bool CMirrorJob::Start(std::string& url) {
     EnqueueUrl(url, kHyperlink);
     NextUrl();
     m_nLevel -= 1;
+    return true;
+}
+
+bool CMirrorJob::LoadCookies() {
+    m_netOptions.cookies.clear();
+    const std::string& path = m_limits.m_strCookiesFile;
+    if (path.empty()) {
+        return true;
+    }
+    CookiesText text;
+    if (!ReadCookiesFile(path, text)) {
+        if (text.badLine > 0) {
+            ShowMessage(kIdsCookiesFormat, path + " (line " + std::to_string(text.badLine) + ")");
+        } else {
+            ShowMessage(kIdsCookiesUnreadable, path);
+        }
+        return false;
+    }
+    m_netOptions.cookies = std::move(text.cookies);
     return true;
 }
 

@@ -63,6 +63,9 @@ struct CMirrorLimits {
     // Stylesheets, scripts, fonts, images and media of other hosts are fetched and
     // saved below the copy's folder for other hosts.
     bool m_bOffsiteEmbedded = true;
+    // A Netscape cookies.txt whose cookies every request of a run may send (read at
+    // the start of a run, never written); empty for none.
+    std::string m_strCookiesFile;
     bool m_bFirstPage = true;
     std::string m_strStartPage;
 
@@ -89,6 +92,9 @@ public:
     // Sets a run up from the start URL (trimmed in place). False, with nothing else
     // changed, unless it is an "http://" or "https://" URL with a host.
     bool Start(std::string& url);
+    // Reads the cookies file of the limits into the network options; on failure shows
+    // message 125 or 126 and returns false (the run is not to start).
+    bool LoadCookies();
     // Makes the next queued URL current; false when the queue is empty or its head
     // lies beyond the level limit (the run is done).
     bool NextUrl();

@@ -1,12 +1,19 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace tandril {
 
-// How the program reaches the network (platform/transfers.h does it).
+// The version of the program, as its User-Agent names it.
+#ifndef TANDRIL_VERSION
+#define TANDRIL_VERSION "0"
+#endif
+
+// How the program reaches the network (platform/transfers.h does it). The proxy of the
+// environment (http_proxy, https_proxy, all_proxy, no_proxy) is used as libcurl reads it.
 struct CInternetOptions {
-    std::string userAgent = "Tandril";
+    std::string userAgent = "Tandril/" TANDRIL_VERSION;
     long connectTimeoutSeconds = 30;
     // A transfer that receives no byte for this long fails.
     long idleTimeoutSeconds = 120;
@@ -14,6 +21,9 @@ struct CInternetOptions {
     // Certificates are checked against the system's store, or against this file of
     // trusted certificates when it is set (tests, benchmarks).
     std::string caFile;
+    // Cookies a site set are kept for the run and sent back; these (lines of a
+    // Netscape cookies.txt, see ReadCookiesFile) are known from the start.
+    std::vector<std::string> cookies;
 };
 
 }  // namespace tandril

@@ -78,15 +78,19 @@ struct Transfer {
             code / 100 == 1) {
             return n;
         }
-        if (code / 100 == 3 && !t->location.empty()) {
+        if (code / 100 == 3 && code != 304) {
             const std::string target =
                 Serialize(Resolve(ParseUriRef(t->request), ParseUriRef(t->location)));
-            if (StartsWithNoCase(target.c_str(), "http://") ||
-                StartsWithNoCase(target.c_str(), "https://")) {
+            if (!t->location.empty() && (StartsWithNoCase(target.c_str(), "http://") ||
+                                         StartsWithNoCase(target.c_str(), "https://"))) {
                 t->redirecting = true;
                 t->redirectTo = target;
                 return n;
             }
+            // A redirect that cannot be followed is no answer: nothing is saved for it.
+            t->out.error = t->location.empty() ? "redirect without a target"
+                                               : "redirect to a URL that is not http or https";
+            return 0;
         }
         t->out.opened = true;
         t->out.status = code;
@@ -110,6 +114,7 @@ struct CTransferPool::Impl {
     CInternetOptions options;
     int connections = 1;
     CURLM* multi = nullptr;
+    CURLSH* share = nullptr;  // the cookie jar; used by the worker thread only
     std::vector<std::unique_ptr<Transfer>> slots;
     std::mutex handleMutex;  // guards multi against Interrupt during Close
     std::atomic<bool> interrupted{false};
@@ -118,7 +123,12 @@ struct CTransferPool::Impl {
         CURL* e = t.easy;
         bool ok =
             curl_easy_setopt(e, CURLOPT_USERAGENT, options.userAgent.c_str()) == CURLE_OK &&
-            curl_easy_setopt(e, CURLOPT_PROXY, "") == CURLE_OK &&
+            // Every encoding this libcurl decodes (gzip, deflate, br, zstd): bodies are
+            // saved and scanned decoded.
+            curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "") == CURLE_OK &&
+            // The cookie engine, in memory only, one jar for every transfer of the run.
+            curl_easy_setopt(e, CURLOPT_COOKIEFILE, "") == CURLE_OK &&
+            curl_easy_setopt(e, CURLOPT_SHARE, share) == CURLE_OK &&
             curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
             curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK &&
             curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
@@ -139,6 +149,15 @@ struct CTransferPool::Impl {
             ok = curl_easy_setopt(e, CURLOPT_CAINFO, options.caFile.c_str()) == CURLE_OK;
         }
         return ok;
+    }
+
+    // Puts the cookies known from the start in the jar, through the first slot.
+    bool LoadCookies() {
+        for (const std::string& line : options.cookies) {
+            if (curl_easy_setopt(slots.front()->easy, CURLOPT_COOKIELIST, line.c_str()) != CURLE_OK)
+                return false;
+        }
+        return true;
     }
 
     // Appends `count` configured slots; on failure none of the failed one is kept.
@@ -197,8 +216,13 @@ struct CTransferPool::Impl {
             }
         }
         t.out.complete = result == CURLE_OK && t.out.opened && t.out.fileCause < 0;
-        if (result != CURLE_OK && t.out.fileCause < 0) {
-            t.out.error = CurlErrorWords(result);
+        if (result != CURLE_OK && t.out.fileCause < 0 && t.out.error.empty()) {
+            // A server that closes without a byte of answer reads the same whether the
+            // request went on a new connection or a reused one.
+            const bool nothing =
+                !t.out.opened && (result == CURLE_GOT_NOTHING || result == CURLE_RECV_ERROR ||
+                                  result == CURLE_SEND_ERROR);
+            t.out.error = nothing ? "closed without an answer" : CurlErrorWords(result);
         }
     }
 
@@ -248,7 +272,9 @@ bool CTransferPool::Open() {
         return true;
     }
     s.multi = curl_multi_init();
-    if (s.multi == nullptr ||
+    s.share = curl_share_init();
+    if (s.multi == nullptr || s.share == nullptr ||
+        curl_share_setopt(s.share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE) != CURLSHE_OK ||
         curl_multi_setopt(s.multi, CURLMOPT_MAX_HOST_CONNECTIONS,
                           static_cast<long>(s.connections)) != CURLM_OK ||
         curl_multi_setopt(s.multi, CURLMOPT_MAX_TOTAL_CONNECTIONS,
@@ -256,15 +282,20 @@ bool CTransferPool::Open() {
         curl_multi_setopt(s.multi, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX) != CURLM_OK) {
         if (s.multi != nullptr)
             curl_multi_cleanup(s.multi);
+        if (s.share != nullptr)
+            curl_share_cleanup(s.share);
         s.multi = nullptr;
+        s.share = nullptr;
         return false;
     }
-    if (!s.AddSlots(s.connections, kConnectionBuffer)) {
+    if (!s.AddSlots(s.connections, kConnectionBuffer) || !s.LoadCookies()) {
         for (auto& made : s.slots)
             curl_easy_cleanup(made->easy);
         s.slots.clear();
         curl_multi_cleanup(s.multi);
+        curl_share_cleanup(s.share);
         s.multi = nullptr;
+        s.share = nullptr;
         return false;
     }
     return true;
@@ -355,6 +386,11 @@ void CTransferPool::Close() {
     if (s.multi != nullptr) {
         curl_multi_cleanup(s.multi);
         s.multi = nullptr;
+    }
+    // The handles that used the jar are gone: it can go too.
+    if (s.share != nullptr) {
+        curl_share_cleanup(s.share);
+        s.share = nullptr;
     }
 }
 

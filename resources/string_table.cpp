@@ -37,6 +37,10 @@ constexpr Entry kStrings[] = {
     {124,
      "Another mirroring run is writing into %s. Please wait until it ends or choose another "
      "directory."},
+    {125, "Cannot read the cookies file %s!"},
+    {126,
+     "%s is not a cookies file. Please choose a cookies.txt in the Netscape format, as browser "
+     "extensions export it."},
     {200, "URL entered is invalid or not supported."},
     {300,
      "The number of files downloaded has reached the maximum limit set in the options dialog."},

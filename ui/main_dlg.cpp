@@ -106,6 +106,7 @@ void CMainDlg::LoadSettings() {
     m_job.m_limits.m_nMaxMegaBytes = store.ReadInt("Options", "Max MB", 5);
     m_job.m_limits.m_bRelativeLinks = store.ReadInt("Options", "Relative Links", 0) == 1;
     m_job.m_limits.m_bOffsiteEmbedded = store.ReadInt("Options", "Offsite Embedded", 1) != 0;
+    m_job.m_limits.m_strCookiesFile = ToEngine(store.ReadString("Options", "Cookies File", {}));
     // A value outside 1..16 typed by hand: the first start's.
     const std::uint32_t connections = store.ReadInt("Options", "Max Connections", 6);
     m_job.m_limits.m_nMaxConnections = connections >= 1 && connections <= 16 ? connections : 6;
@@ -136,6 +137,7 @@ void CMainDlg::SaveSettings() {
     store.WriteInt("Options", "Max MB", m_job.m_limits.m_nMaxMegaBytes);
     store.WriteInt("Options", "Relative Links", m_job.m_limits.m_bRelativeLinks ? 1 : 0);
     store.WriteInt("Options", "Offsite Embedded", m_job.m_limits.m_bOffsiteEmbedded ? 1 : 0);
+    store.WriteString("Options", "Cookies File", FromEngine(m_job.m_limits.m_strCookiesFile));
     store.WriteInt("Options", "Max Connections", m_job.m_limits.m_nMaxConnections);
 }
 
@@ -168,6 +170,9 @@ void CMainDlg::OnMirror() {
     }
     if (!m_job.Start(m_job.m_strUrl)) {
         ShowFrameworkMessage(kIdsUrlInvalid);
+        return;
+    }
+    if (!m_job.LoadCookies()) {
         return;
     }
     MoveToFront(m_ui->m_cbUrl, m_bUrlFromList, FromEngine(m_job.m_strUrl));

@@ -26,6 +26,7 @@ COptionsDlg::COptionsDlg(CMirrorLimits& limits, QWidget* parent)
     m_ui->m_editConnections->setText(QString::number(m_nEditConnections));
     m_ui->m_chkRelative->setChecked(limits.m_bRelativeLinks);
     m_ui->m_chkOffsite->setChecked(limits.m_bOffsiteEmbedded);
+    m_ui->m_editCookies->setText(QString::fromStdString(limits.m_strCookiesFile));
 }
 
 COptionsDlg::~COptionsDlg() = default;
@@ -47,6 +48,9 @@ QCheckBox* COptionsDlg::RelativeLinksBox() const {
 }
 QCheckBox* COptionsDlg::OffsiteEmbeddedBox() const {
     return m_ui->m_chkOffsite;
+}
+QLineEdit* COptionsDlg::CookiesField() const {
+    return m_ui->m_editCookies;
 }
 
 bool COptionsDlg::CheckField(QLineEdit* field, std::uint32_t minimum, std::uint32_t maximum,
@@ -82,6 +86,7 @@ void COptionsDlg::accept() {
     m_limits.m_nMaxConnections = m_nEditConnections;
     m_limits.m_bRelativeLinks = m_ui->m_chkRelative->isChecked();
     m_limits.m_bOffsiteEmbedded = m_ui->m_chkOffsite->isChecked();
+    m_limits.m_strCookiesFile = m_ui->m_editCookies->text().trimmed().toStdString();
     QDialog::accept();
 }
 

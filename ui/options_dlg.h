@@ -32,6 +32,7 @@ public:
     QLineEdit* ConnectionsField() const;
     QCheckBox* RelativeLinksBox() const;
     QCheckBox* OffsiteEmbeddedBox() const;
+    QLineEdit* CookiesField() const;
 
 public slots:
     void accept() override;

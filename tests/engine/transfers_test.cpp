@@ -58,15 +58,16 @@ TEST_F(Transfers, WholeBodiesOverOneReusedConnection) {
     EXPECT_EQ(server.Connections(), 1);
 }
 
-TEST_F(Transfers, RequestIdentifiesTheProgramAndAsksForNothingElse) {
+TEST_F(Transfers, RequestIdentifiesTheProgramAndAsksForCompression) {
     server.SetPage("/a%20b.html", "ok");
     std::string body;
     EXPECT_TRUE(Fetch(pool, server.Root() + "/a b.html", &body).complete);
     EXPECT_EQ(body, "ok");
     std::string headers = server.LastHeaders();
     EXPECT_NE(headers.find("GET /a%20b.html HTTP/1.1\r\n"), std::string::npos);
-    EXPECT_NE(headers.find("User-Agent: Tandril\r\n"), std::string::npos);
-    EXPECT_EQ(headers.find("Accept-Encoding"), std::string::npos);
+    EXPECT_NE(headers.find("User-Agent: Tandril/" TANDRIL_VERSION "\r\n"), std::string::npos);
+    EXPECT_NE(headers.find("Accept-Encoding: "), std::string::npos);
+    EXPECT_EQ(headers.find("Cookie"), std::string::npos);
 }
 
 TEST_F(Transfers, ErrorPagesAndRedirects) {
@@ -112,7 +113,7 @@ TEST_F(Transfers, BrokenTransfersFailInsteadOfEnding) {
     server.Set("/closed", closed);
     TransferOutcome out = Fetch(pool, server.Root() + "/closed");
     EXPECT_FALSE(out.opened);
-    EXPECT_EQ(out.error, "empty answer");
+    EXPECT_EQ(out.error, "closed without an answer");
 }
 
 TEST_F(Transfers, UnreachableServersAndBadFiles) {
@@ -198,15 +199,25 @@ TEST(TransfersHostile, UnfollowableAnswersAreFinal) {
         const char* answer;
         long status;
         const char* body;  // null: it cannot be opened
+        const char* error;
     } cases[] = {
+        // A redirect that cannot be followed is a failure, and nothing is kept of it.
         {"empty Location",
-         "HTTP/1.1 302 Found\r\nLocation: \r\nContent-Length: 11\r\n\r\nhello world", 302,
-         "hello world"},
+         "HTTP/1.1 302 Found\r\nLocation: \r\nContent-Length: 11\r\n\r\nhello world", 0, nullptr,
+         "redirect without a target"},
         {"blank Location", "HTTP/1.1 302 Found\r\nLocation:    \r\nContent-Length: 4\r\n\r\nbody",
-         302, "body"},
+         0, nullptr, "redirect without a target"},
+        {"no Location", "HTTP/1.1 307 Moved\r\nContent-Length: 4\r\n\r\nbody", 0, nullptr,
+         "redirect without a target"},
         {"ftp Location",
-         "HTTP/1.1 301 Moved\r\nLocation: ftp://h/x\r\nContent-Length: 4\r\n\r\nbody", 301, "body"},
-        {"unrequested 1xx and a body", "HTTP/1.1 100 Continue\r\n\r\n<html>body</html>", 0,
+         "HTTP/1.1 301 Moved\r\nLocation: ftp://h/x\r\nContent-Length: 4\r\n\r\nbody", 0, nullptr,
+         "redirect to a URL that is not http or https"},
+        {"file Location",
+         "HTTP/1.1 302 Found\r\nLocation: file:///etc/passwd\r\nContent-Length: 0\r\n\r\n", 0,
+         nullptr, "redirect to a URL that is not http or https"},
+        {"dict Location", "HTTP/1.1 303 See\r\nLocation: dict://h/d\r\nContent-Length: 0\r\n\r\n",
+         0, nullptr, "redirect to a URL that is not http or https"},
+        {"unrequested 1xx and a body", "HTTP/1.1 100 Continue\r\n\r\n<html>body</html>", 0, nullptr,
          nullptr},
     };
     test::CTempDir tmp;
@@ -236,6 +247,11 @@ TEST(TransfersHostile, UnfollowableAnswersAreFinal) {
             EXPECT_EQ(test::ReadFile(tmp.Path() + "x"), c.body);
         } else {
             EXPECT_FALSE(opened);
+            EXPECT_FALSE(pool.Outcome(0).complete);
+            EXPECT_EQ(pool.Outcome(0).bytes, 0u);
+            if (c.error != nullptr) {
+                EXPECT_EQ(pool.Outcome(0).error, c.error);
+            }
         }
         pool.Release(0);
     }

@@ -267,7 +267,8 @@ TEST_F(Mirror, UrlThatCannotBeOpenedIsSkipped) {
     EXPECT_FALSE(r.aborted);
     EXPECT_TRUE(boxes.Texts().empty());
     for (const char* name : {"/b.html", "/dead.gif"}) {
-        const std::string line = "Cannot connect to " + server.Root() + name + "! (empty answer)";
+        const std::string line =
+            "Cannot connect to " + server.Root() + name + "! (closed without an answer)";
         EXPECT_NE(std::find(r.lines.begin(), r.lines.end(), line), r.lines.end()) << line;
     }
     EXPECT_TRUE(test::FileExists(Dir() + "a2.html"));
@@ -286,7 +287,7 @@ TEST_F(Mirror, StartUrlThatCannotBeOpenedEndsTheRun) {
     EXPECT_TRUE(r.aborted);
     ASSERT_EQ(boxes.Texts().size(), 1u);
     EXPECT_EQ(boxes.Texts()[0],
-              "Cannot connect to " + server.Root() + "/start.html! (empty answer)");
+              "Cannot connect to " + server.Root() + "/start.html! (closed without an answer)");
 }
 
 TEST_F(Mirror, DirectoryThatCannotBeCreatedSkipsOneFile) {

@@ -251,7 +251,7 @@ void CHttpServer::Serve(int fd) {
             m_requests.push_back(target);
             m_lastHeaders = head;
         }
-        open = Answer(conn, target);
+        open = Answer(conn, target, head);
     }
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -268,7 +268,7 @@ void CHttpServer::Serve(int fd) {
     ::close(fd);
 }
 
-bool CHttpServer::Answer(Conn& conn, const std::string& target) {
+bool CHttpServer::Answer(Conn& conn, const std::string& target, const std::string& head) {
     const int fd = conn.fd;
     Route route;
     {
@@ -281,6 +281,11 @@ bool CHttpServer::Answer(Conn& conn, const std::string& target) {
             route.body = "<html><body>Not found: <a href=\"/\">home</a></body></html>";
         }
     }
+    if (!route.needs.empty() && head.find(route.needs) == std::string::npos) {
+        route = Route{};
+        route.status = 403;
+        route.body = "<p>Forbidden</p>";
+    }
     if (route.behaviour == Behaviour::CloseOnly) {
         return false;
     }
@@ -290,13 +295,13 @@ bool CHttpServer::Answer(Conn& conn, const std::string& target) {
         m_stopped.wait(lock, [this] { return m_stopping.load(); });
         return false;
     }
-    std::string head = "HTTP/1.1 " + std::to_string(route.status) + " " + Reason(route.status) +
-                       "\r\nContent-Type: " + route.contentType +
-                       "\r\nContent-Length: " + std::to_string(route.body.size()) + "\r\n";
+    std::string answer = "HTTP/1.1 " + std::to_string(route.status) + " " +
+                         Reason(route.status) + "\r\nContent-Type: " + route.contentType +
+                         "\r\nContent-Length: " + std::to_string(route.body.size()) + "\r\n";
     if (!route.location.empty())
-        head += "Location: " + route.location + "\r\n";
-    head += "\r\n";
-    if (!SendAll(conn, head.data(), head.size()))
+        answer += "Location: " + route.location + "\r\n";
+    answer += route.headers + "\r\n";
+    if (!SendAll(conn, answer.data(), answer.size()))
         return false;
 
     std::size_t half = route.body.size() / 2;

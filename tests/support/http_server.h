@@ -28,6 +28,9 @@ struct Route {
     std::string contentType = "text/html";
     std::string location = "";  // sent with 3xx statuses
     Behaviour behaviour = Behaviour::Normal;
+    std::string headers = "";   // more header lines, each ending with "\r\n"
+    // When set, a request whose header block lacks this text gets a 403 instead.
+    std::string needs = "";
 };
 
 // A certificate authority made for a test run with the openssl command, and a server
@@ -76,7 +79,7 @@ private:
     void Listen();
     void AcceptLoop();
     void Serve(int fd);
-    bool Answer(Conn& conn, const std::string& target);
+    bool Answer(Conn& conn, const std::string& target, const std::string& head);
     bool SendAll(Conn& conn, const char* data, std::size_t size);
 
     void* m_tls = nullptr;  // the server's SSL_CTX, when it speaks TLS

@@ -142,6 +142,16 @@ TEST(OptionsDialog, OffsiteEmbeddedCheckBox) {
     EXPECT_FALSE(limits.m_bOffsiteEmbedded);
 }
 
+TEST(OptionsDialog, CookiesFileField) {
+    CMirrorLimits limits;
+    COptionsDlg dlg(limits, nullptr);
+    dlg.show();
+    EXPECT_TRUE(dlg.CookiesField()->text().isEmpty());
+    dlg.CookiesField()->setText("  /home/ann/cookies.txt ");
+    test::Child<QPushButton>(dlg, "m_btnOk")->click();
+    EXPECT_EQ(limits.m_strCookiesFile, "/home/ann/cookies.txt");
+}
+
 TEST(OptionsDialog, OutOfRangeStoredValuesAreShownWithoutComplaint) {
     test::CMessageRecorder boxes;
     CMirrorLimits limits;

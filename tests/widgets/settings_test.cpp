@@ -39,15 +39,19 @@ TEST(Settings, OffsiteEmbeddedIsSavedBesideTheLimits) {
     {
         QSettings raw("Orvello", "Tandril");
         raw.setValue("Options/Offsite Embedded", 0);
+        raw.setValue("Options/Cookies File", QString::fromUtf8("/home/ann/cookies \xC3\xA9.txt"));
     }
     CMirrorJob job;
     {
         CMainDlg dlg(job);
         EXPECT_FALSE(job.m_limits.m_bOffsiteEmbedded);
+        EXPECT_EQ(job.m_limits.m_strCookiesFile, "/home/ann/cookies \xC3\xA9.txt");
         job.m_limits.m_bOffsiteEmbedded = true;
+        job.m_limits.m_strCookiesFile = "/tmp/c.txt";
     }
     CSettingsStore store("Orvello", "Tandril");
     EXPECT_EQ(store.ReadInt("Options", "Offsite Embedded", 9), 1u);
+    EXPECT_EQ(store.ReadString("Options", "Cookies File", {}), "/tmp/c.txt");
 }
 
 TEST(Settings, RelativeLinksAreSavedBesideTheLimits) {
