@@ -125,10 +125,12 @@ bool ParseNumber(const char* text, std::uint32_t& value) {
 }
 
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: mirror-bench --url URL --dir DIR [--levels N] [--files N] [--mb N] "
-                 "[--copy-only] [--relative-links] [--no-offsite-embedded] [--cookies FILE] "
-                 "[--ca-file FILE] [--connections N]\n");
+    std::fprintf(
+        stderr,
+        "usage: mirror-bench --url URL --dir DIR [--levels N] [--files N] [--mb N] "
+        "[--copy-only] [--relative-links] [--no-offsite-embedded] [--cookies FILE] "
+        "[--no-robots] [--no-parent] [--exclude PATTERN]... [--include PATTERN]... [--pause MS] "
+        "[--ca-file FILE] [--connections N]\n");
     return 2;
 }
 
@@ -155,6 +157,17 @@ int main(int argc, char** argv) {
             job.m_limits.m_bOffsiteEmbedded = false;
         } else if (arg == "--cookies" && hasValue) {
             job.m_limits.m_strCookiesFile = argv[++i];
+        } else if (arg == "--pause" && hasValue) {
+            if (!ParseNumber(argv[++i], job.m_limits.m_nPauseMs) || job.m_limits.m_nPauseMs > 60000)
+                return Usage();
+        } else if (arg == "--no-robots") {
+            job.m_limits.m_bObeyRobots = false;
+        } else if (arg == "--no-parent") {
+            job.m_limits.m_bNoParent = true;
+        } else if (arg == "--exclude" && hasValue) {
+            job.m_limits.m_skipPatterns.push_back(argv[++i]);
+        } else if (arg == "--include" && hasValue) {
+            job.m_limits.m_followPatterns.push_back(argv[++i]);
         } else if (arg == "--connections" && hasValue) {
             if (!ParseNumber(argv[++i], job.m_limits.m_nMaxConnections) ||
                 job.m_limits.m_nMaxConnections < 1 || job.m_limits.m_nMaxConnections > 16)
@@ -204,7 +217,7 @@ int main(int argc, char** argv) {
         ShowFrameworkMessage(kIdsUrlInvalid);
         return 2;
     }
-    if (!job.LoadCookies()) {
+    if (!job.CheckPatterns() || !job.LoadCookies()) {
         return 2;
     }
     job.m_limits.m_bFirstPage = true;

@@ -1,3 +1,4 @@
+#include "engine/messages.h"
 #include "engine/mirror_job.h"
 #include "url/link_decision.h"
 #include "url/local_path.h"
@@ -42,8 +43,8 @@ const UriRef& CMirrorJob::CurrentPageBase() {
         m_pageBase = PageBase(url);
     }
     if (m_strPageAuthority != m_pageBase.authority || m_strPageScheme != m_pageBase.scheme) {
-        m_bPageOnSite = m_siteHosts.Contains(m_pageBase);
-        m_bPageAtStartRoot = m_siteHosts.IsStart(m_pageBase);
+        m_bPageOnSite = m_scope.hosts.Contains(m_pageBase);
+        m_bPageAtStartRoot = m_scope.hosts.IsStart(m_pageBase);
         m_strPageScheme = m_pageBase.scheme;
         m_strPageAuthority = m_pageBase.authority;
     }
@@ -51,7 +52,7 @@ const UriRef& CMirrorJob::CurrentPageBase() {
 }
 
 void CMirrorJob::AddSiteHost(const std::string& url) {
-    if (!m_siteHosts.Add(url)) {
+    if (!m_scope.hosts.Add(url)) {
         return;
     }
     m_strPageAuthority.assign(1, '\0');
@@ -66,7 +67,7 @@ bool CMirrorJob::IsSiteUrl(const UriRef& url) const {
     // Most links are relative: they share the page's scheme and authority.
     if (url.authority == m_strPageAuthority && url.scheme == m_strPageScheme)
         return m_bPageOnSite;
-    return m_siteHosts.Contains(url);
+    return m_scope.hosts.Contains(url);
 }
 
 std::string CMirrorJob::SiteUrlText(const UriRef& url) const {
@@ -74,7 +75,7 @@ std::string CMirrorJob::SiteUrlText(const UriRef& url) const {
     // others keep the scheme (lower case) and authority they were found with.
     const bool startRoot = url.authority == m_strPageAuthority && url.scheme == m_strPageScheme
                                ? m_bPageAtStartRoot
-                               : m_siteHosts.IsStart(url);
+                               : m_scope.hosts.IsStart(url);
     std::string text =
         startRoot ? m_strSiteRoot
                   : (EqualsNoCase(url.scheme, "https") ? "https://" : "http://") + url.authority;
@@ -152,7 +153,7 @@ std::optional<std::string_view> CMirrorJob::CachedLinkText(const std::string& li
     if (!m_pass.m_bScanning) {
         RefreshLinkContext();
     }
-    return m_linkCache[kind == kHyperlink ? 0 : 1].Find(link, &id);
+    return CacheFor(kind).Find(link, &id);
 }
 
 void CMirrorJob::NoteLocalLink(std::uint32_t id) {
@@ -164,6 +165,44 @@ void CMirrorJob::NoteLocalLink(std::uint32_t id) {
         m_nPageId = m_fixups.AddPage(CurrentLocalName(), m_pass.m_bScanCss);
     }
     m_mapVisited.NoteLink(id, m_nPageId);
+}
+
+void CMirrorJob::NoteLinkLeft(const LinkFacts& facts, const std::string& url) {
+    if (facts.refused) {
+        if (m_refusedNoted.insert(url).second) {
+            std::string line;
+            LoadMessage(kIdsRobotsRefused, line, &url);
+            m_notes.push_back(std::move(line));
+        }
+        return;
+    }
+    LinkFacts asked = facts;
+    asked.nofollow = false;
+    if (facts.nofollow && DecideLink(asked) == LinkAction::Follow) {
+        if (m_nNofollowLinks++ == 0) {
+            std::string line;
+            LoadMessage(kIdsNofollowPages, line);
+            m_notes.push_back(std::move(line));
+        }
+    }
+}
+
+void CMirrorJob::TakeRobotsDirective(std::string_view content) {
+    // "nofollow" or "none" among the comma-separated values, any letter case.
+    std::size_t pos = 0;
+    while (pos <= content.size()) {
+        std::size_t end = content.find(',', pos);
+        if (end == std::string_view::npos)
+            end = content.size();
+        std::string_view token = content.substr(pos, end - pos);
+        while (!token.empty() && IsWhiteSpace(static_cast<unsigned char>(token.front())))
+            token.remove_prefix(1);
+        while (!token.empty() && IsWhiteSpace(static_cast<unsigned char>(token.back())))
+            token.remove_suffix(1);
+        if (EqualsNoCase(token, "nofollow") || EqualsNoCase(token, "none"))
+            m_bPageNoFollow = true;
+        pos = end + 1;
+    }
 }
 
 void CMirrorJob::HandleLink(std::string& link, int kind) {
@@ -183,7 +222,7 @@ void CMirrorJob::HandleLink(std::string& link, int kind) {
     if (HasControlByte(link)) {
         return;
     }
-    auto& cache = m_linkCache[kind == kHyperlink ? 0 : 1];
+    auto& cache = CacheFor(kind);
     // The fragment is set aside and put back on the text written.
     std::string suffix;
     if (const std::size_t hash = link.find('#'); hash != std::string::npos) {
@@ -215,10 +254,18 @@ void CMirrorJob::HandleLink(std::string& link, int kind) {
     const UriRef target = Resolve(CurrentPageBase(), ref);
 
     LinkFacts facts;
-    facts.onSite = IsSiteUrl(target);
-    facts.hyperlink = kind == kHyperlink;
-    facts.offsite = !facts.onSite && m_limits.m_bOffsiteEmbedded && IsFetchableUrl(target);
-    if (!facts.onSite && (!facts.offsite || facts.hyperlink)) {
+    facts.hyperlink = kind == kHyperlink || kind == kNofollowLink;
+    const bool onSiteHost = IsSiteUrl(target);
+    const bool fetchable = IsFetchableUrl(target);
+    const ScopeVerdict verdict =
+        fetchable ? m_scope.Decide(target, facts.hyperlink, onSiteHost) : ScopeVerdict::Offsite;
+    facts.excluded = verdict == ScopeVerdict::Excluded;
+    facts.onSite = verdict == ScopeVerdict::Offsite || facts.excluded ? onSiteHost : true;
+    facts.refused = verdict == ScopeVerdict::Refused;
+    facts.outside = verdict == ScopeVerdict::OutsideFolder;
+    facts.nofollow = m_limits.m_bObeyRobots && (kind == kNofollowLink || m_bPageNoFollow);
+    facts.offsite = !facts.onSite && m_limits.m_bOffsiteEmbedded && fetchable;
+    if (!facts.onSite && (!facts.offsite || facts.hyperlink || facts.excluded)) {
         // A network-path link elsewhere would name a file on the local disk.
         if (ref.hasAuthority && !ref.hasScheme) {
             link.insert(0, "http:");
@@ -226,9 +273,11 @@ void CMirrorJob::HandleLink(std::string& link, int kind) {
         keep(key, CVisitedSet::kNone);
         return;
     }
-    const std::string url = facts.onSite ? SiteUrlText(target) : OffsiteUrlText(target);
+    // A host that a "follow" pattern brings into the site keeps its own folder.
+    const bool ownTree = facts.onSite && onSiteHost;
+    const std::string url = ownTree ? SiteUrlText(target) : OffsiteUrlText(target);
     facts.cgi = IsCgiLink(target.path);
-    const LocalName base = facts.onSite ? BaseLocalName(target) : OffsiteLocalName(target);
+    const LocalName base = ownTree ? BaseLocalName(target) : OffsiteLocalName(target);
     id = m_mapVisited.Find(base);
     facts.visited = id != CVisitedSet::kNone;
     facts.failed = facts.visited && m_mapVisited.Failed(id);
@@ -238,7 +287,11 @@ void CMirrorJob::HandleLink(std::string& link, int kind) {
     // (when its target gets queued), so only a CGI link's live text is kept. A query
     // alone leads elsewhere from each page of a folder: it is decided on every page.
     bool cacheable = key[0] != '?';
-    switch (DecideLink(facts)) {
+    const LinkAction action = DecideLink(facts);
+    if (action == LinkAction::Live && !facts.visited) {
+        NoteLinkLeft(facts, url);
+    }
+    switch (action) {
         case LinkAction::Keep:
             break;
         case LinkAction::Follow:
@@ -254,7 +307,7 @@ void CMirrorJob::HandleLink(std::string& link, int kind) {
             break;
         case LinkAction::Live:
             link = url;
-            cacheable = cacheable && (facts.cgi || facts.failed);
+            cacheable = cacheable && (facts.cgi || facts.failed || facts.excluded || facts.refused);
             id = CVisitedSet::kNone;
             break;
     }

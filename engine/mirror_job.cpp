@@ -54,8 +54,18 @@ bool CMirrorJob::Start(std::string& url) {
     m_strLocalDir.clear();
     m_strHost = host;
     const std::string scheme = schemeEnd == 7 ? "http" : "https";
-    m_siteHosts.Reset(
+    m_scope.hosts.Reset(
         CSiteHosts::Host{site.host, scheme, site.port != 0 ? site.port : DefaultPort(scheme)});
+    m_scope.skip = m_limits.m_skipPatterns;
+    m_scope.follow = m_limits.m_followPatterns;
+    m_scope.obeyRobots = m_limits.m_bObeyRobots;
+    m_scope.startFolder.clear();
+    if (m_limits.m_bNoParent) {
+        const UriRef start = ParseUriRef(url);
+        m_scope.startFolder = PageDirectory(Serialize(start));
+    }
+    m_scope.ClearRobots();
+    m_netOptions.pauseMs = m_limits.m_nPauseMs;
     m_strBaseUrl.clear();
     m_strSiteRoot = url.substr(0, schemeEnd) + host;
     if (p == std::string::npos) {
@@ -76,6 +86,48 @@ bool CMirrorJob::Start(std::string& url) {
     NextUrl();
     m_nLevel -= 1;
     return true;
+}
+
+bool CMirrorJob::CheckPatterns() const {
+    for (const auto* patterns : {&m_limits.m_skipPatterns, &m_limits.m_followPatterns}) {
+        for (const std::string& pattern : *patterns) {
+            if (auto problem = PatternProblem(pattern)) {
+                ShowMessage(kIdsBadPattern, "\"" + pattern + "\" (" + *problem + ")");
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+CMirrorJob::FetchCheck CMirrorJob::CheckUrl(const std::string& url) const {
+    const UriRef ref = ParseUriRef(url);
+    switch (m_scope.Decide(ref, false)) {
+        case ScopeVerdict::Excluded:
+            return FetchCheck::Excluded;
+        case ScopeVerdict::Refused:
+            return FetchCheck::Refused;
+        case ScopeVerdict::RobotsUnknown:
+            return FetchCheck::NeedRobots;
+        default:
+            return FetchCheck::Fetch;
+    }
+}
+
+void CMirrorJob::FlushNotes(CProgressLog& log) {
+    for (const std::string& line : m_notes) {
+        log.AddLogLine(line);
+    }
+    m_notes.clear();
+}
+
+std::string CMirrorJob::NofollowSummary() const {
+    std::string text;
+    if (m_nNofollowLinks > 0) {
+        const std::string count = std::to_string(m_nNofollowLinks);
+        LoadMessage(kIdsNofollowSummary, text, &count);
+    }
+    return text;
 }
 
 bool CMirrorJob::LoadCookies() {

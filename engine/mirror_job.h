@@ -12,13 +12,14 @@
 #include "css/css_reader.h"
 #include "engine/link_fixups.h"
 #include "engine/page_pass.h"
-#include "engine/site_hosts.h"
 #include "engine/visited_set.h"
 #include "html/html_scanner.h"
 #include "platform/file.h"
 #include "platform/internet.h"
+#include "url/link_decision.h"
 #include "url/link_text_cache.h"
 #include "url/local_path.h"
+#include "url/site_scope.h"
 #include "url/uri.h"
 
 namespace tandril {
@@ -30,6 +31,8 @@ constexpr int kHyperlink = 0;
 constexpr int kEmbeddedObject = 1;
 // What the link hook (not HandleLink) receives for a quoted BASE HREF value.
 constexpr int kBaseHref = 2;
+// A hyperlink whose tag says rel="nofollow".
+constexpr int kNofollowLink = 3;
 
 // A URL waiting to be fetched. strLocalDir uses "/" separators and ends with "/";
 // it is a single "/" for the download directory itself. strFileName is the name its
@@ -63,6 +66,16 @@ struct CMirrorLimits {
     // Stylesheets, scripts, fonts, images and media of other hosts are fetched and
     // saved below the copy's folder for other hosts.
     bool m_bOffsiteEmbedded = true;
+    // robots.txt, the robots meta tag and rel=nofollow are obeyed.
+    bool m_bObeyRobots = true;
+    // The least time between two requests to one host, in milliseconds.
+    std::uint32_t m_nPauseMs = 0;
+    // Hyperlinks outside the start URL's folder are not followed.
+    bool m_bNoParent = false;
+    // URLs matching one of these are neither fetched nor followed; other hosts' URLs
+    // matching one of those are part of the site (see UrlPatternMatches).
+    std::vector<std::string> m_skipPatterns;
+    std::vector<std::string> m_followPatterns;
     // A Netscape cookies.txt whose cookies every request of a run may send (read at
     // the start of a run, never written); empty for none.
     std::string m_strCookiesFile;
@@ -92,6 +105,17 @@ public:
     // Sets a run up from the start URL (trimmed in place). False, with nothing else
     // changed, unless it is an "http://" or "https://" URL with a host.
     bool Start(std::string& url);
+    // Checks the patterns of the limits; on the first that cannot be used shows message
+    // 132 and returns false (the run is not to start).
+    bool CheckPatterns() const;
+    // What the worker does with the current URL before it is fetched.
+    enum class FetchCheck { Fetch, NeedRobots, Refused, Excluded };
+    FetchCheck CheckUrl(const std::string& url) const;
+    // Log lines the link handling left (URLs refused by robots.txt, pages that ask not
+    // to be followed); the worker adds them to the log after each file.
+    void FlushNotes(CProgressLog& log);
+    // The last log line of a run whose pages asked not to be followed (or nothing).
+    std::string NofollowSummary() const;
     // Reads the cookies file of the limits into the network options; on failure shows
     // message 125 or 126 and returns false (the run is not to start).
     bool LoadCookies();
@@ -116,8 +140,9 @@ public:
     // another name for it are noted for FixLinks.
     FileType TakeFileType(const std::string& contentType);
     // Marks the current URL as one the run could not fetch. Links to a file of another
-    // host are then written, and rewritten in the pages saved so far, as its URL.
-    void TakeFailure();
+    // host, or to one the run may not fetch (`keptOut`), are then written, and rewritten
+    // in the pages saved so far, as its URL.
+    void TakeFailure(bool keptOut = false);
     // Rewrites the saved pages whose links lead to a name their target did not get;
     // a page that cannot be rewritten is logged (message 114).
     void FixLinks(CProgressLog& log);
@@ -175,7 +200,8 @@ public:
     std::string m_strBasePath;
     // The hosts of the site (see IsSiteUrl): the start URL's, and the one its
     // redirects end on.
-    CSiteHosts m_siteHosts;
+    // The site's scope: its hosts, their robots.txt, the user's patterns, the start folder.
+    CSiteScope m_scope;
     // The current download: its name before its type is known, its visited entry.
     std::string m_strBaseName = "index.htm";
     std::uint32_t m_nUrlId = CVisitedSet::kNone;
@@ -207,6 +233,14 @@ public:
 private:
     class ScanOutput;
     const UriRef& CurrentPageBase();
+    // Takes the robots meta tag of the current page.
+    void TakeRobotsDirective(std::string_view content);
+    // Notes a link left on the live site that the log is to tell of (robots.txt, or a
+    // page's wish not to be followed).
+    void NoteLinkLeft(const LinkFacts& facts, const std::string& url);
+    CLinkTextCache& CacheFor(int kind) {
+        return m_linkCache[kind == kHyperlink ? 0 : kind == kNofollowLink ? 2 : 1];
+    }
     // The text decided earlier for `link` of `kind` in the current page context, or
     // null; the link's visited entry (or kNone) in `id`.
     std::optional<std::string_view> CachedLinkText(const std::string& link, int kind,
@@ -231,7 +265,7 @@ private:
     void CompleteValue(std::string& value, int kind);
 
     // Decided link texts of the current page context (see CachedLinkText).
-    CLinkTextCache m_linkCache[2];  // hyperlinks, objects
+    CLinkTextCache m_linkCache[3];  // hyperlinks, objects, nofollow hyperlinks
     std::string m_strLinkCacheContext;
     std::string m_strLinkCacheUrl;
     std::string m_strLinkCacheBase;
@@ -249,6 +283,11 @@ private:
     bool m_bPageOnSite = false;
     bool m_bPageAtStartRoot = false;
     bool m_bPageAtItsUrl = false;  // the page's folder on disk is its URL's folder
+    // The page being scanned asked that its hyperlinks not be followed.
+    bool m_bPageNoFollow = false;
+    std::uint32_t m_nNofollowLinks = 0;
+    std::vector<std::string> m_notes;
+    std::unordered_set<std::string> m_refusedNoted;
     // The fix-up id of the page being scanned, once it has written a local link.
     std::uint32_t m_nPageId = CVisitedSet::kNone;
     // The last local directory whose every level was found a real directory.

@@ -10,6 +10,7 @@ class CMirrorJob::ScanOutput : public ScanSink {
 public:
     explicit ScanOutput(CMirrorJob& job) : m_job(job) {}
     void Write(const char* data, std::size_t size) override { m_job.WriteOut(data, size); }
+    void RobotsDirective(std::string_view content) override { m_job.TakeRobotsDirective(content); }
     void Link(std::string& value, int kind, std::uint64_t) override {
         if (!m_job.m_pass.m_bDeferOutput) {
             m_job.CompleteValue(value, kind);
@@ -55,6 +56,7 @@ std::string CMirrorJob::BaseHref() const {
 
 void CMirrorJob::ResetScan() {
     m_nPageId = CVisitedSet::kNone;
+    m_bPageNoFollow = false;
     m_pass.ResetReaders(m_limits.m_bModifyLinks);
 }
 

@@ -5,6 +5,7 @@
 
 #include "engine/messages.h"
 #include "engine/mirror_job.h"
+#include "platform/file.h"
 #include "platform/fs.h"
 #include "platform/message.h"
 
@@ -65,6 +66,15 @@ void CMirrorSession::StartTransfers() {
         if (m_ahead.count(entry.strUrl) != 0) {
             continue;
         }
+        // What the scope keeps out is never asked for; a host whose robots.txt is not
+        // known yet waits until its URL's turn (the worker fetches the file then).
+        const CMirrorJob::FetchCheck check = m_job.CheckUrl(entry.strUrl);
+        if (check == CMirrorJob::FetchCheck::NeedRobots) {
+            break;
+        }
+        if (check != CMirrorJob::FetchCheck::Fetch) {
+            continue;
+        }
         const int slot = m_pool->FreeSlot();
         if (slot < 0) {
             break;
@@ -98,6 +108,49 @@ bool CMirrorSession::TakeDownload() {
 void CMirrorSession::DropCurrent() {
     m_pool->Release(m_current);
     DeleteFile(m_job.m_strTargetDir + SlotFileName(m_current));
+}
+
+bool CMirrorSession::FetchRobots(const std::string& origin, CRobotsRules& rules) {
+    const int slot = m_pool->FreeSlot();
+    if (slot < 0) {
+        rules = CRobotsRules::AllowAll();  // cannot happen: no transfer runs now
+        return true;
+    }
+    const std::string path = m_job.m_strTargetDir + SlotFileName(slot);
+    m_pool->Start(slot, origin + "/robots.txt", path);
+    while (!m_pool->WaitForEnd(slot, 200)) {
+        if (m_pool->IsInterrupted()) {
+            m_pool->Release(slot);
+            DeleteFile(path);
+            return false;
+        }
+    }
+    const TransferOutcome& out = m_pool->Outcome(slot);
+    if (out.complete && out.status / 100 == 2) {
+        std::string text;
+        CFile file;
+        if (file.OpenForRead(path)) {
+            try {
+                char block[16384];
+                while (text.size() < CRobotsRules::kMaxBytes) {
+                    const std::size_t n = file.Read(block, sizeof(block));
+                    if (n == 0)
+                        break;
+                    text.append(block, n);
+                }
+            } catch (const FileException&) {
+                // What was read is used.
+            }
+        }
+        rules = CRobotsRules::Parse(text, "Tandril");
+    } else if (out.opened && out.status / 100 == 4 && out.status != 429) {
+        rules = CRobotsRules::AllowAll();
+    } else {
+        rules = CRobotsRules::DisallowAll();
+    }
+    m_pool->Release(slot);
+    DeleteFile(path);
+    return !m_pool->IsInterrupted();
 }
 
 std::string CMirrorSession::ConnectFailure(const std::string& url) const {

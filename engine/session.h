@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/transfers.h"
+#include "url/robots.h"
 
 namespace tandril {
 
@@ -39,6 +40,13 @@ public:
     bool TakeDownload();
     // Frees the current URL's connection; its temporary file is deleted.
     void DropCurrent();
+    // Fetches ORIGIN/robots.txt (ORIGIN as CSiteScope::Origin gives it) through a free
+    // slot while no other transfer runs, and reads the rules it sets for Tandril: a 2xx
+    // answer's file, no rules for a 4xx answer but 429, everything refused for any
+    // other answer or none. False when the run was cancelled meanwhile.
+    bool FetchRobots(const std::string& origin, CRobotsRules& rules);
+    // Requests to the host of `origin` start at least `ms` apart.
+    void SetHostDelay(const std::string& origin, long ms) { m_pool->SetHostDelay(origin, ms); }
     // Message 112 for `url`, with why it could not be opened after it:
     // "Cannot connect to https://h/! (certificate not trusted)".
     std::string ConnectFailure(const std::string& url) const;

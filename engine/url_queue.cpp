@@ -41,6 +41,9 @@ void CMirrorJob::ResetUrlState() {
     m_mapVisited.clear();
     m_listQueue.clear();
     m_fixups.Clear();
+    m_notes.clear();
+    m_refusedNoted.clear();
+    m_nNofollowLinks = 0;
     m_nPageId = CVisitedSet::kNone;
     m_nUrlId = CVisitedSet::kNone;
     m_strCheckedDir.clear();
@@ -76,13 +79,13 @@ FileType CMirrorJob::TakeFileType(const std::string& contentType) {
     return type;
 }
 
-void CMirrorJob::TakeFailure() {
+void CMirrorJob::TakeFailure(bool keptOut) {
     if (m_nUrlId == CVisitedSet::kNone || m_mapVisited.Failed(m_nUrlId)) {
         return;
     }
     const std::vector<std::uint32_t> pages = m_mapVisited.MarkFailed(m_nUrlId);
     const std::string offsite = std::string(kOffsiteFolder) + "/";
-    if (m_strLocalDir.compare(0, offsite.size(), offsite) == 0) {
+    if (keptOut || m_strLocalDir.compare(0, offsite.size(), offsite) == 0) {
         m_fixups.AddLive(pages, m_mapVisited.Name(m_nUrlId), m_strUrl);
         for (auto& cache : m_linkCache) {
             cache.Clear();

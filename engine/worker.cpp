@@ -1,5 +1,7 @@
 #include "engine/worker.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <new>
 #include <system_error>
 
@@ -10,6 +12,24 @@
 #include "platform/message.h"
 
 namespace tandril {
+
+namespace {
+
+// "2 s", "0.5 s".
+std::string FormatSeconds(std::uint32_t ms) {
+    std::string text = std::to_string(ms / 1000);
+    if (ms % 1000 != 0) {
+        char tenths[8];
+        std::snprintf(tenths, sizeof(tenths), ".%03u", ms % 1000);
+        std::string fraction = tenths;
+        while (fraction.back() == '0')
+            fraction.pop_back();
+        text += fraction;
+    }
+    return text + " s";
+}
+
+}  // namespace
 
 CMirrorRun::CMirrorRun(CMirrorJob& job, CProgressLog& log) : m_job(job), m_log(log) {}
 
@@ -139,6 +159,9 @@ bool CMirrorRun::OnStart() {
         }
         return false;
     }
+    if (m_job.m_scope.obeyRobots && !FetchRobotsFor(m_job.m_strUrl)) {
+        return false;
+    }
     CMirrorLimits& limits = m_job.m_limits;
     limits.m_nFiles = 0;
     limits.m_nMegaBytes = 0;
@@ -154,10 +177,32 @@ bool CMirrorRun::OnConnect() {
     if (Gone() || !m_pSession) {
         return false;
     }
-    m_log.AddLogArg(kIdsConnecting, m_job.m_strUrl);
     // Only the start URL's failure ends the run; any later one is logged and skipped.
     const bool startUrl = m_bStartUrl;
     m_bStartUrl = false;
+    CMirrorJob::FetchCheck check = m_job.CheckUrl(m_job.m_strUrl);
+    if (check == CMirrorJob::FetchCheck::NeedRobots) {
+        if (!FetchRobotsFor(m_job.m_strUrl)) {
+            return false;
+        }
+        check = m_job.CheckUrl(m_job.m_strUrl);
+    }
+    if (check != CMirrorJob::FetchCheck::Fetch) {
+        // The user asked for the start URL by name: it is fetched all the same.
+        if (startUrl) {
+            if (check == CMirrorJob::FetchCheck::Refused) {
+                m_log.AddLogArg(kIdsRobotsStartUrl, m_job.m_strUrl);
+            }
+        } else {
+            if (check == CMirrorJob::FetchCheck::Refused) {
+                m_log.AddLogArg(kIdsRobotsRefused, m_job.m_strUrl);
+            }
+            m_job.TakeFailure(true);
+            m_job.FixLinks(m_log);
+            return NextFile();
+        }
+    }
+    m_log.AddLogArg(kIdsConnecting, m_job.m_strUrl);
     m_pSession->StartTransfers();
     if (!m_pSession->WaitForHeaders()) {
         if (Gone()) {
@@ -268,6 +313,22 @@ bool CMirrorRun::OnProcess() {
     return NextFile();
 }
 
+bool CMirrorRun::FetchRobotsFor(const std::string& url) {
+    const std::string origin = CSiteScope::Origin(ParseUriRef(url));
+    CRobotsRules rules;
+    if (!m_pSession->FetchRobots(origin, rules)) {
+        return false;
+    }
+    // Crawl-delay is honoured up to 30 seconds, where it asks for more than the pause.
+    const std::uint32_t delay = std::min<std::uint32_t>(rules.CrawlDelayMs(), 30000);
+    if (delay > m_job.m_netOptions.pauseMs) {
+        m_pSession->SetHostDelay(origin, delay);
+        m_log.AddLogArg(kIdsCrawlDelay, FormatSeconds(delay) + " at " + origin);
+    }
+    m_job.m_scope.SetRobots(origin, std::move(rules));
+    return true;
+}
+
 bool CMirrorRun::SkipFailedFile() {
     m_pSession->DropCurrent();
     m_job.TakeFailure();
@@ -276,6 +337,7 @@ bool CMirrorRun::SkipFailedFile() {
 }
 
 bool CMirrorRun::NextFile() {
+    m_job.FlushNotes(m_log);
     if (!CheckLimits(m_job.m_limits, m_log)) {
         SetEnd(RunEnd::Limit);
         return false;
@@ -283,6 +345,9 @@ bool CMirrorRun::NextFile() {
     if (m_job.NextUrl()) {
         Post(WM_MIRROR_CONNECT);
         return true;
+    }
+    if (const std::string summary = m_job.NofollowSummary(); !summary.empty()) {
+        m_log.AddLogLine(summary);
     }
     m_log.AddLog(kIdsDone);
     m_log.SetButtonOk();

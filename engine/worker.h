@@ -64,6 +64,8 @@ private:
     bool NextFile();
     // Drops the current URL, which could not be fetched, and goes on with the next.
     bool SkipFailedFile();
+    // Fetches and takes the robots.txt of the host of `url`; false when cancelled.
+    bool FetchRobotsFor(const std::string& url);
     bool Gone();
     void Post(unsigned message);
     void AbortRun();

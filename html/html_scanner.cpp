@@ -296,8 +296,13 @@ bool HtmlScanner::HandleTag(std::string_view tag, std::uint64_t offset, ScanSink
             if (row->rule == TagRule::LinkRel)
                 kind = IsLoadingRel(valueOf("rel")) ? 1 : 0;
             if (row->rule == TagRule::MetaRefresh &&
-                !EqualsNoCase(valueOf("http-equiv"), "refresh"))
+                !EqualsNoCase(valueOf("http-equiv"), "refresh")) {
+                if (EqualsNoCase(valueOf("name"), "robots"))
+                    sink.RobotsDirective(valueOf("content"));
                 continue;
+            }
+            if (row->rule == TagRule::NofollowRel && kind == 0 && HasNofollowRel(valueOf("rel")))
+                kind = 3;
         }
 
         const std::string_view raw = tag.substr(a.valueStart, a.valueEnd - a.valueStart);

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace tandril {
 
@@ -19,6 +20,8 @@ public:
     // value is encoded again and takes the original's place in the output, an
     // unchanged one keeps the original bytes.
     virtual void Link(std::string& value, int kind, std::uint64_t offset) = 0;
+    // The CONTENT of a <meta name="robots"> tag.
+    virtual void RobotsDirective(std::string_view /*content*/) {}
 };
 
 // A reference longer than this is written out as it stands and not reported.

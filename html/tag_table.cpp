@@ -17,8 +17,8 @@ using R = TagRule;
 
 // Sorted by tag name; the rows of one tag stand together.
 constexpr TagAttribute kTable[] = {
-    {"a", "href", kLink, F::Url, R::None},
-    {"area", "href", kLink, F::Url, R::None},
+    {"a", "href", kLink, F::Url, R::NofollowRel},
+    {"area", "href", kLink, F::Url, R::NofollowRel},
     {"audio", "src", kObject, F::Url, R::None},
     {"base", "href", kBase, F::Url, R::Base},
     {"bgsound", "src", kObject, F::Url, R::None},
@@ -105,6 +105,19 @@ TagRows FindTagRows(std::string_view name) {
             return {kTable + kRuns[run].first, kTable + kRuns[run].end};
     }
     return {};
+}
+
+bool HasNofollowRel(std::string_view rel) {
+    std::size_t pos = 0;
+    while (pos < rel.size()) {
+        std::size_t end = rel.find_first_of(" \t\n\f\r", pos);
+        if (end == std::string_view::npos)
+            end = rel.size();
+        if (EqualsNoCase(rel.substr(pos, end - pos), "nofollow"))
+            return true;
+        pos = end + 1;
+    }
+    return false;
 }
 
 bool IsLoadingRel(std::string_view rel) {

@@ -16,9 +16,10 @@ enum class ValueForm : unsigned char {
 // Special handling of one table row.
 enum class TagRule : unsigned char {
     None,
-    Base,        // BASE HREF: a quoted value is replaced with the page's own directory
-    LinkRel,     // LINK HREF: an embedded object when REL names something the page loads
-    MetaRefresh  // META CONTENT: only with HTTP-EQUIV="refresh"
+    Base,         // BASE HREF: a quoted value is replaced with the page's own directory
+    LinkRel,      // LINK HREF: an embedded object when REL names something the page loads
+    MetaRefresh,  // META CONTENT: only with HTTP-EQUIV="refresh" (or NAME="robots")
+    NofollowRel   // A/AREA HREF: kind 3 when REL holds "nofollow"
 };
 
 // One link-bearing attribute of one tag.
@@ -42,5 +43,7 @@ TagRows FindTagRows(std::string_view name);
 
 // True for the REL tokens that make LINK HREF something the page loads.
 bool IsLoadingRel(std::string_view rel);
+// True when REL holds the token "nofollow" (any letter case).
+bool HasNofollowRel(std::string_view rel);
 
 }  // namespace tandril

@@ -21,6 +21,9 @@ struct CInternetOptions {
     // Certificates are checked against the system's store, or against this file of
     // trusted certificates when it is set (tests, benchmarks).
     std::string caFile;
+    // The least time between the starts of two requests to one host (scheme, host and
+    // port), in milliseconds; a host may ask for more (see CTransferPool::SetHostDelay).
+    long pauseMs = 0;
     // Cookies a site set are kept for the run and sent back; these (lines of a
     // Netscape cookies.txt, see ReadCookiesFile) are known from the start.
     std::vector<std::string> cookies;

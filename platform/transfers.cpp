@@ -2,14 +2,17 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <vector>
 
 #include "platform/curl_errors.h"
 #include "platform/file.h"
+#include "url/site_scope.h"
 #include "url/uri.h"
 #include "url/url_text.h"
 
@@ -38,6 +41,8 @@ struct Transfer {
     std::string location;  // the Location header of the answer being read
     long hops = 0;
     std::string request;
+    bool waiting = false;  // started, not yet handed to libcurl: its time has not come
+    std::chrono::steady_clock::time_point launchAt;
     CFile file;
     TransferOutcome out;
 
@@ -118,6 +123,45 @@ struct CTransferPool::Impl {
     std::vector<std::unique_ptr<Transfer>> slots;
     std::mutex handleMutex;  // guards multi against Interrupt during Close
     std::atomic<bool> interrupted{false};
+    // Pacing: each host's own delay, and when its next request may start.
+    std::map<std::string, long> hostDelay;
+    std::map<std::string, std::chrono::steady_clock::time_point> nextStart;
+
+    // When a request to `url` may start, and from then on the next one to its host.
+    std::chrono::steady_clock::time_point Schedule(const std::string& url) {
+        const auto now = std::chrono::steady_clock::now();
+        const std::string origin = CSiteScope::Origin(ParseUriRef(url));
+        long delay = options.pauseMs;
+        if (const auto it = hostDelay.find(origin); it != hostDelay.end())
+            delay = std::max(delay, it->second);
+        if (delay <= 0)
+            return now;
+        auto& next = nextStart[origin];
+        const auto at = std::max(now, next);
+        next = at + std::chrono::milliseconds(delay);
+        return at;
+    }
+
+    // Hands the transfers whose time has come to libcurl; the time until the next.
+    long LaunchDue() {
+        const auto now = std::chrono::steady_clock::now();
+        long wait = 100;
+        for (auto& t : slots) {
+            if (!t->waiting)
+                continue;
+            if (t->launchAt <= now) {
+                t->waiting = false;
+                if (!Launch(*t))
+                    t->out.ended = true;
+            } else {
+                const auto ms =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(t->launchAt - now)
+                        .count();
+                wait = std::min<long>(wait, std::max<long>(1, static_cast<long>(ms)));
+            }
+        }
+        return wait;
+    }
 
     bool Configure(Transfer& t, long bufferSize) {
         CURL* e = t.easy;
@@ -232,6 +276,7 @@ struct CTransferPool::Impl {
     void Drive(Ready ready, int budgetMs) {
         const auto start = std::chrono::steady_clock::now();
         while (!interrupted.load() && !ready()) {
+            const long wait = LaunchDue();
             int running = 0;
             curl_multi_perform(multi, &running);
             int left = 0;
@@ -250,7 +295,7 @@ struct CTransferPool::Impl {
             if (budgetMs >= 0 &&
                 std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(budgetMs))
                 break;
-            curl_multi_poll(multi, nullptr, 0, 100, nullptr);
+            curl_multi_poll(multi, nullptr, 0, static_cast<int>(wait), nullptr);
         }
     }
 };
@@ -339,7 +384,13 @@ void CTransferPool::Start(int slot, const std::string& url, const std::string& p
     // 96 slots would only add memory. A large body arrives in TLS records or HTTP/2
     // frames of 8 to 16 KiB, which are gathered into 64 KiB writes once it is seen to be large.
     t.out.fileCreated = t.file.CreateFresh(path, CFile::Buffering::kGatheredWhenLarge);
-    if (!t.out.fileCreated || s.interrupted.load() || !s.Launch(t)) {
+    if (!t.out.fileCreated || s.interrupted.load()) {
+        t.out.ended = true;
+        return;
+    }
+    t.launchAt = s.Schedule(url);
+    t.waiting = t.launchAt > std::chrono::steady_clock::now();
+    if (!t.waiting && !s.Launch(t)) {
         t.out.ended = true;
     }
 }
@@ -360,8 +411,13 @@ const TransferOutcome& CTransferPool::Outcome(int slot) const {
     return m_impl->slots[static_cast<std::size_t>(slot)]->out;
 }
 
+void CTransferPool::SetHostDelay(const std::string& origin, long ms) {
+    m_impl->hostDelay[origin] = ms;
+}
+
 void CTransferPool::Release(int slot) {
     Transfer& t = *m_impl->slots[static_cast<std::size_t>(slot)];
+    t.waiting = false;
     m_impl->Remove(t);
     if (t.file.IsOpen()) {
         try {

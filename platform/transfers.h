@@ -27,7 +27,9 @@ struct TransferOutcome {
 // into a file of its own, one per slot: at most `connections` connections to a host,
 // kept alive and reused, HTTP/2 multiplexing where a server offers it. There are
 // `connections` slots, more after AddSlots (streams that share connections).
-// Redirects are followed as CInternetSession follows them. Memory is bounded: each
+// Redirects are followed as CInternetSession follows them. Requests to one host are
+// paced (the options' pause, a host's own delay): a transfer started early waits in its
+// slot until its time, and the waits below drive it then. Memory is bounded: each
 // transfer holds libcurl's buffer and its file's write buffer, nothing grows with a
 // body.
 //
@@ -67,6 +69,10 @@ public:
     // Ends the transfer (if still running) and frees its slot; its file stays.
     void Release(int slot);
     void Close();
+
+    // Requests to the host of `origin` ("http://h:80", see CSiteScope::Origin) start at
+    // least `ms` apart (the larger of this and the options' pause counts).
+    void SetHostDelay(const std::string& origin, long ms);
 
     // Makes every wait return at once, now and later. Thread-safe.
     void Interrupt();

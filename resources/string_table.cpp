@@ -41,6 +41,14 @@ constexpr Entry kStrings[] = {
     {126,
      "%s is not a cookies file. Please choose a cookies.txt in the Netscape format, as browser "
      "extensions export it."},
+    {127, "Not fetched, refused by robots.txt: %s"},
+    {128, "Fetching %s although robots.txt refuses it: it is the start URL."},
+    {129, "Waiting %s between requests, as robots.txt asks."},
+    {130, "Pages ask that their links not be followed (robots meta tag or rel=nofollow)."},
+    {131,
+     "%s links were not followed because their pages asked so. To follow them, turn off \"Obey "
+     "robots.txt\" in Options."},
+    {132, "The pattern %s cannot be used. Please correct it in Options."},
     {200, "URL entered is invalid or not supported."},
     {300,
      "The number of files downloaded has reached the maximum limit set in the options dialog."},

@@ -107,6 +107,13 @@ void CMainDlg::LoadSettings() {
     m_job.m_limits.m_bRelativeLinks = store.ReadInt("Options", "Relative Links", 0) == 1;
     m_job.m_limits.m_bOffsiteEmbedded = store.ReadInt("Options", "Offsite Embedded", 1) != 0;
     m_job.m_limits.m_strCookiesFile = ToEngine(store.ReadString("Options", "Cookies File", {}));
+    m_job.m_limits.m_bObeyRobots = store.ReadInt("Options", "Obey Robots", 1) != 0;
+    const std::uint32_t pause = store.ReadInt("Options", "Pause", 0);
+    m_job.m_limits.m_nPauseMs = pause <= 60000 ? pause : 0;
+    m_job.m_limits.m_bNoParent = store.ReadInt("Options", "No Parent", 0) == 1;
+    m_job.m_limits.m_skipPatterns = SplitPatterns(store.ReadString("Options", "Skip Patterns", {}));
+    m_job.m_limits.m_followPatterns =
+        SplitPatterns(store.ReadString("Options", "Follow Patterns", {}));
     // A value outside 1..16 typed by hand: the first start's.
     const std::uint32_t connections = store.ReadInt("Options", "Max Connections", 6);
     m_job.m_limits.m_nMaxConnections = connections >= 1 && connections <= 16 ? connections : 6;
@@ -138,6 +145,11 @@ void CMainDlg::SaveSettings() {
     store.WriteInt("Options", "Relative Links", m_job.m_limits.m_bRelativeLinks ? 1 : 0);
     store.WriteInt("Options", "Offsite Embedded", m_job.m_limits.m_bOffsiteEmbedded ? 1 : 0);
     store.WriteString("Options", "Cookies File", FromEngine(m_job.m_limits.m_strCookiesFile));
+    store.WriteInt("Options", "Obey Robots", m_job.m_limits.m_bObeyRobots ? 1 : 0);
+    store.WriteInt("Options", "Pause", m_job.m_limits.m_nPauseMs);
+    store.WriteInt("Options", "No Parent", m_job.m_limits.m_bNoParent ? 1 : 0);
+    store.WriteString("Options", "Skip Patterns", JoinPatterns(m_job.m_limits.m_skipPatterns));
+    store.WriteString("Options", "Follow Patterns", JoinPatterns(m_job.m_limits.m_followPatterns));
     store.WriteInt("Options", "Max Connections", m_job.m_limits.m_nMaxConnections);
 }
 
@@ -172,7 +184,7 @@ void CMainDlg::OnMirror() {
         ShowFrameworkMessage(kIdsUrlInvalid);
         return;
     }
-    if (!m_job.LoadCookies()) {
+    if (!m_job.CheckPatterns() || !m_job.LoadCookies()) {
         return;
     }
     MoveToFront(m_ui->m_cbUrl, m_bUrlFromList, FromEngine(m_job.m_strUrl));

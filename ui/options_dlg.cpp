@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 
 #include "engine/messages.h"
 #include "engine/mirror_job.h"
@@ -24,9 +25,15 @@ COptionsDlg::COptionsDlg(CMirrorLimits& limits, QWidget* parent)
     m_ui->m_editFiles->setText(QString::number(m_nEditFiles));
     m_ui->m_editMegaBytes->setText(QString::number(m_nEditMegaBytes));
     m_ui->m_editConnections->setText(QString::number(m_nEditConnections));
+    m_nEditPause = limits.m_nPauseMs;
+    m_ui->m_editPause->setText(QString::number(m_nEditPause));
     m_ui->m_chkRelative->setChecked(limits.m_bRelativeLinks);
     m_ui->m_chkOffsite->setChecked(limits.m_bOffsiteEmbedded);
     m_ui->m_editCookies->setText(QString::fromStdString(limits.m_strCookiesFile));
+    m_ui->m_chkRobots->setChecked(limits.m_bObeyRobots);
+    m_ui->m_chkNoParent->setChecked(limits.m_bNoParent);
+    m_ui->m_editSkip->setPlainText(JoinPatterns(limits.m_skipPatterns));
+    m_ui->m_editFollow->setPlainText(JoinPatterns(limits.m_followPatterns));
 }
 
 COptionsDlg::~COptionsDlg() = default;
@@ -43,6 +50,9 @@ QLineEdit* COptionsDlg::MegaBytesField() const {
 QLineEdit* COptionsDlg::ConnectionsField() const {
     return m_ui->m_editConnections;
 }
+QLineEdit* COptionsDlg::PauseField() const {
+    return m_ui->m_editPause;
+}
 QCheckBox* COptionsDlg::RelativeLinksBox() const {
     return m_ui->m_chkRelative;
 }
@@ -51,6 +61,35 @@ QCheckBox* COptionsDlg::OffsiteEmbeddedBox() const {
 }
 QLineEdit* COptionsDlg::CookiesField() const {
     return m_ui->m_editCookies;
+}
+QCheckBox* COptionsDlg::RobotsBox() const {
+    return m_ui->m_chkRobots;
+}
+QCheckBox* COptionsDlg::NoParentBox() const {
+    return m_ui->m_chkNoParent;
+}
+QPlainTextEdit* COptionsDlg::SkipField() const {
+    return m_ui->m_editSkip;
+}
+QPlainTextEdit* COptionsDlg::FollowField() const {
+    return m_ui->m_editFollow;
+}
+
+QString JoinPatterns(const std::vector<std::string>& patterns) {
+    QStringList lines;
+    for (const std::string& pattern : patterns)
+        lines << QString::fromStdString(pattern);
+    return lines.join('\n');
+}
+
+std::vector<std::string> SplitPatterns(const QString& text) {
+    std::vector<std::string> patterns;
+    for (const QString& line : text.split('\n')) {
+        const QString pattern = line.trimmed();
+        if (!pattern.isEmpty())
+            patterns.push_back(pattern.toStdString());
+    }
+    return patterns;
 }
 
 bool COptionsDlg::CheckField(QLineEdit* field, std::uint32_t minimum, std::uint32_t maximum,
@@ -77,16 +116,22 @@ void COptionsDlg::accept() {
     if (!CheckField(m_ui->m_editFiles, 1, 10000, m_nEditFiles) ||
         !CheckField(m_ui->m_editLevels, 0, 1000, m_nEditLevels) ||
         !CheckField(m_ui->m_editMegaBytes, 1, 2048, m_nEditMegaBytes) ||
-        !CheckField(m_ui->m_editConnections, 1, 16, m_nEditConnections)) {
+        !CheckField(m_ui->m_editConnections, 1, 16, m_nEditConnections) ||
+        !CheckField(m_ui->m_editPause, 0, 60000, m_nEditPause)) {
         return;
     }
     m_limits.m_nMaxLevels = m_nEditLevels;
     m_limits.m_nMaxFiles = m_nEditFiles;
     m_limits.m_nMaxMegaBytes = m_nEditMegaBytes;
     m_limits.m_nMaxConnections = m_nEditConnections;
+    m_limits.m_nPauseMs = m_nEditPause;
     m_limits.m_bRelativeLinks = m_ui->m_chkRelative->isChecked();
     m_limits.m_bOffsiteEmbedded = m_ui->m_chkOffsite->isChecked();
     m_limits.m_strCookiesFile = m_ui->m_editCookies->text().trimmed().toStdString();
+    m_limits.m_bObeyRobots = m_ui->m_chkRobots->isChecked();
+    m_limits.m_bNoParent = m_ui->m_chkNoParent->isChecked();
+    m_limits.m_skipPatterns = SplitPatterns(m_ui->m_editSkip->toPlainText());
+    m_limits.m_followPatterns = SplitPatterns(m_ui->m_editFollow->toPlainText());
     QDialog::accept();
 }
 

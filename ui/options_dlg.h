@@ -10,10 +10,21 @@ class COptionsDlg;
 
 class QCheckBox;
 class QLineEdit;
+class QPlainTextEdit;
+
+#include <string>
+#include <vector>
+
+#include <QString>
 
 namespace tandril {
 
 struct CMirrorLimits;
+
+// Patterns as the multi-line fields show them (one a line) and back (lines trimmed,
+// empty ones dropped).
+QString JoinPatterns(const std::vector<std::string>& patterns);
+std::vector<std::string> SplitPatterns(const QString& text);
 
 // The Options dialog: edits the limits of a run, the portable-copy choice and whether
 // embedded files of other sites are fetched.
@@ -30,9 +41,14 @@ public:
     QLineEdit* FilesField() const;
     QLineEdit* MegaBytesField() const;
     QLineEdit* ConnectionsField() const;
+    QLineEdit* PauseField() const;
     QCheckBox* RelativeLinksBox() const;
     QCheckBox* OffsiteEmbeddedBox() const;
     QLineEdit* CookiesField() const;
+    QCheckBox* RobotsBox() const;
+    QCheckBox* NoParentBox() const;
+    QPlainTextEdit* SkipField() const;
+    QPlainTextEdit* FollowField() const;
 
 public slots:
     void accept() override;
@@ -47,6 +63,7 @@ private:
     std::uint32_t m_nEditLevels = 0;
     std::uint32_t m_nEditMegaBytes = 0;
     std::uint32_t m_nEditConnections = 0;
+    std::uint32_t m_nEditPause = 0;
 };
 
 }  // namespace tandril

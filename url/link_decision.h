@@ -20,9 +20,16 @@ struct LinkFacts {
     bool visited = false;    // in the visited set of the run
     bool failed = false;     // visited, and could not be fetched
     bool levelLeft = false;  // the current level is below the level limit
+    bool excluded = false;   // a "skip" pattern matches it
+    bool refused = false;    // its host's robots.txt refuses it
+    bool outside = false;    // a hyperlink outside the start folder ("Stay below")
+    bool nofollow = false;   // a hyperlink of a page, or a tag, that asks not to be followed
 };
 
 constexpr LinkAction DecideLink(const LinkFacts& f) {
+    // What the user's patterns or robots.txt keep out stays on the live site.
+    if (f.excluded || f.refused)
+        return f.visited ? LinkAction::Local : LinkAction::Live;
     if (!f.onSite) {
         // Of another host only what a page loads is fetched; its pages stay live.
         if (!f.offsite || f.hyperlink)
@@ -38,7 +45,7 @@ constexpr LinkAction DecideLink(const LinkFacts& f) {
         return LinkAction::Live;
     if (f.visited)
         return LinkAction::Local;
-    return f.levelLeft ? LinkAction::Follow : LinkAction::Live;
+    return f.levelLeft && !f.outside && !f.nofollow ? LinkAction::Follow : LinkAction::Live;
 }
 
 }  // namespace tandril

@@ -9,8 +9,8 @@ namespace tandril {
 namespace {
 
 bool IsUnreserved(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '.' || c == '_' || c == '~';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '~';
 }
 
 std::string_view Trim(std::string_view s) {
@@ -24,9 +24,9 @@ std::string_view Trim(std::string_view s) {
 // The product token of a User-agent value: its leading letters, "_" and "-".
 std::string_view ProductToken(std::string_view value) {
     std::size_t n = 0;
-    while (n < value.size() && ((value[n] >= 'a' && value[n] <= 'z') ||
-                                (value[n] >= 'A' && value[n] <= 'Z') || value[n] == '_' ||
-                                value[n] == '-'))
+    while (n < value.size() &&
+           ((value[n] >= 'a' && value[n] <= 'z') || (value[n] >= 'A' && value[n] <= 'Z') ||
+            value[n] == '_' || value[n] == '-'))
         ++n;
     return value.substr(0, n);
 }
@@ -197,6 +197,8 @@ CRobotsRules CRobotsRules::Parse(std::string_view text, std::string_view product
 }
 
 bool CRobotsRules::Allowed(std::string_view pathAndQuery) const {
+    if (m_rules.empty() && !m_bDisallowAll)
+        return true;
     const std::string path = NormaliseForRobots(pathAndQuery.empty() ? "/" : pathAndQuery);
     if (path == "/robots.txt")
         return true;

@@ -153,7 +153,8 @@ TEST_F(Mirror, FileLimit) {
     EXPECT_EQ(r.button, "OK");
     EXPECT_EQ(job.m_limits.m_nFiles, 1u);
     EXPECT_TRUE(test::FileExists(Dir() + "index.html"));
-    EXPECT_EQ(server.Requests().size(), 1u);
+    // robots.txt first, then the one file.
+    EXPECT_EQ(server.Requests(), (std::vector<std::string>{"/robots.txt", "/index.html"}));
 }
 
 TEST_F(Mirror, MegabyteLimitCountsWholeMegabytes) {

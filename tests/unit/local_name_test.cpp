@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/site_hosts.h"
+#include "url/site_hosts.h"
 #include "url/local_path.h"
 
 namespace tandril {

@@ -49,9 +49,9 @@ TEST(MirrorJob, StartAcceptsHttps) {
         ASSERT_TRUE(job.Start(text)) << url;
         EXPECT_EQ(job.m_strUrl, text);
         EXPECT_EQ(job.m_strSiteRoot, text.substr(0, text.find('/', 8)));
-        EXPECT_EQ(job.m_siteHosts.size(), 1u);
-        EXPECT_EQ(job.m_siteHosts[0].scheme, "https");
-        EXPECT_EQ(job.m_siteHosts[0].host, "example.com");
+        EXPECT_EQ(job.m_scope.hosts.size(), 1u);
+        EXPECT_EQ(job.m_scope.hosts[0].scheme, "https");
+        EXPECT_EQ(job.m_scope.hosts[0].host, "example.com");
     }
 }
 

@@ -1,4 +1,4 @@
-#include "engine/site_hosts.h"
+#include "url/site_hosts.h"
 
 #include "url/url_text.h"
 
