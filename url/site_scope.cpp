@@ -98,7 +98,8 @@ ScopeVerdict CSiteScope::Decide(const UriRef& url, bool hyperlink, bool onSiteHo
     }
     if (!onSiteHost && !IsFollowedHost(url, onSiteHost))
         return ScopeVerdict::Offsite;
-    if (hyperlink && !startFolder.empty() &&
+    // The start folder is a folder of the site's own hosts.
+    if (hyperlink && onSiteHost && !startFolder.empty() &&
         (url.path.empty() ? std::string("/") : RemoveDotSegments(url.path))
                 .compare(0, startFolder.size(), startFolder) != 0)
         return ScopeVerdict::OutsideFolder;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "url/robots.h"
+#include "url/site_scope.h"
 
 namespace tandril {
 namespace {
@@ -127,6 +128,64 @@ TEST(Robots, PatternsAgainstPaths) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(RobotsPatternMatches(c.pattern, c.path), c.matches) << c.pattern << " " << c.path;
+}
+
+TEST(SiteScope, PatternsAgainstUrls) {
+    struct Case {
+        const char* pattern;
+        const char* url;
+        bool matches;
+    } cases[] = {
+        {"*/forum/*", "http://example.com/forum/t1.html", true},
+        {"*/forum/*", "http://example.com/forums/t1.html", false},
+        {"*do=edit*", "http://example.com/doku.php?id=a&do=edit", true},
+        {"*do=edit*", "http://example.com/doku.php?id=a", false},
+        {"cdn.example.com/*", "https://CDN.example.com/lib/a.js", true},
+        {"cdn.example.com/*", "https://www.cdn.example.com/lib/a.js", false},
+        {"example.com:8080/*", "http://example.com:8080/x", true},
+        {"example.com/*", "http://example.com:8080/x", false},
+        {"https://example.com/*", "http://example.com/x", false},
+        {"https://example.com/*", "HTTPS://example.com/x", true},
+        {"*.pdf", "http://example.com/a/b.pdf", true},
+        {"*.pdf", "http://example.com/a/b.pdf?x=1", false},
+        {"*Special:*", "http://w.example/index.php?title=Special:RecentChanges", true},
+        {"*", "http://example.com/", true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(UrlPatternMatches(c.pattern, ParseUriRef(c.url)), c.matches)
+            << c.pattern << " " << c.url;
+}
+
+TEST(SiteScope, WhatARunDoesWithAUrl) {
+    CSiteScope scope;
+    scope.hosts.Reset({"example.com", "http", 80});
+    scope.skip = {"*/private/*"};
+    scope.follow = {"docs.example.org/*"};
+    scope.startFolder = "/guide/";
+    scope.SetRobots("http://example.com:80",
+                    CRobotsRules::Parse("User-agent: *\nDisallow: /guide/secret", "tandril"));
+    struct Case {
+        const char* url;
+        bool hyperlink;
+        ScopeVerdict verdict;
+    } cases[] = {
+        {"http://example.com/guide/a.html", true, ScopeVerdict::Site},
+        {"http://www.example.com/guide/a.html", true, ScopeVerdict::RobotsUnknown},
+        {"http://example.com/guide/secret.html", true, ScopeVerdict::Refused},
+        {"http://example.com/guide/secret.png", false, ScopeVerdict::Refused},
+        {"http://example.com/other.html", true, ScopeVerdict::OutsideFolder},
+        {"http://example.com/img/x.png", false, ScopeVerdict::Site},
+        {"http://example.com/guide/private/x.html", true, ScopeVerdict::Excluded},
+        {"http://cdn.example.net/private/x.png", false, ScopeVerdict::Excluded},
+        {"http://cdn.example.net/x.png", false, ScopeVerdict::Offsite},
+        {"https://docs.example.org/x.html", true, ScopeVerdict::RobotsUnknown},
+        {"mailto:ann@example.com", true, ScopeVerdict::Offsite},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(scope.Decide(ParseUriRef(c.url), c.hyperlink), c.verdict) << c.url;
+    scope.obeyRobots = false;
+    EXPECT_EQ(scope.Decide(ParseUriRef("http://example.com/guide/secret.html"), true),
+              ScopeVerdict::Site);
 }
 
 }  // namespace
