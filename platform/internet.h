@@ -24,6 +24,11 @@ struct CInternetOptions {
     // The least time between the starts of two requests to one host (scheme, host and
     // port), in milliseconds; a host may ask for more (see CTransferPool::SetHostDelay).
     long pauseMs = 0;
+    // A reset or refused connection, a timeout, or a 502, 503 or 504 answer is tried
+    // again up to this many times, after 1, 2, 4... times retryWaitMs; a 429 or 503
+    // answer waits as long as its Retry-After says (up to 5 minutes).
+    int maxRetries = 3;
+    long retryWaitMs = 1000;
     // Cookies a site set are kept for the run and sent back; these (lines of a
     // Netscape cookies.txt, see ReadCookiesFile) are known from the start.
     std::vector<std::string> cookies;

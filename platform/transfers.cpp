@@ -37,10 +37,16 @@ struct Transfer {
     bool busy = false;
     bool inMulti = false;
     bool redirecting = false;  // the answer is a redirect that is followed: body dropped
+    bool retrying = false;     // the answer asks to come back later: body dropped
+    long retryWaitMs = 0;      // how long, for an answer that says so
+    int retries = 0;
+    std::string firstRequest;  // the URL as first asked for: a retry starts there again
+    std::string path;
     std::string redirectTo;
     std::string location;  // the Location header of the answer being read
     long hops = 0;
     std::string request;
+    int maxRetries = 0;
     bool waiting = false;  // started, not yet handed to libcurl: its time has not come
     std::chrono::steady_clock::time_point launchAt;
     CFile file;
@@ -49,7 +55,7 @@ struct Transfer {
     static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self) {
         auto* t = static_cast<Transfer*>(self);
         const std::size_t n = size * count;
-        if (t->redirecting) {
+        if (t->redirecting || t->retrying) {
             return n;
         }
         try {
@@ -96,6 +102,19 @@ struct Transfer {
             t->out.error = t->location.empty() ? "redirect without a target"
                                                : "redirect to a URL that is not http or https";
             return 0;
+        }
+        if ((code == 429 || code == 502 || code == 503 || code == 504) &&
+            t->retries < t->maxRetries) {
+            // Come back later: after its Retry-After (429, 503), else as for a lost
+            // connection.
+            curl_off_t after = 0;
+            if (curl_easy_getinfo(t->easy, CURLINFO_RETRY_AFTER, &after) != CURLE_OK)
+                after = 0;
+            t->retrying = true;
+            t->retryWaitMs = (code == 429 || code == 503) && after > 0
+                                 ? static_cast<long>(std::min<curl_off_t>(after, 300) * 1000)
+                                 : -1;
+            return n;
         }
         t->out.opened = true;
         t->out.status = code;
@@ -238,8 +257,48 @@ struct CTransferPool::Impl {
         }
     }
 
+    // Starts the transfer again from its first URL, into a fresh file, `waitMs` from
+    // now (-1: the next of the growing waits); false when it is not to be tried again.
+    bool Retry(Transfer& t, long waitMs) {
+        if (t.retries >= options.maxRetries || interrupted.load())
+            return false;
+        ++t.retries;
+        if (waitMs < 0)
+            waitMs = options.retryWaitMs << (t.retries - 1);
+        try {
+            t.file.Close();
+        } catch (const FileException&) {
+            // What it held is dropped either way.
+        }
+        t.out = TransferOutcome{};
+        t.out.fileCreated = t.file.CreateFresh(t.path, CFile::Buffering::kGatheredWhenLarge);
+        if (!t.out.fileCreated)
+            return false;
+        t.redirecting = false;
+        t.retrying = false;
+        t.hops = 0;
+        t.request = t.firstRequest;
+        t.launchAt = std::max(std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs),
+                              Schedule(t.firstRequest));
+        t.waiting = true;
+        return true;
+    }
+
+    static bool IsTransient(CURLcode result) {
+        return result == CURLE_COULDNT_CONNECT || result == CURLE_GOT_NOTHING ||
+               result == CURLE_RECV_ERROR || result == CURLE_SEND_ERROR ||
+               result == CURLE_OPERATION_TIMEDOUT || result == CURLE_PARTIAL_FILE;
+    }
+
     void Finish(Transfer& t, CURLcode result) {
         Remove(t);
+        if (t.retrying && result == CURLE_OK && Retry(t, t.retryWaitMs)) {
+            return;
+        }
+        t.retrying = false;
+        if (IsTransient(result) && t.out.fileCause < 0 && Retry(t, -1)) {
+            return;
+        }
         if (t.redirecting && result == CURLE_OK) {
             if (t.hops < options.maxRedirects) {
                 ++t.hops;
@@ -379,7 +438,12 @@ void CTransferPool::Start(int slot, const std::string& url, const std::string& p
     t.busy = true;
     t.out = TransferOutcome{};
     t.hops = 0;
+    t.retries = 0;
+    t.retrying = false;
+    t.maxRetries = s.options.maxRetries;
     t.request = EncodeForRequest(url);
+    t.firstRequest = t.request;
+    t.path = path;
     // Most bodies are pages, written in one or two pieces: a write buffer in each of up to
     // 96 slots would only add memory. A large body arrives in TLS records or HTTP/2
     // frames of 8 to 16 KiB, which are gathered into 64 KiB writes once it is seen to be large.

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 
 #include "engine/mirror_job.h"
@@ -167,6 +169,66 @@ TEST(Network, CookiesFileLines) {
         EXPECT_EQ(static_cast<int>(parsed.cookies.size()), c.cookies) << c.text;
         EXPECT_EQ(parsed.badLine, c.badLine) << c.text;
     }
+}
+
+// Answers that ask to come back later, and connections that break, are tried again;
+// the copy is the one an untroubled server gives.
+TEST(Network, BusyServersAndBrokenConnectionsAreTriedAgain) {
+    CHttpServer server;
+    server.SetPage("/index.html",
+                   "<img src=\"busy.png\"><img src=\"reset.png\">"
+                   "<img src=\"gateway.png\"><img src=\"down.png\">");
+    Route busy{429, "slow down", "text/plain"};
+    busy.headers = "Retry-After: 1\r\n";
+    server.SetFirstAnswers("/busy.png", {busy});
+    server.SetFile("/busy.png", "busy", "image/png");
+    Route closed;
+    closed.behaviour = test::Behaviour::CloseOnly;
+    Route reset;
+    reset.body = std::string(20000, 'r');
+    reset.behaviour = test::Behaviour::Reset;
+    server.SetFirstAnswers("/reset.png", {closed, reset});
+    server.SetFile("/reset.png", "whole", "image/png");
+    server.SetFirstAnswers("/gateway.png", {Route{502, "bad gateway"}, Route{504, "timeout"}});
+    server.SetFile("/gateway.png", "gateway", "image/png");
+    server.Set("/down.png", Route{503, "down for good"});
+    CTempDir dir;
+    CMirrorJob job;
+    job.m_netOptions.retryWaitMs = 50;
+    const auto start = std::chrono::steady_clock::now();
+    const test::RunResult r = test::MirrorSite(job, server.Root() + "/index.html", dir.Path());
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_EQ(r.end, RunEnd::Done);
+    EXPECT_EQ(ReadFile(dir.Path() + "busy.png"), "busy");
+    EXPECT_EQ(ReadFile(dir.Path() + "reset.png"), "whole");
+    EXPECT_EQ(ReadFile(dir.Path() + "gateway.png"), "gateway");
+    EXPECT_GE(seconds, 1.0);  // Retry-After was waited for
+    // Three more tries, then the answer counts.
+    EXPECT_FALSE(test::FileExists(dir.Path() + "down.png"));
+    const auto requests = server.Requests();
+    EXPECT_EQ(std::count(requests.begin(), requests.end(), "/down.png"), 4);
+    EXPECT_EQ(std::count(requests.begin(), requests.end(), "/busy.png"), 2);
+    EXPECT_EQ(std::count(requests.begin(), requests.end(), "/gateway.png"), 3);
+    const std::string failed = "Cannot download " + server.Root() + "/down.png (HTTP 503)!";
+    EXPECT_NE(std::find(r.lines.begin(), r.lines.end(), failed), r.lines.end());
+    EXPECT_EQ(job.m_limits.m_nFiles, 5u);
+}
+
+TEST(Network, CancelEndsARunThatWaitsForRetryAfter) {
+    CHttpServer server;
+    Route busy{503, "later", "text/plain"};
+    busy.headers = "Retry-After: 300\r\n";
+    server.Set("/index.html", busy);
+    CTempDir dir;
+    CMirrorJob job;
+    test::PrepareRun(job, server.Root() + "/index.html", dir.Path());
+    test::CRecordingProgress log;
+    CMirrorRun run(job, log);
+    ASSERT_TRUE(run.Start());
+    EXPECT_EQ(run.WaitForEnd(std::chrono::milliseconds(500)), RunEnd::Running);
+    EXPECT_LT(test::TimedCancel(run, log), 100);
+    EXPECT_EQ(run.End(), RunEnd::Cancelled);
 }
 
 // A redirect that cannot be followed is a failure with its reason; nothing is saved.

@@ -42,9 +42,10 @@ protected:
                        "<a href=\"/private/x.html\">private</a> <a rel=\"nofollow noopener\" "
                        "href=\"doku.php?id=login\">login</a> <a href=\"doku.php?id=b\">b</a> "
                        "<img src=\"/lib/logo.png\"><img src=\"/private/p.png\">");
-        server.SetPage("/doku.php?id=a",
-                       "<meta name=\"ROBOTS\" content=\"noindex, NoFollow\"><a href=\"doku.php?id=c\">"
-                       "c</a><img src=\"/lib/a.png\"><a href=\"doku.php?id=b\">b</a>");
+        server.SetPage(
+            "/doku.php?id=a",
+            "<meta name=\"ROBOTS\" content=\"noindex, NoFollow\"><a href=\"doku.php?id=c\">"
+            "c</a><img src=\"/lib/a.png\"><a href=\"doku.php?id=b\">b</a>");
         server.SetPage("/doku.php?id=b", "<a href=\"doku.php?id=start\">start</a>");
         for (const char* page : {"/doku.php?id=c", "/doku.php?id=login", "/private/x.html",
                                  "/doku.php?id=a&do=edit", "/doku.php?id=start&do=revisions"})
@@ -62,15 +63,16 @@ protected:
 };
 
 TEST_F(Wiki, RobotsTxtTheMetaTagAndNofollowAreObeyed) {
-    const test::RunResult r = test::MirrorSite(job, server.Root() + "/doku.php?id=start", dir.Path());
+    const test::RunResult r =
+        test::MirrorSite(job, server.Root() + "/doku.php?id=start", dir.Path());
     ASSERT_EQ(r.end, RunEnd::Done);
     EXPECT_EQ(server.Requests().front(), "/robots.txt");
     for (const char* fetched :
          {"/doku.php?id=start", "/doku.php?id=a", "/doku.php?id=b", "/lib/logo.png", "/lib/a.png"})
         EXPECT_TRUE(Asked(server, fetched)) << fetched;
-    for (const char* kept : {"/doku.php?id=a&do=edit", "/doku.php?id=start&do=revisions",
-                             "/private/x.html", "/private/p.png", "/doku.php?id=login",
-                             "/doku.php?id=c"})
+    for (const char* kept :
+         {"/doku.php?id=a&do=edit", "/doku.php?id=start&do=revisions", "/private/x.html",
+          "/private/p.png", "/doku.php?id=login", "/doku.php?id=c"})
         EXPECT_FALSE(Asked(server, kept)) << kept;
     // One line for each URL robots.txt refuses; the pages that ask not to be followed
     // are told of once, and how many links they left at the end.
@@ -98,7 +100,8 @@ TEST_F(Wiki, RobotsTxtTheMetaTagAndNofollowAreObeyed) {
 
 TEST_F(Wiki, WithoutRobotsEverythingIsFollowed) {
     job.m_limits.m_bObeyRobots = false;
-    const test::RunResult r = test::MirrorSite(job, server.Root() + "/doku.php?id=start", dir.Path());
+    const test::RunResult r =
+        test::MirrorSite(job, server.Root() + "/doku.php?id=start", dir.Path());
     ASSERT_EQ(r.end, RunEnd::Done);
     EXPECT_FALSE(Asked(server, "/robots.txt"));
     for (const char* page : {"/doku.php?id=a&do=edit", "/private/x.html", "/doku.php?id=login",
@@ -119,8 +122,7 @@ TEST(Robots, HowEachAnswerForRobotsTxtIsTaken) {
         {"500: nothing allowed", Route{500, "oops"}, false},
         {"503: nothing allowed", Route{503, "busy"}, false},
         {"429: nothing allowed", Route{429, "slow down"}, false},
-        {"redirected to a file that allows", Route{301, "", "text/html", "/real-robots.txt"},
-         true},
+        {"redirected to a file that allows", Route{301, "", "text/html", "/real-robots.txt"}, true},
         {"closed without an answer", Route{200, "", "text/plain", "", test::Behaviour::CloseOnly},
          false},
     };
@@ -140,9 +142,10 @@ TEST(Robots, HowEachAnswerForRobotsTxtIsTaken) {
         EXPECT_TRUE(test::FileExists(dir.Path() + "index.html"));
         EXPECT_EQ(test::FileExists(dir.Path() + "a.html"), c.othersFetched);
         EXPECT_EQ(test::FileExists(dir.Path() + "i.png"), c.othersFetched);
-        EXPECT_EQ(HasLine(r, "Fetching " + server.Root() +
-                                 "/index.html although robots.txt refuses it: it is the start URL."),
-                  !c.othersFetched);
+        EXPECT_EQ(
+            HasLine(r, "Fetching " + server.Root() +
+                           "/index.html although robots.txt refuses it: it is the start URL."),
+            !c.othersFetched);
     }
 }
 
@@ -171,7 +174,7 @@ TEST(Scope, PatternsAndTheStartFolder) {
     ASSERT_EQ(r.end, RunEnd::Done);
     EXPECT_TRUE(test::FileExists(dir.Path() + "docs/guide/page.html"));
     EXPECT_TRUE(test::FileExists(dir.Path() + "docs/img/x.png"));  // embedded: fetched
-    EXPECT_FALSE(Asked(server, "/docs/other.html"));                // above the start folder
+    EXPECT_FALSE(Asked(server, "/docs/other.html"));               // above the start folder
     EXPECT_FALSE(Asked(server, "/forum/t1.html"));
     EXPECT_FALSE(Asked(server, "/docs/guide/edit.php?do=edit"));
     // A host brought in by a pattern is followed, in its own folder.
@@ -189,10 +192,12 @@ TEST(Scope, PatternsThatCannotBeUsedAreToldBeforeTheRun) {
         const char* message;
     } cases[] = {
         {"", "The pattern \"\" (it is empty) cannot be used. Please correct it in Options."},
-        {"***", "The pattern \"***\" (it matches every URL) cannot be used. Please correct it in "
-                "Options."},
-        {"a b", "The pattern \"a b\" (it holds a space (write %20)) cannot be used. Please "
-                "correct it in Options."},
+        {"***",
+         "The pattern \"***\" (it matches every URL) cannot be used. Please correct it in "
+         "Options."},
+        {"a b",
+         "The pattern \"a b\" (it holds a space (write %20)) cannot be used. Please "
+         "correct it in Options."},
     };
     for (const auto& c : cases) {
         test::CMessageRecorder boxes;

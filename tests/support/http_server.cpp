@@ -146,6 +146,11 @@ void CHttpServer::Set(const std::string& path, Route route) {
     m_routes[path] = std::move(route);
 }
 
+void CHttpServer::SetFirstAnswers(const std::string& path, std::vector<Route> answers) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_firstAnswers[path] = std::move(answers);
+}
+
 std::vector<std::string> CHttpServer::Requests() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_requests;
@@ -273,8 +278,12 @@ bool CHttpServer::Answer(Conn& conn, const std::string& target, const std::strin
     Route route;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        auto first = m_firstAnswers.find(target);
         auto it = m_routes.find(target);
-        if (it != m_routes.end()) {
+        if (first != m_firstAnswers.end() && !first->second.empty()) {
+            route = first->second.front();
+            first->second.erase(first->second.begin());
+        } else if (it != m_routes.end()) {
             route = it->second;
         } else {
             route.status = 404;
@@ -295,8 +304,8 @@ bool CHttpServer::Answer(Conn& conn, const std::string& target, const std::strin
         m_stopped.wait(lock, [this] { return m_stopping.load(); });
         return false;
     }
-    std::string answer = "HTTP/1.1 " + std::to_string(route.status) + " " +
-                         Reason(route.status) + "\r\nContent-Type: " + route.contentType +
+    std::string answer = "HTTP/1.1 " + std::to_string(route.status) + " " + Reason(route.status) +
+                         "\r\nContent-Type: " + route.contentType +
                          "\r\nContent-Length: " + std::to_string(route.body.size()) + "\r\n";
     if (!route.location.empty())
         answer += "Location: " + route.location + "\r\n";

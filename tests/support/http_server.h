@@ -28,7 +28,7 @@ struct Route {
     std::string contentType = "text/html";
     std::string location = "";  // sent with 3xx statuses
     Behaviour behaviour = Behaviour::Normal;
-    std::string headers = "";   // more header lines, each ending with "\r\n"
+    std::string headers = "";  // more header lines, each ending with "\r\n"
     // When set, a request whose header block lacks this text gets a 403 instead.
     std::string needs = "";
 };
@@ -54,6 +54,8 @@ public:
     ~CHttpServer();
 
     void Set(const std::string& path, Route route);
+    // The next requests for `path` get these answers, one each, before its route.
+    void SetFirstAnswers(const std::string& path, std::vector<Route> answers);
     void SetPage(const std::string& path, const std::string& html) { Set(path, Route{200, html}); }
     void SetFile(const std::string& path, const std::string& body, const std::string& type) {
         Route r;
@@ -94,6 +96,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_stopped;
     std::map<std::string, Route> m_routes;
+    std::map<std::string, std::vector<Route>> m_firstAnswers;  // taken from the front
     std::vector<std::string> m_requests;
     std::string m_lastHeaders;
     std::vector<int> m_clients;
