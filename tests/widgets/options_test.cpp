@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 
 #include "engine/messages.h"
 #include "engine/mirror_job.h"
@@ -150,6 +151,38 @@ TEST(OptionsDialog, CookiesFileField) {
     dlg.CookiesField()->setText("  /home/ann/cookies.txt ");
     test::Child<QPushButton>(dlg, "m_btnOk")->click();
     EXPECT_EQ(limits.m_strCookiesFile, "/home/ann/cookies.txt");
+}
+
+TEST(OptionsDialog, ScopeAndPoliteness) {
+    CMirrorLimits limits;
+    {
+        COptionsDlg dlg(limits, nullptr);
+        dlg.show();
+        EXPECT_EQ(dlg.RobotsBox()->text(), "Obey &robots.txt");
+        EXPECT_TRUE(dlg.RobotsBox()->isChecked());
+        EXPECT_EQ(dlg.NoParentBox()->text(), "Stay &below the start folder");
+        EXPECT_FALSE(dlg.NoParentBox()->isChecked());
+        EXPECT_EQ(dlg.PauseField()->text(), "0");
+        dlg.RobotsBox()->setChecked(false);
+        dlg.NoParentBox()->setChecked(true);
+        dlg.PauseField()->setText("250");
+        dlg.SkipField()->setPlainText("*do=edit*\n\n  */forum/*  \n");
+        dlg.FollowField()->setPlainText("cdn.example.com/*");
+        test::Child<QPushButton>(dlg, "m_btnOk")->click();
+    }
+    EXPECT_FALSE(limits.m_bObeyRobots);
+    EXPECT_TRUE(limits.m_bNoParent);
+    EXPECT_EQ(limits.m_nPauseMs, 250u);
+    EXPECT_EQ(limits.m_skipPatterns, (std::vector<std::string>{"*do=edit*", "*/forum/*"}));
+    EXPECT_EQ(limits.m_followPatterns, std::vector<std::string>{"cdn.example.com/*"});
+    COptionsDlg dlg(limits, nullptr);
+    dlg.show();
+    EXPECT_EQ(dlg.SkipField()->toPlainText(), "*do=edit*\n*/forum/*");
+    test::CMessageRecorder boxes;
+    dlg.PauseField()->setText("60001");
+    test::Child<QPushButton>(dlg, "m_btnOk")->click();
+    EXPECT_EQ(boxes.Texts(),
+              std::vector<std::string>{"Please enter an integer between 0 and 60000."});
 }
 
 TEST(OptionsDialog, OutOfRangeStoredValuesAreShownWithoutComplaint) {

@@ -54,6 +54,32 @@ TEST(Settings, OffsiteEmbeddedIsSavedBesideTheLimits) {
     EXPECT_EQ(store.ReadString("Options", "Cookies File", {}), "/tmp/c.txt");
 }
 
+TEST(Settings, ScopeAndPolitenessAreSavedBesideTheLimits) {
+    CTempSettings settings;
+    CMirrorJob job;
+    {
+        CMainDlg dlg(job);
+        EXPECT_TRUE(job.m_limits.m_bObeyRobots);
+        EXPECT_FALSE(job.m_limits.m_bNoParent);
+        EXPECT_EQ(job.m_limits.m_nPauseMs, 0u);
+        EXPECT_TRUE(job.m_limits.m_skipPatterns.empty());
+        job.m_limits.m_bObeyRobots = false;
+        job.m_limits.m_bNoParent = true;
+        job.m_limits.m_nPauseMs = 1500;
+        job.m_limits.m_skipPatterns = {"*do=edit*", "*/forum/*"};
+        job.m_limits.m_followPatterns = {"cdn.example.com/*"};
+    }
+    CSettingsStore store("Orvello", "Tandril");
+    EXPECT_EQ(store.ReadInt("Options", "Obey Robots", 9), 0u);
+    EXPECT_EQ(store.ReadInt("Options", "No Parent", 9), 1u);
+    EXPECT_EQ(store.ReadInt("Options", "Pause", 9), 1500u);
+    CMirrorJob again;
+    CMainDlg dlg(again);
+    EXPECT_FALSE(again.m_limits.m_bObeyRobots);
+    EXPECT_EQ(again.m_limits.m_skipPatterns, job.m_limits.m_skipPatterns);
+    EXPECT_EQ(again.m_limits.m_followPatterns, job.m_limits.m_followPatterns);
+}
+
 TEST(Settings, RelativeLinksAreSavedBesideTheLimits) {
     CTempSettings settings;
     {
