@@ -41,6 +41,9 @@ cat > "$dw/conf/local.php" <<PHP
 \$conf['title'] = 'Tandril bench wiki';
 \$conf['savedir'] = '$dw/data';
 \$conf['useacl'] = 0;
+// Pages as an established wiki has them: older than the delay before which DokuWiki
+// asks robots not to index a new page or follow its links.
+\$conf['indexdelay'] = 0;
 PHP
 mkdir -p "$dw/data/media/wiki"
 cp "$picture" "$dw/data/media/wiki/picture.png"
@@ -57,6 +60,9 @@ cat >> "$mw/LocalSettings.php" <<PHP
 \$wgUploadPath = "/mwimages";
 \$wgEnableUploads = true;
 \$wgCacheDirectory = "$mw/cache";
+// Article links as php-fpm serves them (index.php?title=...), for the pages the
+// import renders on the command line too.
+\$wgUsePathInfo = false;
 PHP
 
 # The articles: the same link graph in both wikis.

@@ -1,8 +1,11 @@
 // A network link with a fixed delay, for benchmarks on a machine without sch_netem:
 // creates a TUN device in each of two network namespaces and carries every packet
-// from one to the other after holding it for the given time, in order.
+// from one to the other after holding it for the given time, in order. With a rate,
+// each direction also carries at most that many bits a second: a packet waits for the
+// ones before it to be sent, and a packet that finds more than a second's worth
+// waiting is dropped, as by a router's queue.
 //
-//   delay-link NETNS_A DEVICE_A NETNS_B DEVICE_B ONE_WAY_MICROSECONDS
+//   delay-link NETNS_A DEVICE_A NETNS_B DEVICE_B ONE_WAY_MICROSECONDS [KBIT_PER_SECOND]
 //
 // Prints "ready" once both devices exist (the caller then gives them addresses and
 // brings them up) and runs until it is killed; the devices go with it. Needs root.
@@ -59,12 +62,16 @@ int OpenTun(const std::string& netns, const std::string& device) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 6) {
-        std::fprintf(stderr, "usage: %s NETNS_A DEVICE_A NETNS_B DEVICE_B ONE_WAY_US\n", argv[0]);
+    if (argc != 6 && argc != 7) {
+        std::fprintf(stderr, "usage: %s NETNS_A DEVICE_A NETNS_B DEVICE_B ONE_WAY_US [KBIT_S]\n",
+                     argv[0]);
         return 2;
     }
     const int fds[2] = {OpenTun(argv[1], argv[2]), OpenTun(argv[3], argv[4])};
     const long long delay = std::atoll(argv[5]) * 1000LL;
+    const long long kbits = argc == 7 ? std::atoll(argv[6]) : 0;
+    // When each direction's line is next free to send, in nanoseconds.
+    long long lineFree[2] = {0, 0};
     std::printf("ready\n");
     std::fflush(stdout);
 
@@ -101,7 +108,15 @@ int main(int argc, char** argv) {
                 const ssize_t n = read(fds[i], buffer, sizeof(buffer));
                 if (n <= 0)
                     break;
-                held[i].push_back({now + delay, std::vector<char>(buffer, buffer + n)});
+                long long sent = now;
+                if (kbits > 0) {
+                    const long long start = lineFree[i] > now ? lineFree[i] : now;
+                    if (start - now > 1000000000LL)
+                        continue;  // the queue holds a second already: dropped
+                    sent = start + n * 8 * 1000000LL / kbits;
+                    lineFree[i] = sent;
+                }
+                held[i].push_back({sent + delay, std::vector<char>(buffer, buffer + n)});
             }
         }
     }
