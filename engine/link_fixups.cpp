@@ -18,7 +18,7 @@ public:
         : m_out(out), m_page(page), m_from(from), m_to(to), m_targetDir(targetDir) {}
     void Write(const char* data, std::size_t size) override { m_out.Write(data, size); }
     void Link(std::string& value, int kind, std::uint64_t) override {
-        if (kind != 0 && kind != 1 && kind != 3)
+        if (kind == 2)
             return;
         const std::string file = LocalFileOfLink(value, m_page, m_targetDir);
         if (file.empty())

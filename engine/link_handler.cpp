@@ -254,7 +254,8 @@ void CMirrorJob::HandleLink(std::string& link, int kind) {
     const UriRef target = Resolve(CurrentPageBase(), ref);
 
     LinkFacts facts;
-    facts.hyperlink = kind == kHyperlink || kind == kNofollowLink;
+    facts.hyperlink = kind == kHyperlink || kind == kNofollowLink || kind == kMetadataLink;
+    facts.metadata = kind == kMetadataLink;
     const bool onSiteHost = IsSiteUrl(target);
     const bool fetchable = IsFetchableUrl(target);
     const ScopeVerdict verdict =

@@ -33,6 +33,8 @@ constexpr int kEmbeddedObject = 1;
 constexpr int kBaseHref = 2;
 // A hyperlink whose tag says rel="nofollow".
 constexpr int kNofollowLink = 3;
+// A LINK about the page (rel="alternate", "edit", "search"...): not followed.
+constexpr int kMetadataLink = 4;
 
 // A URL waiting to be fetched. strLocalDir uses "/" separators and ends with "/";
 // it is a single "/" for the download directory itself. strFileName is the name its
@@ -239,7 +241,7 @@ private:
     // page's wish not to be followed).
     void NoteLinkLeft(const LinkFacts& facts, const std::string& url);
     CLinkTextCache& CacheFor(int kind) {
-        return m_linkCache[kind == kHyperlink ? 0 : kind == kNofollowLink ? 2 : 1];
+        return m_linkCache[kind == kHyperlink ? 0 : kind == kEmbeddedObject ? 1 : 2];
     }
     // The text decided earlier for `link` of `kind` in the current page context, or
     // null; the link's visited entry (or kNone) in `id`.

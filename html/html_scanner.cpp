@@ -293,8 +293,10 @@ bool HtmlScanner::HandleTag(std::string_view tag, std::uint64_t offset, ScanSink
             kind = row->kind;
             if (row->rule == TagRule::Base && (!m_bFindBase || a.quote == 0))
                 continue;
-            if (row->rule == TagRule::LinkRel)
-                kind = IsLoadingRel(valueOf("rel")) ? 1 : 0;
+            if (row->rule == TagRule::LinkRel) {
+                const std::string rel = valueOf("rel");
+                kind = IsLoadingRel(rel) ? 1 : IsMetadataRel(rel) ? 4 : 0;
+            }
             if (row->rule == TagRule::MetaRefresh &&
                 !EqualsNoCase(valueOf("http-equiv"), "refresh")) {
                 if (EqualsNoCase(valueOf("name"), "robots"))

@@ -107,6 +107,51 @@ TagRows FindTagRows(std::string_view name) {
     return {};
 }
 
+bool IsMetadataRel(std::string_view rel) {
+    static constexpr std::string_view kMetadata[] = {"alternate",
+                                                     "edit",
+                                                     "edituri",
+                                                     "search",
+                                                     "license",
+                                                     "pingback",
+                                                     "author",
+                                                     "shortlink",
+                                                     "preconnect",
+                                                     "dns-prefetch",
+                                                     "me",
+                                                     "profile",
+                                                     "wlwmanifest",
+                                                     "publisher",
+                                                     "openid.server",
+                                                     "openid.delegate",
+                                                     "openid2.provider",
+                                                     "openid2.local_id",
+                                                     "webmention",
+                                                     "hub",
+                                                     "self",
+                                                     "canonical",
+                                                     "privacy-policy",
+                                                     "terms-of-service"};
+    bool any = false;
+    std::size_t pos = 0;
+    while (pos < rel.size()) {
+        std::size_t end = rel.find_first_of(" \t\n\f\r", pos);
+        if (end == std::string_view::npos)
+            end = rel.size();
+        const std::string_view token = rel.substr(pos, end - pos);
+        if (!token.empty()) {
+            bool known = false;
+            for (std::string_view m : kMetadata)
+                known = known || EqualsNoCase(token, m);
+            if (!known)
+                return false;
+            any = true;
+        }
+        pos = end + 1;
+    }
+    return any;
+}
+
 bool HasNofollowRel(std::string_view rel) {
     std::size_t pos = 0;
     while (pos < rel.size()) {

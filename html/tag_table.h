@@ -17,7 +17,8 @@ enum class ValueForm : unsigned char {
 enum class TagRule : unsigned char {
     None,
     Base,         // BASE HREF: a quoted value is replaced with the page's own directory
-    LinkRel,      // LINK HREF: an embedded object when REL names something the page loads
+    LinkRel,      // LINK HREF: an embedded object when REL names something the page loads,
+                  // kind 4 (a link about the page) when it names only such relations
     MetaRefresh,  // META CONTENT: only with HTTP-EQUIV="refresh" (or NAME="robots")
     NofollowRel   // A/AREA HREF: kind 3 when REL holds "nofollow"
 };
@@ -43,6 +44,10 @@ TagRows FindTagRows(std::string_view name);
 
 // True for the REL tokens that make LINK HREF something the page loads.
 bool IsLoadingRel(std::string_view rel);
+// True when every REL token is one of the relations that describe the page rather than
+// lead a reader on (alternate, edit, EditURI, search, license, pingback, author,
+// shortlink, preconnect, dns-prefetch...): a crawler has no need to follow them.
+bool IsMetadataRel(std::string_view rel);
 // True when REL holds the token "nofollow" (any letter case).
 bool HasNofollowRel(std::string_view rel);
 

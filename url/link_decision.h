@@ -24,6 +24,7 @@ struct LinkFacts {
     bool refused = false;    // its host's robots.txt refuses it
     bool outside = false;    // a hyperlink outside the start folder ("Stay below")
     bool nofollow = false;   // a hyperlink of a page, or a tag, that asks not to be followed
+    bool metadata = false;   // a LINK about the page (alternate, edit, search...)
 };
 
 constexpr LinkAction DecideLink(const LinkFacts& f) {
@@ -45,7 +46,8 @@ constexpr LinkAction DecideLink(const LinkFacts& f) {
         return LinkAction::Live;
     if (f.visited)
         return LinkAction::Local;
-    return f.levelLeft && !f.outside && !f.nofollow ? LinkAction::Follow : LinkAction::Live;
+    return f.levelLeft && !f.outside && !f.nofollow && !f.metadata ? LinkAction::Follow
+                                                                   : LinkAction::Live;
 }
 
 }  // namespace tandril

@@ -136,7 +136,9 @@ TEST(Parallel, EveryNumberOfConnectionsSavesTheSameCopy) {
             const Copy many = MirrorWith(server, n, set);
             server.WaitUntilIdle();
             EXPECT_LE(server.Connections() - before, 2 * static_cast<int>(n) + 2 * 4);
-            EXPECT_LE(server.TakeMaxOpenConnections(), static_cast<int>(n));
+            // A connection the server breaks is still open on its side for a moment
+            // when the transfer's retry opens another.
+            EXPECT_LE(server.TakeMaxOpenConnections(), static_cast<int>(n) + 1);
             EXPECT_EQ(many.run.end, one.run.end);
             EXPECT_EQ(many.run.lines, one.run.lines);
             EXPECT_EQ(many.run.button, one.run.button);

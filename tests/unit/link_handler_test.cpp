@@ -291,6 +291,27 @@ TEST_F(LinkHandler, AQueryAloneIsResolvedOnEveryPage) {
     EXPECT_EQ(queued, "");
 }
 
+// Links about the page (kind 4) and links marked nofollow (kind 3) lead to the local
+// file when it is queued anyway, and are not followed otherwise.
+TEST_F(LinkHandler, LinksThatAreNotFollowed) {
+    std::string queued;
+    EXPECT_EQ(Handle("edit.php?action=edit", kMetadataLink, &queued),
+              "http://example.com/docs/guide/edit.php?action=edit");
+    EXPECT_EQ(queued, "");
+    EXPECT_EQ(Handle("login.html", kNofollowLink, &queued),
+              "http://example.com/docs/guide/login.html");
+    EXPECT_EQ(queued, "");
+    EXPECT_EQ(Handle("a.html", kHyperlink, &queued), "a.html");
+    EXPECT_EQ(Handle("a.html", kMetadataLink, &queued), "a.html");
+    EXPECT_EQ(Handle("a.html", kNofollowLink, &queued), "a.html");
+    EXPECT_EQ(queued, "");
+    job.m_limits.m_bObeyRobots = false;  // then nofollow is followed, metadata never
+    EXPECT_EQ(Handle("b.html", kNofollowLink, &queued), "b.html");
+    EXPECT_EQ(queued, "http://example.com/docs/guide/b.html");
+    EXPECT_EQ(Handle("c.html", kMetadataLink, &queued), "http://example.com/docs/guide/c.html");
+    EXPECT_EQ(queued, "");
+}
+
 TEST_F(LinkHandler, AFragmentAloneQueuesNothing) {
     for (const char* link : {"#top", "#", "#?x=1"}) {
         std::string queued;

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "url/site_hosts.h"
 #include "url/local_path.h"
+#include "url/site_hosts.h"
 
 namespace tandril {
 namespace {

@@ -92,8 +92,8 @@ TEST(Robots, Verdicts) {
     };
     for (const auto& c : cases) {
         const CRobotsRules rules = CRobotsRules::Parse(c.file, c.product);
-        EXPECT_EQ(rules.Allowed(c.path), c.allowed)
-            << c.product << " " << c.path << " in\n" << c.file.substr(0, 200);
+        EXPECT_EQ(rules.Allowed(c.path), c.allowed) << c.product << " " << c.path << " in\n"
+                                                    << c.file.substr(0, 200);
     }
 }
 
@@ -121,10 +121,17 @@ TEST(Robots, PatternsAgainstPaths) {
         const char* path;
         bool matches;
     } cases[] = {
-        {"/", "/x", true},          {"/x", "/", false},          {"/*.php", "/a/b.php", true},
-        {"/*.php$", "/a.php?x", false}, {"/*.php", "/a.php?x", true}, {"*", "", true},
-        {"/a*b*c", "/aXbYc/d", true}, {"/a*b*c", "/acb", false},  {"$", "", true},
-        {"/x$", "/x", true},        {"/x$", "/xy", false},
+        {"/", "/x", true},
+        {"/x", "/", false},
+        {"/*.php", "/a/b.php", true},
+        {"/*.php$", "/a.php?x", false},
+        {"/*.php", "/a.php?x", true},
+        {"*", "", true},
+        {"/a*b*c", "/aXbYc/d", true},
+        {"/a*b*c", "/acb", false},
+        {"$", "", true},
+        {"/x$", "/x", true},
+        {"/x$", "/xy", false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(RobotsPatternMatches(c.pattern, c.path), c.matches) << c.pattern << " " << c.path;

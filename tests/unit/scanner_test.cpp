@@ -81,7 +81,9 @@ const TagCase kTagCases[] = {
     {"<link href=a.css rel=stylesheet><link rel=\"shortcut icon\" href=f.ico>"
      "<link rel=next href=n.html><link href=x><LINK REL=Preload HREF=p.js>"
      "<link rel='apple-touch-icon' href=t.png><link rel=manifest href=m.json>"
-     "<link rel=\"alternate stylesheet\" href=alt.css><link rel=canonical href=c.html>",
+     "<link rel=\"alternate stylesheet\" href=alt.css><link rel=canonical href=c.html>"
+     "<link rel=alternate type=application/x-wiki href=e.php><link rel=\"Search EditURI\" "
+     "href=s.xml><link rel=\"alternate next\" href=n2.html>",
      {{"a.css", 1},
       {"f.ico", 1},
       {"n.html", 0},
@@ -90,11 +92,17 @@ const TagCase kTagCases[] = {
       {"t.png", 1},
       {"m.json", 1},
       {"alt.css", 1},
-      {"c.html", 0}},
+      // Links about the page, which a reader is not led on by.
+      {"c.html", 4},
+      {"e.php", 4},
+      {"s.xml", 4},
+      {"n2.html", 0}},
      "<link href=[a.css] rel=stylesheet><link rel=\"shortcut icon\" href=[f.ico]>"
      "<link rel=next href=[n.html]><link href=[x]><LINK REL=Preload HREF=[p.js]>"
      "<link rel='apple-touch-icon' href=[t.png]><link rel=manifest href=[m.json]>"
-     "<link rel=\"alternate stylesheet\" href=[alt.css]><link rel=canonical href=[c.html]>"},
+     "<link rel=\"alternate stylesheet\" href=[alt.css]><link rel=canonical href=[c.html]>"
+     "<link rel=alternate type=application/x-wiki href=[e.php]><link rel=\"Search EditURI\" "
+     "href=[s.xml]><link rel=\"alternate next\" href=[n2.html]>"},
     // Values are read as a browser reads them; a rewritten one is written escaped.
     {"<img src=\"/pics/a&amp;b.gif\">",
      {{"/pics/a&b.gif", 1}},
