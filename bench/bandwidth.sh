@@ -112,7 +112,7 @@ for round in $(seq 1 "$rounds"); do
     run tandril "$runner" --url "$url" --dir "$work/copy/t/" --levels "$levels" --files 100000 \
         --mb 4096 --no-robots
     run wget wget -q -r -l "$levels" -k -p -E -nH -e robots=off --compression=auto "$url"
-    run wget2 wget2 -q -r -l "$levels" -k -p -E -nH -e robots=off --compression=gzip,br \
+    run wget2 wget2 -q -r -l "$levels" -k -p -E -nH -e robots=off \
         --max-threads=5 "$url"
 done
 python3 - "$work/results" "$rate" "$rtt" <<'PY'

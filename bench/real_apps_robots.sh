@@ -6,12 +6,14 @@
 # (edit, history, diff, login, special pages: URLs with do=, action=, Special:, oldid=,
 # diff=, printable=), and the articles the copy holds.
 #
-#   bench/real_apps_robots.sh [BUILD_DIR] [ARTICLES] ["LEVELS"]   (build-bench, 40, "2 3")
+#   bench/real_apps_robots.sh [BUILD_DIR] [ARTICLES] ["LEVELS"] ["APPS"]
+#     defaults: build-bench, 40, "2 3", "dokuwiki mediawiki"
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${1:-build-bench}"
 articles="${2:-40}"
 levels_list="${3:-2 3}"
+apps_list="${4:-dokuwiki mediawiki}"
 bash scripts/install-deps.sh --apps
 if [ ! -x "$build/mirror-bench" ]; then
     cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTANDRIL_GUI=OFF -DTANDRIL_BENCH=ON
@@ -23,13 +25,17 @@ source "$here/bench/apps_common.sh"
 
 declare -A recipe=(
     [dokuwiki]="*do=*"
-    [mediawiki]="*action=* *Special:*"
+    [mediawiki]="*title=*&* *Special:*"
 )
 
 # run NAME DIR COMMAND...: runs COMMAND, then counts what the server saw meanwhile.
+# ROBOTS_CLIENTS="NAME|NAME" keeps only those clients (all five by default).
 run() {
     local name="$1" dir="$2"
     shift 2
+    if [ -n "${ROBOTS_CLIENTS:-}" ] && ! printf '%s\n' "$name" | grep -qxE "${ROBOTS_CLIENTS}"; then
+        return
+    fi
     local before
     before=$(wc -l < "$log")
     mkdir -p "$dir"
@@ -49,7 +55,7 @@ run() {
 
 printf '%-9s %5s  %-22s %8s %8s %9s\n' app level client requests actions articles
 for level in $levels_list; do
-    for app in dokuwiki mediawiki; do
+    for app in $apps_list; do
         url="${starts[$app]}"
         out="$work/out-$app-$level"
         excludes=()
