@@ -63,6 +63,10 @@ cat >> "$mw/LocalSettings.php" <<PHP
 // Article links as php-fpm serves them (index.php?title=...), for the pages the
 // import renders on the command line too.
 \$wgUsePathInfo = false;
+// Every view rendered afresh: the import renders a page before the pages it links to
+// exist, and a cached rendering would show them as missing (edit links) until the
+// wiki's job queue catches up.
+\$wgParserCacheType = CACHE_NONE;
 PHP
 
 # The articles: the same link graph in both wikis.

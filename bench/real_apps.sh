@@ -4,8 +4,8 @@
 # this run, seeded with ARTICLES linked articles (the start page links to the first
 # half, article N to 2N+1 and 2N+2, each shows an image), served by nginx and php-fpm
 # on 127.0.0.1. Each is mirrored at level 2 by mirror-bench (links modified, and
-# portable links checked after the copy's folder has moved) and by GNU Wget
-# (-r -l 2 -k -p -E -nH -e robots=off). Then the servers are stopped and each copy is
+# portable links checked after the copy's folder has moved), both with --no-robots, and by
+# GNU Wget (-r -l 2 -k -p -E -nH -e robots=off). Then the servers are stopped and each copy is
 # counted from disk:
 #   - bench/app_report.py: the articles present in the copy, and those reached from
 #     the start page by following links on disk;
@@ -38,11 +38,12 @@ for a in "${apps[@]}"; do
     before=$(requests)
     start=$(date +%s.%N)
     "$runner" --url "$url" --dir "$work/$a-copies/tandril" --levels $levels --files 100000 \
-        --mb 4096 > "$work/$a-copies/tandril.json" 2> "$work/$a-copies/tandril.log" || true
+        --mb 4096 --no-robots > "$work/$a-copies/tandril.json" 2> "$work/$a-copies/tandril.log" \
+        || true
     seen[$a,tandril]="$(( $(requests) - before )) $(python3 -c "import time; print(f'{time.time() - $start:.1f}')")"
     before=$(requests)
     "$runner" --url "$url" --dir "$work/$a-copies/portable" --levels $levels --files 100000 \
-        --mb 4096 --relative-links > /dev/null 2>&1 || true
+        --mb 4096 --no-robots --relative-links > /dev/null 2>&1 || true
     seen[$a,portable]="$(( $(requests) - before )) -"
     mv "$work/$a-copies/portable" "$work/$a-copies/moved/portable-elsewhere"
     before=$(requests)
