@@ -58,9 +58,7 @@ void CMirrorJob::AddSiteHost(const std::string& url) {
     m_strPageAuthority.assign(1, '\0');
     m_strPageScheme.assign(1, '\0');
     // Links decided before may lead to the new host.
-    for (auto& cache : m_linkCache) {
-        cache.Clear();
-    }
+    ForgetLinkTexts();
 }
 
 bool CMirrorJob::IsSiteUrl(const UriRef& url) const {
@@ -140,9 +138,7 @@ void CMirrorJob::RefreshLinkContext() {
         context.append(m_limits.m_bOffsiteEmbedded ? "o" : "s");
         if (context != m_strLinkCacheContext) {
             m_strLinkCacheContext = std::move(context);
-            for (auto& cache : m_linkCache) {
-                cache.Clear();
-            }
+            ForgetLinkTexts();
         }
     }
 }

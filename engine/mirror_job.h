@@ -240,6 +240,11 @@ private:
     // Notes a link left on the live site that the log is to tell of (robots.txt, or a
     // page's wish not to be followed).
     void NoteLinkLeft(const LinkFacts& facts, const std::string& url);
+    // Forgets every decided link text (the site's hosts or a target's name changed).
+    void ForgetLinkTexts() {
+        for (auto& cache : m_linkCache)
+            cache.Clear();
+    }
     CLinkTextCache& CacheFor(int kind) {
         return m_linkCache[kind == kHyperlink ? 0 : kind == kEmbeddedObject ? 1 : 2];
     }

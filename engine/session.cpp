@@ -127,21 +127,9 @@ bool CMirrorSession::FetchRobots(const std::string& origin, CRobotsRules& rules)
     }
     const TransferOutcome& out = m_pool->Outcome(slot);
     if (out.complete && out.status / 100 == 2) {
+        // A file that breaks off is read as far as it goes.
         std::string text;
-        CFile file;
-        if (file.OpenForRead(path)) {
-            try {
-                char block[16384];
-                while (text.size() < CRobotsRules::kMaxBytes) {
-                    const std::size_t n = file.Read(block, sizeof(block));
-                    if (n == 0)
-                        break;
-                    text.append(block, n);
-                }
-            } catch (const FileException&) {
-                // What was read is used.
-            }
-        }
+        ReadFileStart(path, CRobotsRules::kMaxBytes, text);
         rules = CRobotsRules::Parse(text, "Tandril");
     } else if (out.opened && out.status / 100 == 4 && out.status != 429) {
         rules = CRobotsRules::AllowAll();

@@ -47,9 +47,7 @@ void CMirrorJob::ResetUrlState() {
     m_nPageId = CVisitedSet::kNone;
     m_nUrlId = CVisitedSet::kNone;
     m_strCheckedDir.clear();
-    for (auto& cache : m_linkCache) {
-        cache.Clear();
-    }
+    ForgetLinkTexts();
     m_strLinkCacheUrl.clear();
     m_strLinkCacheContext.clear();
     m_strPageAuthority.assign(1, '\0');
@@ -72,9 +70,7 @@ FileType CMirrorJob::TakeFileType(const std::string& contentType) {
         m_strFileName = name.fileName;
         m_fixups.Add(pages, expected, name);
         // Texts decided for the old name are stale.
-        for (auto& cache : m_linkCache) {
-            cache.Clear();
-        }
+        ForgetLinkTexts();
     }
     return type;
 }
@@ -87,9 +83,7 @@ void CMirrorJob::TakeFailure(bool keptOut) {
     const std::string offsite = std::string(kOffsiteFolder) + "/";
     if (keptOut || m_strLocalDir.compare(0, offsite.size(), offsite) == 0) {
         m_fixups.AddLive(pages, m_mapVisited.Name(m_nUrlId), m_strUrl);
-        for (auto& cache : m_linkCache) {
-            cache.Clear();
-        }
+        ForgetLinkTexts();
     }
 }
 

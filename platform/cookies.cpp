@@ -62,20 +62,9 @@ CookiesText ParseCookies(std::string_view text) {
 
 bool ReadCookiesFile(const std::string& path, CookiesText& out) {
     constexpr std::size_t kMaxBytes = 16u << 20;
-    CFile file;
-    if (!file.OpenForRead(path))
-        return false;
     std::string text;
-    try {
-        char block[65536];
-        while (const std::size_t n = file.Read(block, sizeof(block))) {
-            text.append(block, n);
-            if (text.size() > kMaxBytes)
-                return false;
-        }
-    } catch (const FileException&) {
+    if (!ReadFileStart(path, kMaxBytes + 1, text) || text.size() > kMaxBytes)
         return false;
-    }
     out = ParseCookies(text);
     return out.badLine == 0;
 }

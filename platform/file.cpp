@@ -165,4 +165,23 @@ void CFile::Close() {
     }
 }
 
+bool ReadFileStart(const std::string& path, std::size_t limit, std::string& text) {
+    text.clear();
+    CFile file;
+    if (!file.OpenForRead(path))
+        return false;
+    try {
+        char block[65536];
+        while (text.size() < limit) {
+            const std::size_t n = file.Read(block, std::min(sizeof(block), limit - text.size()));
+            if (n == 0)
+                break;
+            text.append(block, n);
+        }
+    } catch (const FileException&) {
+        return false;
+    }
+    return true;
+}
+
 }  // namespace tandril

@@ -86,4 +86,8 @@ private:
     std::size_t m_nDirectLeft = 0;  // bytes still to be written before gathering starts
 };
 
+// Reads the first `limit` bytes (or fewer) of the regular file at `path` into `text`.
+// False when it cannot be opened or a read fails; `text` then holds what was read.
+bool ReadFileStart(const std::string& path, std::size_t limit, std::string& text);
+
 }  // namespace tandril

@@ -222,13 +222,7 @@ TEST(Network, CancelEndsARunThatWaitsForRetryAfter) {
     server.Set("/index.html", busy);
     CTempDir dir;
     CMirrorJob job;
-    test::PrepareRun(job, server.Root() + "/index.html", dir.Path());
-    test::CRecordingProgress log;
-    CMirrorRun run(job, log);
-    ASSERT_TRUE(run.Start());
-    EXPECT_EQ(run.WaitForEnd(std::chrono::milliseconds(500)), RunEnd::Running);
-    EXPECT_LT(test::TimedCancel(run, log), 100);
-    EXPECT_EQ(run.End(), RunEnd::Cancelled);
+    test::CancelAMidRunWait(job, server.Root() + "/index.html", dir.Path());
 }
 
 // A redirect that cannot be followed is a failure with its reason; nothing is saved.

@@ -38,6 +38,20 @@ inline long long TimedCancel(CMirrorRun& run, CRecordingProgress& log) {
         .count();
 }
 
+// Starts a run that is to be still working after half a second (a long wait), then
+// cancels it as the dialog does: the Cancel takes less than 100 ms. Returns the log.
+inline std::vector<std::string> CancelAMidRunWait(CMirrorJob& job, const std::string& url,
+                                                  const std::string& dir) {
+    PrepareRun(job, url, dir);
+    CRecordingProgress log;
+    CMirrorRun run(job, log);
+    EXPECT_TRUE(run.Start());
+    EXPECT_EQ(run.WaitForEnd(std::chrono::milliseconds(500)), RunEnd::Running);
+    EXPECT_LT(TimedCancel(run, log), 100);
+    EXPECT_EQ(run.End(), RunEnd::Cancelled);
+    return log.Lines();
+}
+
 // Sets a run up as the main dialog does and runs it to its end on a real worker.
 inline RunResult MirrorSite(CMirrorJob& job, const std::string& url, const std::string& dir,
                             std::chrono::seconds timeout = std::chrono::seconds(30)) {

@@ -232,14 +232,9 @@ TEST(Scope, RequestsArePacedAndCancelStillEndsTheRunAtOnce) {
     server.SetFile("/robots.txt", "User-agent: *\nCrawl-delay: 60\n", "text/plain");
     CTempDir again;
     CMirrorJob slow;
-    test::PrepareRun(slow, server.Root() + "/index.html", again.Path());
-    test::CRecordingProgress log;
-    CMirrorRun run(slow, log);
-    ASSERT_TRUE(run.Start());
-    EXPECT_EQ(run.WaitForEnd(std::chrono::milliseconds(500)), RunEnd::Running);
-    EXPECT_LT(test::TimedCancel(run, log), 100);
-    EXPECT_EQ(run.End(), RunEnd::Cancelled);
-    EXPECT_TRUE(HasLine(test::RunResult{RunEnd::Running, log.Lines(), "", false},
+    const std::vector<std::string> lines =
+        test::CancelAMidRunWait(slow, server.Root() + "/index.html", again.Path());
+    EXPECT_TRUE(HasLine(test::RunResult{RunEnd::Running, lines, "", false},
                         "Waiting 30 s at " + CSiteScope::Origin(ParseUriRef(server.Root())) +
                             " between requests, as robots.txt asks."));
 }
