@@ -3,7 +3,10 @@
 // black-box checks.
 //
 //   mirror-bench --url URL --dir DIR [--levels N] [--files N] [--mb N] [--copy-only]
-//                [--relative-links] [--ca-file FILE] [--connections N]
+//                [--relative-links] [--ca-file FILE] [--connections N] [--fresh]
+//
+// A directory that holds the record of a copy of the same URL continues that copy
+// (when it is unfinished) or updates it (when it is finished); --fresh starts anew.
 //
 // Log lines and message-box texts go to stderr in order (each as it happens on a
 // terminal, in blocks otherwise); one JSON object goes to stdout at the end. SIGINT or
@@ -130,7 +133,7 @@ int Usage() {
         "usage: mirror-bench --url URL --dir DIR [--levels N] [--files N] [--mb N] "
         "[--copy-only] [--relative-links] [--no-offsite-embedded] [--cookies FILE] "
         "[--no-robots] [--no-parent] [--exclude PATTERN]... [--include PATTERN]... [--pause MS] "
-        "[--ca-file FILE] [--connections N]\n");
+        "[--ca-file FILE] [--connections N] [--fresh]\n");
     return 2;
 }
 
@@ -149,7 +152,9 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         bool hasValue = i + 1 < argc;
-        if (arg == "--copy-only") {
+        if (arg == "--fresh") {
+            job.m_bFreshStart = true;
+        } else if (arg == "--copy-only") {
             job.m_limits.m_bModifyLinks = false;
         } else if (arg == "--relative-links") {
             job.m_limits.m_bRelativeLinks = true;

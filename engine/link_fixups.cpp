@@ -44,8 +44,8 @@ private:
 
 }  // namespace
 
-std::uint32_t CLinkFixups::AddPage(const LocalName& name, bool stylesheet) {
-    m_pages.push_back(Page{name, stylesheet});
+std::uint32_t CLinkFixups::AddPage(const LocalName& name, bool stylesheet, std::uint32_t urlId) {
+    m_pages.push_back(Page{name, stylesheet, urlId});
     return static_cast<std::uint32_t>(m_pages.size() - 1);
 }
 
@@ -67,20 +67,29 @@ void CLinkFixups::Clear() {
 }
 
 std::vector<std::string> CLinkFixups::Apply(const std::string& targetDir,
-                                            const std::string& tempPath, bool relative) {
+                                            const std::string& tempPath, bool relative,
+                                            std::vector<std::uint32_t>& rewritten) {
     std::vector<std::string> failed;
     for (const auto& [id, fixes] : m_fixes) {
         const Page& page = m_pages[id];
-        if (!Rewrite(page, fixes, targetDir, tempPath, relative))
-            failed.push_back(targetDir + LocalPathOf(page.name));
+        switch (Rewrite(page, fixes, targetDir, tempPath, relative)) {
+            case Rewritten::Failed:
+                failed.push_back(targetDir + LocalPathOf(page.name));
+                break;
+            case Rewritten::Yes:
+                rewritten.push_back(page.urlId);
+                break;
+            case Rewritten::No:
+                break;
+        }
     }
     m_fixes.clear();
     return failed;
 }
 
-bool CLinkFixups::Rewrite(const Page& page, const std::vector<Fix>& fixes,
-                          const std::string& targetDir, const std::string& tempPath,
-                          bool relative) {
+CLinkFixups::Rewritten CLinkFixups::Rewrite(const Page& page, const std::vector<Fix>& fixes,
+                                            const std::string& targetDir,
+                                            const std::string& tempPath, bool relative) {
     std::vector<std::string> from, to;
     for (const Fix& fix : fixes) {
         from.push_back(fix.from);
@@ -93,10 +102,10 @@ bool CLinkFixups::Rewrite(const Page& page, const std::vector<Fix>& fixes,
     const std::string path = targetDir + LocalPathOf(page.name);
     CFile in;
     if (!in.OpenForRead(path))
-        return false;
+        return Rewritten::Failed;
     CFile out;
     if (!out.CreateFresh(tempPath))
-        return false;
+        return Rewritten::Failed;
     FixSink sink(out, page.name, from, to, targetDir);
     try {
         auto buffer = std::make_unique<char[]>(64 * 1024);
@@ -114,17 +123,17 @@ bool CLinkFixups::Rewrite(const Page& page, const std::vector<Fix>& fixes,
         out.Close();
     } catch (const FileException&) {
         DeleteFile(tempPath);
-        return false;
+        return Rewritten::Failed;
     }
     if (sink.changes == 0) {
         DeleteFile(tempPath);
-        return true;
+        return Rewritten::No;
     }
     if (!RenameFile(tempPath, path)) {
         DeleteFile(tempPath);
-        return false;
+        return Rewritten::Failed;
     }
-    return true;
+    return Rewritten::Yes;
 }
 
 }  // namespace tandril

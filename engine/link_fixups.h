@@ -18,8 +18,9 @@ namespace tandril {
 // Owned by the job; used by the worker thread during a run only.
 class CLinkFixups {
 public:
-    // Registers a page saved as `name` (a stylesheet when `stylesheet`); its id.
-    std::uint32_t AddPage(const LocalName& name, bool stylesheet);
+    // Registers a page saved as `name` (a stylesheet when `stylesheet`), the file of
+    // the URL with visited id `urlId`; its id.
+    std::uint32_t AddPage(const LocalName& name, bool stylesheet, std::uint32_t urlId);
     // The links of `pages` that lead to the file `from` are to lead to `to`.
     void Add(const std::vector<std::uint32_t>& pages, const LocalName& from, const LocalName& to);
     // The links of `pages` that lead to the file `from` are to lead to `url` on the
@@ -30,23 +31,26 @@ public:
     // Rewrites each page with corrections (through `tempPath`, then renamed over the
     // page, so a page is never left half written); links are written as relative
     // paths when `relative`, else as file URLs below `targetDir`. Returns the pages
-    // that could not be rewritten (they keep their old links).
+    // that could not be rewritten (they keep their old links); the visited ids of the
+    // pages rewritten are added to `rewritten`.
     std::vector<std::string> Apply(const std::string& targetDir, const std::string& tempPath,
-                                   bool relative);
+                                   bool relative, std::vector<std::uint32_t>& rewritten);
     void Clear();
 
 private:
     struct Page {
         LocalName name;
         bool stylesheet = false;
+        std::uint32_t urlId = 0;
     };
     struct Fix {
         std::string from;  // the local path the links lead to now
         LocalName to;
         std::string live;  // the text to write instead of a link to `to`, when not empty
     };
-    bool Rewrite(const Page& page, const std::vector<Fix>& fixes, const std::string& targetDir,
-                 const std::string& tempPath, bool relative);
+    enum class Rewritten { No, Yes, Failed };
+    Rewritten Rewrite(const Page& page, const std::vector<Fix>& fixes,
+                      const std::string& targetDir, const std::string& tempPath, bool relative);
 
     std::vector<Page> m_pages;
     std::map<std::uint32_t, std::vector<Fix>> m_fixes;

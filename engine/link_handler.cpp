@@ -55,6 +55,9 @@ void CMirrorJob::AddSiteHost(const std::string& url) {
     if (!m_scope.hosts.Add(url)) {
         return;
     }
+    if (m_bRecording) {
+        m_changes.push_back(HostAdded{url});
+    }
     m_strPageAuthority.assign(1, '\0');
     m_strPageScheme.assign(1, '\0');
     // Links decided before may lead to the new host.
@@ -158,9 +161,14 @@ void CMirrorJob::NoteLocalLink(std::uint32_t id) {
         return;
     }
     if (m_nPageId == CVisitedSet::kNone) {
-        m_nPageId = m_fixups.AddPage(CurrentLocalName(), m_pass.m_bScanCss);
+        m_nPageId = m_fixups.AddPage(CurrentLocalName(), m_pass.m_bScanCss, m_nUrlId);
+        if (m_bRecording) {
+            m_changes.push_back(PageAdded{m_nPageId, m_nUrlId, CurrentLocalName(), m_pass.m_bScanCss});
+        }
     }
-    m_mapVisited.NoteLink(id, m_nPageId);
+    if (m_mapVisited.NoteLink(id, m_nPageId) && m_bRecording) {
+        m_changes.push_back(LinkNoted{id, m_nPageId});
+    }
 }
 
 void CMirrorJob::NoteLinkLeft(const LinkFacts& facts, const std::string& url) {
@@ -287,6 +295,10 @@ void CMirrorJob::HandleLink(std::string& link, int kind) {
     const LinkAction action = DecideLink(facts);
     if (action == LinkAction::Live && !facts.visited) {
         NoteLinkLeft(facts, url);
+        if (m_bRecording && (facts.refused || facts.excluded) && m_keptOutRecorded.insert(url).second) {
+            m_changes.push_back(
+                UrlKeptOut{url, facts.refused ? UrlState::Refused : UrlState::Excluded});
+        }
     }
     switch (action) {
         case LinkAction::Keep:

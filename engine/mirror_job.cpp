@@ -82,6 +82,11 @@ bool CMirrorJob::Start(std::string& url) {
     }
 
     ResetUrlState();
+    m_strStartUrl = url;
+    m_bRecording = false;
+    m_bUpdating = false;
+    m_previous.clear();
+    m_counts = CopyTallies{};
     EnqueueUrl(url, kHyperlink);
     NextUrl();
     m_nLevel -= 1;
@@ -165,6 +170,8 @@ bool CMirrorJob::NextUrl() {
     m_strBaseName = std::move(entry.strBaseName);
     m_nUrlId = entry.nId;
     m_nLevel = entry.nLevel + 1;
+    m_pass.m_bSaved = false;
+    m_pass.m_bOutputRefused = false;
     return true;
 }
 

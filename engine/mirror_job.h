@@ -10,12 +10,14 @@
 #include <vector>
 
 #include "css/css_reader.h"
+#include "engine/copy_record.h"
 #include "engine/link_fixups.h"
 #include "engine/page_pass.h"
 #include "engine/visited_set.h"
 #include "html/html_scanner.h"
 #include "platform/file.h"
 #include "platform/internet.h"
+#include "platform/transfers.h"
 #include "url/link_decision.h"
 #include "url/link_text_cache.h"
 #include "url/local_path.h"
@@ -144,10 +146,46 @@ public:
     // Marks the current URL as one the run could not fetch. Links to a file of another
     // host, or to one the run may not fetch (`keptOut`), are then written, and rewritten
     // in the pages saved so far, as its URL.
-    void TakeFailure(bool keptOut = false);
+    // `state` and `reason` are what the record keeps of it.
+    void TakeFailure(bool keptOut = false, UrlState state = UrlState::Failed,
+                     const std::string& reason = std::string());
     // Rewrites the saved pages whose links lead to a name their target did not get;
     // a page that cannot be rewritten is logged (message 114).
     void FixLinks(CProgressLog& log);
+
+    // The record of the copy (engine/copy_state.cpp). While m_bRecording is set, the run's
+    // changes are kept in m_changes until the worker hands them to the record after each
+    // file.
+    CopySettings CurrentCopySettings() const;
+    // Takes the settings that shape a copy (link mode, portable links, other hosts'
+    // files) from the record of a copy being continued or updated.
+    void TakeCopySettings(const CopySettings& settings);
+    // Makes the visited set, the queue, the pages to correct and the tallies those of
+    // the record, and makes the first queued URL current; false when nothing is queued.
+    bool RestoreCopy(RecordedCopy&& copy);
+    CopyTallies CurrentTallies() const;
+    // What the current download's answer said, for the record (set by the worker).
+    struct Answer {
+        long status = 0;
+        std::string etag;
+        std::string lastModified;
+        std::string contentType;
+    };
+    // Notes the current file saved in its place (after placement or the pass), with
+    // its links when it was `scanned`.
+    void RecordSaved(const Answer& answer, bool scanned);
+    // Starts keeping the run's changes (the current URL, the start, is the first).
+    void StartRecording();
+    // The validators to send for `url` when updating a copy whose file is on disk.
+    RequestConditions ConditionsFor(const std::string& url) const;
+    // The file `url` had in the copy being updated, or null.
+    const PreviousFile* PreviousOf(const std::string& url) const;
+    // The current URL answered 304: its file stays as it is, saved under its name; a
+    // page's recorded links are handled as a scan would have handled them. Returns the
+    // file's type.
+    FileType TakeUnchanged(const PreviousFile& previous, const Answer& answer);
+    // Moves the changes made since the last call into `out`.
+    std::vector<RecordChange> TakeChanges() { return std::move(m_changes); }
 
     // Link handling (engine/link_handler.cpp): on return `link` holds the text that
     // the saved page carries in its place.
@@ -220,6 +258,24 @@ public:
 
     CMirrorLimits m_limits;
     CInternetOptions m_netOptions;
+    // The copy's record: kept while set; the changes not handed over yet.
+    bool m_bRecording = false;
+    std::vector<RecordChange> m_changes;
+    // The links of the page being scanned, as found and as written (see EncodeLink).
+    std::string m_pageLinks;
+    // When updating a copy: its files as they were, by URL.
+    std::unordered_map<std::string, PreviousFile> m_previous;
+    // The run updates a copy: m_previous holds its files.
+    bool m_bUpdating = false;
+    // What an update did so far (unchanged, changed, new, gone, failed).
+    CopyTallies m_counts;
+    // The start URL as the run was set up with it.
+    std::string m_strStartUrl;
+    // The next run starts afresh even where the directory holds a record.
+    bool m_bFreshStart = false;
+    // Runs keep a record of the copy in the download directory.
+    bool m_bKeepRecord = true;
+
     // When set, the scanner calls this instead of HandleLink, and for a BASE HREF
     // with kind kBaseHref instead of putting BaseHref() in its place (tests and
     // fuzzing observe or replace link handling through it).
@@ -295,6 +351,7 @@ private:
     std::uint32_t m_nNofollowLinks = 0;
     std::vector<std::string> m_notes;
     std::unordered_set<std::string> m_refusedNoted;
+    std::unordered_set<std::string> m_keptOutRecorded;  // the record has them
     // The fix-up id of the page being scanned, once it has written a local link.
     std::uint32_t m_nPageId = CVisitedSet::kNone;
     // The last local directory whose every level was found a real directory.

@@ -25,6 +25,10 @@ struct CPagePass {
     HtmlScanner m_scanner;
     CssReader m_cssReader;
     bool m_bScanning = false;  // inside a Feed (the page cannot change)
+    // The current file stands whole in its place (set by the placement, reset per URL).
+    bool m_bSaved = false;
+    // The page's output file could not be made (reported): the run cannot go on.
+    bool m_bOutputRefused = false;
 
     // Hands bytes to the file's reader, and ends the file.
     void Feed(const char* data, std::size_t size, ScanSink& sink) {

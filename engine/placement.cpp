@@ -27,7 +27,8 @@ void DeleteTemporaryFiles(const std::string& targetDir) {
 void CMirrorJob::PlaceDownload(CProgressLog& log) {
     // rename(2) replaces an older copy in one step, so a failed move keeps it.
     const std::string finalPath = FinalPath();
-    if (!IsInsideTargetDir(finalPath) || !RenameFile(TempFilePath(), finalPath)) {
+    m_pass.m_bSaved = IsInsideTargetDir(finalPath) && RenameFile(TempFilePath(), finalPath);
+    if (!m_pass.m_bSaved) {
         log.AddLogArg(kIdsCannotCreateFile, finalPath);
     }
 }

@@ -14,8 +14,10 @@ bool CMirrorJob::EndPass(bool complete) {
     if (m_pass.m_bDeferOutput) {
         m_pass.m_bDeferOutput = false;
         // Nothing was rewritten: the download is the page, placed as it came.
-        if (complete && !RenameFile(TempFilePath(), FinalPath())) {
-            ShowMessage(kIdsCannotCreateFile, FinalPath());
+        if (complete) {
+            m_pass.m_bSaved = RenameFile(TempFilePath(), FinalPath());
+            if (!m_pass.m_bSaved)
+                ShowMessage(kIdsCannotCreateFile, FinalPath());
         }
         return false;
     }
@@ -37,6 +39,7 @@ bool CMirrorJob::EndPass(bool complete) {
         if (!complete) {
             DeleteFile(PageTempFilePath());
         }
+        m_pass.m_bSaved = complete;
     }
     return false;
 }
@@ -45,7 +48,9 @@ void CMirrorJob::StartOutput() {
     m_pass.m_bDeferOutput = false;
     auto out = std::make_unique<CFile>();
     if (!out->CreateFresh(PageTempFilePath())) {
-        ShowMessage(kIdsCannotCreateFile, FinalPath());
+        // As for a transfer's own file: the run cannot go on without it.
+        ShowMessage(kIdsCannotCreateFile, kPageTempFileName);
+        m_pass.m_bOutputRefused = true;
         throw OutputRefused{};
     }
     m_pass.m_pOutFile = std::move(out);

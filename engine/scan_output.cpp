@@ -12,15 +12,17 @@ public:
     void Write(const char* data, std::size_t size) override { m_job.WriteOut(data, size); }
     void RobotsDirective(std::string_view content) override { m_job.TakeRobotsDirective(content); }
     void Link(std::string& value, int kind, std::uint64_t) override {
-        if (!m_job.m_pass.m_bDeferOutput) {
+        if (!m_job.m_pass.m_bDeferOutput && !m_job.m_bRecording) {
             m_job.CompleteValue(value, kind);
             return;
         }
-        const std::string written = value;
+        const std::string found = value;
         m_job.CompleteValue(value, kind);
+        if (m_job.m_bRecording)
+            EncodeLink(m_job.m_pageLinks, kind, found, value);
         // The scanner writes the new text after this call, and the old bytes before
         // it are still those of the download.
-        if (value != written)
+        if (m_job.m_pass.m_bDeferOutput && value != found)
             m_job.StartOutput();
     }
 
@@ -56,6 +58,7 @@ std::string CMirrorJob::BaseHref() const {
 
 void CMirrorJob::ResetScan() {
     m_nPageId = CVisitedSet::kNone;
+    m_pageLinks.clear();
     m_bPageNoFollow = false;
     m_pass.ResetReaders(m_limits.m_bModifyLinks);
 }

@@ -49,7 +49,8 @@ void CMirrorSession::StartTransfers() {
             m_current = last->second;
             m_ahead.erase(last);
         }
-        m_pool->Start(m_current, m_job.m_strUrl, m_job.m_strTargetDir + SlotFileName(m_current));
+        m_pool->Start(m_current, m_job.m_strUrl, m_job.m_strTargetDir + SlotFileName(m_current),
+                      m_job.ConditionsFor(m_job.m_strUrl));
     }
     // Once the server is seen to multiplex, transfers ahead need no connections of
     // their own: they share the ones there are, as streams.
@@ -79,7 +80,8 @@ void CMirrorSession::StartTransfers() {
         if (slot < 0) {
             break;
         }
-        m_pool->Start(slot, entry.strUrl, m_job.m_strTargetDir + SlotFileName(slot));
+        m_pool->Start(slot, entry.strUrl, m_job.m_strTargetDir + SlotFileName(slot),
+                      m_job.ConditionsFor(entry.strUrl));
         m_ahead.emplace(entry.strUrl, slot);
     }
 }

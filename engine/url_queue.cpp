@@ -1,6 +1,7 @@
 #include "engine/messages.h"
 #include "engine/mirror_job.h"
 #include "engine/progress.h"
+#include "platform/fs.h"
 #include "url/local_path.h"
 #include "url/uri.h"
 
@@ -24,6 +25,11 @@ std::uint32_t CMirrorJob::EnqueueUrl(const std::string& url, int kind, const Loc
                                      LocalName name) {
     // Keyed by the local file: URLs that would be saved as one file (/a and /a/,
     // /a/index.htm, escapes written or not) are fetched once.
+    if (const PreviousFile* previous = PreviousOf(url)) {
+        // Pages of the copy being updated link to the name its file has.
+        if (previous->name.localDir == name.localDir)
+            name = previous->name;
+    }
     const std::uint32_t id = m_mapVisited.Insert(base, name);
     if (id == CVisitedSet::kNone) {
         return id;
@@ -31,6 +37,9 @@ std::uint32_t CMirrorJob::EnqueueUrl(const std::string& url, int kind, const Loc
     std::uint32_t level = m_nLevel;
     if (kind != kHyperlink && level > 0) {
         level -= 1;
+    }
+    if (m_bRecording) {
+        m_changes.push_back(UrlMet{id, url, base, name, level});
     }
     m_listQueue.push_back(CQueueEntry{url, level, std::move(name.fileName),
                                       std::move(name.localDir), base.fileName, id});
@@ -43,6 +52,7 @@ void CMirrorJob::ResetUrlState() {
     m_fixups.Clear();
     m_notes.clear();
     m_refusedNoted.clear();
+    m_keptOutRecorded.clear();
     m_nNofollowLinks = 0;
     m_nPageId = CVisitedSet::kNone;
     m_nUrlId = CVisitedSet::kNone;
@@ -54,6 +64,8 @@ void CMirrorJob::ResetUrlState() {
     m_strPageScheme.assign(1, '\0');
     m_pass.CloseFiles();
     m_nLevel = 0;
+    m_changes.clear();
+    m_pageLinks.clear();
 }
 
 FileType CMirrorJob::TakeFileType(const std::string& contentType) {
@@ -75,9 +87,20 @@ FileType CMirrorJob::TakeFileType(const std::string& contentType) {
     return type;
 }
 
-void CMirrorJob::TakeFailure(bool keptOut) {
+void CMirrorJob::TakeFailure(bool keptOut, UrlState state, const std::string& reason) {
     if (m_nUrlId == CVisitedSet::kNone || m_mapVisited.Failed(m_nUrlId)) {
         return;
+    }
+    if (m_bUpdating && state != UrlState::Refused && state != UrlState::Excluded) {
+        (state == UrlState::Gone ? m_counts.gone : m_counts.failed) += 1;
+    }
+    if (m_bRecording) {
+        UrlDone done;
+        done.id = m_nUrlId;
+        done.state = state;
+        done.name = m_mapVisited.Name(m_nUrlId);
+        done.reason = reason;
+        m_changes.push_back(std::move(done));
     }
     const std::vector<std::uint32_t> pages = m_mapVisited.MarkFailed(m_nUrlId);
     const std::string offsite = std::string(kOffsiteFolder) + "/";
@@ -91,9 +114,17 @@ void CMirrorJob::FixLinks(CProgressLog& log) {
     if (!m_fixups.Pending()) {
         return;
     }
-    for (const std::string& page :
-         m_fixups.Apply(m_strTargetDir, PageTempFilePath(), m_limits.m_bRelativeLinks)) {
+    std::vector<std::uint32_t> rewritten;
+    for (const std::string& page : m_fixups.Apply(m_strTargetDir, PageTempFilePath(),
+                                                  m_limits.m_bRelativeLinks, rewritten)) {
         log.AddLogArg(kIdsCannotCreateFile, page);
+    }
+    if (m_bRecording) {
+        // The record checks a saved file by its size.
+        for (std::uint32_t id : rewritten) {
+            const std::string path = m_strTargetDir + LocalPathOf(m_mapVisited.Name(id));
+            m_changes.push_back(FileResized{id, FileSizeOf(path)});
+        }
     }
 }
 

@@ -15,12 +15,13 @@ std::uint32_t CVisitedSet::Insert(const LocalName& base, LocalName name) {
     return id;
 }
 
-void CVisitedSet::NoteLink(std::uint32_t id, std::uint32_t page) {
+bool CVisitedSet::NoteLink(std::uint32_t id, std::uint32_t page) {
     Entry& entry = m_entries[id];
     if (entry.fetched || entry.lastPage == page)
-        return;
+        return false;
     entry.lastPage = page;
     entry.pages.push_back(page);
+    return true;
 }
 
 std::vector<std::uint32_t> CVisitedSet::MarkFetched(std::uint32_t id, const LocalName& name) {

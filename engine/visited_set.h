@@ -26,8 +26,8 @@ public:
     const LocalName& Name(std::uint32_t id) const { return m_entries[id].name; }
     bool Fetched(std::uint32_t id) const { return m_entries[id].fetched; }
     // Notes that page `page` wrote a link to entry `id` while it was not fetched
-    // (once per page; a fetched entry needs no note).
-    void NoteLink(std::uint32_t id, std::uint32_t page);
+    // (once per page; a fetched entry needs no note). True when the note was new.
+    bool NoteLink(std::uint32_t id, std::uint32_t page);
     // Marks the entry fetched and saved as `name`. When that differs from the name
     // its links were written for, returns the pages that wrote them.
     std::vector<std::uint32_t> MarkFetched(std::uint32_t id, const LocalName& name);

@@ -60,6 +60,8 @@ void CMirrorRun::Cancel() {
         m_pThread.join();
     }
     CloseAndFreeSession();
+    // The worker is gone: what it handed over is written now, before the directory is free.
+    EndRecord(false);
     m_dirLock.Release();
     if (m_end.load() == RunEnd::Running) {
         SetEnd(RunEnd::Cancelled);
@@ -159,18 +161,137 @@ bool CMirrorRun::OnStart() {
         }
         return false;
     }
-    if (m_job.m_scope.obeyRobots && !FetchRobotsFor(m_job.m_strUrl)) {
-        return false;
-    }
     CMirrorLimits& limits = m_job.m_limits;
     limits.m_nFiles = 0;
     limits.m_nMegaBytes = 0;
     limits.m_nByteRest = 0;
     limits.m_nKiloRest = 0;
+    if (m_job.m_bKeepRecord && !OpenRecord()) {
+        return false;
+    }
+    if (m_bNothingLeft) {
+        // A copy stopped after its last file: it is done.
+        return EndDone();
+    }
+    if (!CheckLimits(m_job.m_limits, m_log)) {
+        // A continued copy that has its files already.
+        EndRecord(false);
+        SetEnd(RunEnd::Limit);
+        return false;
+    }
+    if (m_job.m_scope.obeyRobots && !FetchRobotsFor(m_job.m_strUrl)) {
+        return false;
+    }
     if (!Gone()) {
         Post(WM_MIRROR_CONNECT);
     }
     return true;
+}
+
+bool CMirrorRun::OpenRecord() {
+    const std::string& dir = m_job.m_strTargetDir;
+    CCopyRecord::Opened opened = m_record.Open(dir, m_job.m_strStartUrl, m_job.m_bFreshStart);
+    bool restored = false;
+    if (opened == CCopyRecord::Opened::Continue) {
+        RecordedCopy copy;
+        CopySettings settings;
+        if (!m_record.LoadSettings(settings) || !m_record.Load(copy)) {
+            opened = CCopyRecord::Opened::Damaged;
+        } else if (copy.urls.empty() || copy.urls[0].state != UrlState::Fetched) {
+            // Not even the start page was saved: nothing to continue from.
+            opened = m_record.Open(dir, m_job.m_strStartUrl, true);
+        } else {
+            m_job.TakeCopySettings(settings);
+            const std::size_t fetched = static_cast<std::size_t>(
+                std::count_if(copy.urls.begin(), copy.urls.end(),
+                              [](const RecordedUrl& u) { return u.state == UrlState::Fetched; }));
+            const bool update = m_record.IsUpdate();
+            if (update && !m_record.LoadPrevious(m_job.m_previous)) {
+                opened = CCopyRecord::Opened::Damaged;
+            } else if (!m_job.RestoreCopy(std::move(copy))) {
+                opened = CCopyRecord::Opened::Damaged;
+            } else {
+                m_bNothingLeft = !m_job.NextUrl();
+                m_job.m_bUpdating = update;
+                m_bStartUrl = false;
+                restored = true;
+                m_log.AddLogArg(kIdsContinuing,
+                                std::to_string(fetched) + " files saved before, " +
+                                    std::to_string(m_job.m_listQueue.size() +
+                                                   (m_bNothingLeft ? 0 : 1)) +
+                                    " to go");
+            }
+        }
+    } else if (opened == CCopyRecord::Opened::Update) {
+        CopySettings settings;
+        if (!m_record.LoadSettings(settings) || !m_record.LoadPrevious(m_job.m_previous)) {
+            opened = CCopyRecord::Opened::Damaged;
+        } else {
+            m_job.TakeCopySettings(settings);
+            m_job.m_bUpdating = true;
+            m_log.AddLogArg(kIdsUpdating,
+                            std::to_string(m_job.m_previous.size()) + " files to check");
+        }
+    }
+    unsigned problem = 0;
+    std::string arg = dir;
+    switch (opened) {
+        case CCopyRecord::Opened::OtherStartUrl:
+            problem = kIdsRecordOtherUrl;
+            arg = m_record.Error();
+            break;
+        case CCopyRecord::Opened::Damaged:
+            problem = kIdsRecordDamaged;
+            break;
+        case CCopyRecord::Opened::Newer:
+            problem = kIdsRecordNewer;
+            break;
+        case CCopyRecord::Opened::CannotCreate:
+            // The copy is made all the same, without a record (the disk may be full:
+            // the run says so when it writes).
+            m_log.AddLogArg(kIdsRecordCannotCreate, dir);
+            return true;
+        default:
+            break;
+    }
+    if (problem != 0) {
+        m_record.End(false);
+        ShowMessage(problem, arg);
+        if (!Gone()) {
+            AbortRun();
+        }
+        return false;
+    }
+    if (!restored) {
+        m_job.StartRecording();
+    } else {
+        m_job.m_bRecording = true;
+    }
+    if (!m_record.Begin(m_job.CurrentCopySettings())) {
+        m_job.m_bRecording = false;
+        m_record.End(false);
+        m_log.AddLogArg(kIdsRecordCannotCreate, dir);
+        return true;
+    }
+    m_bRecordOpen = true;
+    return true;
+}
+
+void CMirrorRun::HandChanges() {
+    if (m_bRecordOpen) {
+        m_record.Hand(m_job.TakeChanges(), m_job.CurrentTallies());
+    }
+}
+
+void CMirrorRun::EndRecord(bool finished) {
+    if (!m_bRecordOpen) {
+        return;
+    }
+    m_bRecordOpen = false;
+    m_job.m_bRecording = false;
+    if (!m_record.End(finished) && !Gone()) {
+        m_log.AddLogArg(kIdsRecordWriteFailed, m_record.Error());
+    }
 }
 
 bool CMirrorRun::OnConnect() {
@@ -197,7 +318,9 @@ bool CMirrorRun::OnConnect() {
             if (check == CMirrorJob::FetchCheck::Refused) {
                 m_log.AddLogArg(kIdsRobotsRefused, m_job.m_strUrl);
             }
-            m_job.TakeFailure(true);
+            m_job.TakeFailure(true,
+                              check == CMirrorJob::FetchCheck::Refused ? UrlState::Refused
+                                                                       : UrlState::Excluded);
             m_job.FixLinks(m_log);
             return NextFile();
         }
@@ -226,7 +349,7 @@ bool CMirrorRun::OnConnect() {
         }
         m_log.AddLogLine(m_pSession->ConnectFailure(m_job.m_strUrl));
         m_job.m_limits.m_nFiles += 1;
-        return SkipFailedFile();
+        return SkipFailedFile(UrlState::Failed, m_pSession->Current().error);
     }
     // Links are resolved against where the content came from; a start URL that
     // redirects elsewhere brings the host it ends on into the site.
@@ -269,15 +392,26 @@ bool CMirrorRun::OnRead() {
     if (!got.complete) {
         // A broken transfer is never taken for a whole file: an older copy stays.
         m_log.AddLogArg(kIdsCannotRead, m_job.m_strUrl);
-        return SkipFailedFile();
+        return SkipFailedFile(UrlState::Failed, got.error.empty() ? "broken transfer" : got.error);
     }
-    if (got.status >= 400) {
-        // An error page is no copy of the file: nothing is placed or scanned.
-        m_log.AddLogArg(kIdsCannotDownload,
-                        m_job.m_strUrl + " (HTTP " + std::to_string(got.status) + ")");
-        return SkipFailedFile();
+    const std::string status = "HTTP " + std::to_string(got.status);
+    const PreviousFile* previous = m_job.PreviousOf(m_job.m_strUrl);
+    if (got.status == 304 && previous != nullptr) {
+        return TakeUnchangedFile();
+    }
+    if ((got.status == 404 || got.status == 410) && previous != nullptr) {
+        // A file of the copy the site no longer has: the copy keeps it.
+        m_log.AddLogArg(kIdsGone, m_job.m_strUrl);
+        return SkipFailedFile(UrlState::Gone, status);
+    }
+    if (got.status >= 400 || got.status == 304) {
+        // An error page is no copy of the file: nothing is placed or scanned. Nor is a
+        // 304 to a request that carried no validators.
+        m_log.AddLogArg(kIdsCannotDownload, m_job.m_strUrl + " (" + status + ")");
+        return SkipFailedFile(UrlState::Failed, status);
     }
     const std::string contentType = got.contentType;
+    m_answer = CMirrorJob::Answer{got.status, got.etag, got.lastModified, got.contentType};
     if (!m_pSession->TakeDownload()) {
         ShowMessage(kIdsCannotCreateFile, CMirrorJob::kTempFileName);
         SetEnd(RunEnd::Stalled);
@@ -295,7 +429,20 @@ bool CMirrorRun::OnRead() {
             return true;
         }
         m_job.PlaceDownload(m_log);
+        if (m_job.m_pass.m_bSaved) {
+            m_job.RecordSaved(m_answer, false);
+        }
     }
+    return NextFile();
+}
+
+bool CMirrorRun::TakeUnchangedFile() {
+    const PreviousFile previous = *m_job.PreviousOf(m_job.m_strUrl);
+    const TransferOutcome& got = m_pSession->Current();
+    const CMirrorJob::Answer answer{got.status, got.etag, got.lastModified, got.contentType};
+    m_pSession->DropCurrent();
+    m_job.TakeUnchanged(previous, answer);
+    m_job.FixLinks(m_log);
     return NextFile();
 }
 
@@ -307,8 +454,16 @@ bool CMirrorRun::OnProcess() {
         Post(WM_MIRROR_PROCESS);
         return true;
     }
+    if (m_job.m_pass.m_bOutputRefused) {
+        // Reported: without the page's output file no page can be saved.
+        SetEnd(RunEnd::Stalled);
+        return true;
+    }
     if (!m_job.m_limits.m_bModifyLinks) {
         m_job.PlaceDownload(m_log);
+    }
+    if (m_job.m_pass.m_bSaved) {
+        m_job.RecordSaved(m_answer, true);
     }
     return NextFile();
 }
@@ -329,16 +484,18 @@ bool CMirrorRun::FetchRobotsFor(const std::string& url) {
     return true;
 }
 
-bool CMirrorRun::SkipFailedFile() {
+bool CMirrorRun::SkipFailedFile(UrlState state, const std::string& reason) {
     m_pSession->DropCurrent();
-    m_job.TakeFailure();
+    m_job.TakeFailure(false, state, reason);
     m_job.FixLinks(m_log);
     return NextFile();
 }
 
 bool CMirrorRun::NextFile() {
     m_job.FlushNotes(m_log);
+    HandChanges();
     if (!CheckLimits(m_job.m_limits, m_log)) {
+        EndRecord(false);
         SetEnd(RunEnd::Limit);
         return false;
     }
@@ -346,9 +503,22 @@ bool CMirrorRun::NextFile() {
         Post(WM_MIRROR_CONNECT);
         return true;
     }
+    return EndDone();
+}
+
+bool CMirrorRun::EndDone() {
     if (const std::string summary = m_job.NofollowSummary(); !summary.empty()) {
         m_log.AddLogLine(summary);
     }
+    if (m_job.m_bUpdating) {
+        const CopyTallies& c = m_job.m_counts;
+        m_log.AddLogArg(kIdsUpdated, std::to_string(c.unchanged) + " unchanged, " +
+                                         std::to_string(c.changed) + " changed, " +
+                                         std::to_string(c.added) + " new, " +
+                                         std::to_string(c.gone) + " gone, " +
+                                         std::to_string(c.failed) + " failed");
+    }
+    EndRecord(true);
     m_log.AddLog(kIdsDone);
     m_log.SetButtonOk();
     SetEnd(RunEnd::Done);

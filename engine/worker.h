@@ -7,6 +7,8 @@
 #include <mutex>
 #include <thread>
 
+#include "engine/copy_record.h"
+#include "engine/mirror_job.h"
 #include "engine/session.h"
 #include "platform/fs.h"
 #include "platform/thread.h"
@@ -62,10 +64,22 @@ private:
     bool OnRead();
     bool OnProcess();
     bool NextFile();
-    // Drops the current URL, which could not be fetched, and goes on with the next.
-    bool SkipFailedFile();
+    // Drops the current URL, which could not be fetched, and goes on with the next;
+    // the record keeps `state` and `reason` for it.
+    bool SkipFailedFile(UrlState state = UrlState::Failed, const std::string& reason = {});
     // Fetches and takes the robots.txt of the host of `url`; false when cancelled.
     bool FetchRobotsFor(const std::string& url);
+    // Opens the record of the copy and sets the run up from it (a first run, a
+    // continued one or an update); false when the run is not to go on.
+    bool OpenRecord();
+    // Hands the changes of the file just done to the record.
+    void HandChanges();
+    // Ends the record: finished when the run is done.
+    void EndRecord(bool finished);
+    // The current URL answered 304 to a request with its copy's validators.
+    bool TakeUnchangedFile();
+    // Marks the run done: the last lines of the log, the button.
+    bool EndDone();
     bool Gone();
     void Post(unsigned message);
     void AbortRun();
@@ -82,6 +96,10 @@ private:
     CDirectoryLock m_dirLock;  // the download directory, for the run's whole life
     std::atomic<bool> m_bCancelled{false};
     bool m_bStartUrl = true;  // the next URL opened is the run's first (worker thread)
+    CCopyRecord m_record;     // the worker's while it runs; closed by Cancel after the join
+    bool m_bRecordOpen = false;
+    bool m_bNothingLeft = false;  // a continued copy had nothing left to fetch
+    CMirrorJob::Answer m_answer;  // the current download's answer
     std::atomic<RunEnd> m_end{RunEnd::Running};
     std::mutex m_endMutex;
     std::condition_variable m_endChanged;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -15,6 +16,10 @@ bool IsDirectory(const std::string& path);
 bool IsRealDirectory(const std::string& path);
 // True when the last level of `path` is a symbolic link (dangling or not).
 bool IsSymbolicLink(const std::string& path);
+// True for a regular file that is not reached through a symbolic link at its last level.
+bool IsRegularFile(const std::string& path);
+// The size of the file at `path` (not followed when a link); 0 when there is none.
+std::uint64_t FileSizeOf(const std::string& path);
 // Creates one directory level; the parent must exist.
 bool CreateDirectoryLevel(const std::string& path);
 // Renames `from` to `to`, replacing `to` atomically when it exists.

@@ -31,6 +31,14 @@ bool StartsWithNoCase(const char* text, const char* prefix) {
     return strncasecmp(text, prefix, std::strlen(prefix)) == 0;
 }
 
+// A header's value without the spaces and line end around it.
+std::string HeaderValue(const char* data, std::size_t size) {
+    std::string value(data, size);
+    const std::size_t begin = value.find_first_not_of(" \t\r\n");
+    const std::size_t end = value.find_last_not_of(" \t\r\n");
+    return begin == std::string::npos ? std::string() : value.substr(begin, end - begin + 1);
+}
+
 // One slot: an easy handle that serves transfer after transfer.
 struct Transfer {
     CURL* easy = nullptr;
@@ -44,6 +52,9 @@ struct Transfer {
     std::string path;
     std::string redirectTo;
     std::string location;  // the Location header of the answer being read
+    std::string etag;      // the ETag and Last-Modified headers of the answer being read
+    std::string modified;
+    curl_slist* headers = nullptr;  // the request's own headers (conditions), owned
     long hops = 0;
     std::string request;
     int maxRetries = 0;
@@ -75,12 +86,14 @@ struct Transfer {
             // Each answer's own Location (libcurl resolves it only after the headers).
             if (n >= 5 && strncasecmp(data, "HTTP/", 5) == 0) {
                 t->location.clear();
+                t->etag.clear();
+                t->modified.clear();
             } else if (n >= 9 && strncasecmp(data, "Location:", 9) == 0) {
-                std::string value(data + 9, n - 9);
-                const std::size_t begin = value.find_first_not_of(" \t\r\n");
-                const std::size_t end = value.find_last_not_of(" \t\r\n");
-                t->location = begin == std::string::npos ? std::string()
-                                                         : value.substr(begin, end - begin + 1);
+                t->location = HeaderValue(data + 9, n - 9);
+            } else if (n >= 5 && strncasecmp(data, "ETag:", 5) == 0) {
+                t->etag = HeaderValue(data + 5, n - 5);
+            } else if (n >= 14 && strncasecmp(data, "Last-Modified:", 14) == 0) {
+                t->modified = HeaderValue(data + 14, n - 14);
             }
             return n;
         }
@@ -123,6 +136,8 @@ struct Transfer {
             curl_easy_getinfo(t->easy, CURLINFO_HTTP_VERSION, &version) == CURLE_OK &&
             version >= CURL_HTTP_VERSION_2_0;
         t->out.finalUrl = t->request;
+        t->out.etag = t->etag;
+        t->out.lastModified = t->modified;
         char* type = nullptr;
         if (curl_easy_getinfo(t->easy, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK &&
             type != nullptr) {
@@ -432,10 +447,32 @@ int CTransferPool::FreeSlot() const {
     return -1;
 }
 
-void CTransferPool::Start(int slot, const std::string& url, const std::string& path) {
+void CTransferPool::Start(int slot, const std::string& url, const std::string& path,
+                          const RequestConditions& conditions) {
     Impl& s = *m_impl;
     Transfer& t = *s.slots[static_cast<std::size_t>(slot)];
     t.busy = true;
+    curl_slist_free_all(t.headers);
+    t.headers = nullptr;
+    // Header values never hold a line end: a validator that does is not sent.
+    const auto add = [&t](const char* name, const std::string& value) {
+        if (value.empty() || value.find_first_of("\r\n") != std::string::npos)
+            return true;
+        curl_slist* more = curl_slist_append(t.headers, (std::string(name) + value).c_str());
+        if (more == nullptr)
+            return false;
+        t.headers = more;
+        return true;
+    };
+    const bool headersMade = add("If-None-Match: ", conditions.etag) &&
+                             add("If-Modified-Since: ", conditions.lastModified);
+    if (!headersMade ||
+        curl_easy_setopt(t.easy, CURLOPT_HTTPHEADER, t.headers) != CURLE_OK) {
+        // Without its conditions the request is an ordinary one.
+        curl_slist_free_all(t.headers);
+        t.headers = nullptr;
+        curl_easy_setopt(t.easy, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
+    }
     t.out = TransferOutcome{};
     t.hops = 0;
     t.retries = 0;
@@ -500,8 +537,11 @@ void CTransferPool::Close() {
             Release(static_cast<int>(i));
     }
     std::lock_guard<std::mutex> lock(s.handleMutex);
-    for (auto& t : s.slots)
+    for (auto& t : s.slots) {
         curl_easy_cleanup(t->easy);
+        curl_slist_free_all(t->headers);
+        t->headers = nullptr;
+    }
     s.slots.clear();
     if (s.multi != nullptr) {
         curl_multi_cleanup(s.multi);

@@ -21,6 +21,15 @@ struct TransferOutcome {
     std::uint64_t bytes = 0;   // body bytes written to the file
     int fileCause = -1;        // a write or close of the file failed with this cause
     bool multiplexed = false;  // the answer came as a stream of a shared (HTTP/2) connection
+    std::string etag;          // the final answer's ETag and Last-Modified, as sent
+    std::string lastModified;
+};
+
+// The validators of a copy already on disk: a request that carries them is answered
+// 304 when the file has not changed. Empty ones are not sent.
+struct RequestConditions {
+    std::string etag;          // sent as If-None-Match
+    std::string lastModified;  // sent as If-Modified-Since
 };
 
 // Several HTTP(S) transfers at once through one libcurl multi handle, each straight
@@ -57,8 +66,9 @@ public:
     int FreeSlot() const;
     // Starts `url` in the free `slot`, into a new file at `path` (whatever stood
     // there is replaced, never followed). A file that cannot be created ends the
-    // transfer at once.
-    void Start(int slot, const std::string& url, const std::string& path);
+    // transfer at once. `conditions` go with the request (and its redirects and retries).
+    void Start(int slot, const std::string& url, const std::string& path,
+               const RequestConditions& conditions = {});
     // Drives every transfer until `slot` has its final answer's headers, or has ended;
     // returns false when it was not opened (or on an Interrupt).
     bool WaitForHeaders(int slot);

@@ -49,6 +49,21 @@ constexpr Entry kStrings[] = {
      "%s links were not followed because their pages asked so. To follow them, turn off \"Obey "
      "robots.txt\" in Options."},
     {132, "The pattern %s cannot be used. Please correct it in Options."},
+    {133,
+     "The download directory holds a copy of %s. Please choose another directory, or tick "
+     "\"Start afresh\" to make a new copy there."},
+    {134,
+     "The record of the copy in %s cannot be read. Tick \"Start afresh\" to make a new record; "
+     "the files already there are kept."},
+    {135,
+     "The record of the copy in %s was written by a newer version of Tandril. Tick \"Start "
+     "afresh\" to make a new record; the files already there are kept."},
+    {136, "Cannot create the record of the copy in %s! The copy is made without one."},
+    {137, "Continuing the copy: %s."},
+    {138, "Updating the copy: %s."},
+    {139, "Updated: %s."},
+    {140, "Gone from the site, its file is kept: %s"},
+    {141, "Cannot write the record of the copy: %s"},
     {200, "URL entered is invalid or not supported."},
     {300,
      "The number of files downloaded has reached the maximum limit set in the options dialog."},

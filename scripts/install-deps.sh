@@ -12,7 +12,7 @@
 set -euo pipefail
 
 core=(build-essential cmake ninja-build pkg-config libcurl4-openssl-dev libssl-dev openssl
-      ca-certificates time libgtest-dev libgmock-dev zlib1g-dev libbrotli-dev)
+      ca-certificates time libgtest-dev libgmock-dev zlib1g-dev libbrotli-dev libsqlite3-dev)
 gui=(qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev)
 extra=(libbenchmark-dev clang libclang-rt-14-dev nginx-light wget wget2 httrack curl xvfb xauth xdotool
        x11-apps imagemagick linux-perf)

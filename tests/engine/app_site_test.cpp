@@ -84,6 +84,7 @@ protected:
         job.m_limits.m_bModifyLinks = modify;
         job.m_limits.m_bRelativeLinks = relative;
         job.m_limits.m_nMaxConnections = connections;
+        job.m_netOptions.retryWaitMs = 20;  // the dead host is tried again, in vain
         return test::MirrorSite(job, server.Root() + "/index.php?page=home", dir);
     }
 

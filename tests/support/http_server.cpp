@@ -151,6 +151,11 @@ void CHttpServer::SetFirstAnswers(const std::string& path, std::vector<Route> an
     m_firstAnswers[path] = std::move(answers);
 }
 
+std::vector<std::string> CHttpServer::RequestHeaders() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_heads;
+}
+
 std::vector<std::string> CHttpServer::Requests() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_requests;
@@ -255,6 +260,7 @@ void CHttpServer::Serve(int fd) {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_requests.push_back(target);
             m_lastHeaders = head;
+            m_heads.push_back(head);
         }
         open = Answer(conn, target, head);
     }
@@ -294,6 +300,30 @@ bool CHttpServer::Answer(Conn& conn, const std::string& target, const std::strin
         route = Route{};
         route.status = 403;
         route.body = "<p>Forbidden</p>";
+    }
+    if (const int delay = m_delayMs.load(); delay > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    if (route.status == 200) {
+        const auto header = [&head](const std::string& name) {
+            const std::size_t at = head.find("\r\n" + name + ": ");
+            if (at == std::string::npos)
+                return std::string();
+            const std::size_t begin = at + name.size() + 4;
+            return head.substr(begin, head.find("\r\n", begin) - begin);
+        };
+        const std::string match = header("If-None-Match");
+        const bool unchanged = !match.empty()
+                                   ? !route.etag.empty() && match == route.etag
+                                   : !route.lastModified.empty() &&
+                                         header("If-Modified-Since") == route.lastModified;
+        if (!route.etag.empty())
+            route.headers += "ETag: " + route.etag + "\r\n";
+        if (!route.lastModified.empty())
+            route.headers += "Last-Modified: " + route.lastModified + "\r\n";
+        if (unchanged) {
+            const std::string answer = "HTTP/1.1 304 Not Modified\r\n" + route.headers + "\r\n";
+            return SendAll(conn, answer.data(), answer.size());
+        }
     }
     if (route.behaviour == Behaviour::CloseOnly) {
         return false;

@@ -31,6 +31,10 @@ struct Route {
     std::string headers = "";  // more header lines, each ending with "\r\n"
     // When set, a request whose header block lacks this text gets a 403 instead.
     std::string needs = "";
+    // Validators: sent with a 200, and a request that carries the same one back
+    // (If-None-Match for the ETag, else If-Modified-Since for the date) gets a 304.
+    std::string etag = "";
+    std::string lastModified = "";
 };
 
 // A certificate authority made for a test run with the openssl command, and a server
@@ -74,6 +78,10 @@ public:
     void WaitUntilIdle();
     std::vector<std::string> Requests();  // request targets in arrival order
     std::string LastHeaders();            // the last request's header block
+    // Every request's header block, in arrival order (as Requests()).
+    std::vector<std::string> RequestHeaders();
+    // Every answer waits this long before it is sent.
+    void SetAnswerDelay(int ms) { m_delayMs.store(ms); }
     void Stop();
 
 private:
@@ -99,6 +107,8 @@ private:
     std::map<std::string, std::vector<Route>> m_firstAnswers;  // taken from the front
     std::vector<std::string> m_requests;
     std::string m_lastHeaders;
+    std::vector<std::string> m_heads;
+    std::atomic<int> m_delayMs{0};
     std::vector<int> m_clients;
     std::vector<std::thread> m_threads;
 };

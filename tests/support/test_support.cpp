@@ -63,9 +63,11 @@ bool FileExists(const std::string& path) {
 std::map<std::string, std::string> ReadCopy(const std::string& dir) {
     std::map<std::string, std::string> files;
     for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
-        // The program's own temporary files are no part of the copy.
-        if (e.is_regular_file() && e.path().filename().string().rfind("~tmp~", 0) != 0)
-            files[e.path().string().substr(dir.size())] = ReadFile(e.path());
+        // The program's own temporary files and its record are no part of the copy.
+        const std::string path = e.path().string().substr(dir.size());
+        if (e.is_regular_file() && e.path().filename().string().rfind("~tmp~", 0) != 0 &&
+            path.rfind("%tandril/", 0) != 0)
+            files[path] = ReadFile(e.path());
     }
     return files;
 }

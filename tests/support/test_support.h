@@ -39,8 +39,8 @@ private:
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 bool FileExists(const std::string& path);
-// Every file below `dir` (which ends with "/") but the program's own temporary files,
-// by its path relative to `dir`, with its content: a copy to compare whole.
+// Every file below `dir` (which ends with "/") but the program's own temporary files and
+// the record of the copy, by its path relative to `dir`, with its content: a copy to compare.
 std::map<std::string, std::string> ReadCopy(const std::string& dir);
 
 }  // namespace tandril::test

@@ -259,7 +259,9 @@ TEST_F(RewritePass, UncreatableOutputIsReported) {
     WriteFile(job.TempFilePath(), "<a href=x>");
     EXPECT_EQ(RunPass(), 1);
     ASSERT_EQ(boxes.Texts().size(), 1u);
-    EXPECT_EQ(boxes.Texts()[0], "Cannot create file " + Final() + "!");
+    // Named as a transfer's own file is: the file that is in the way.
+    EXPECT_EQ(boxes.Texts()[0], std::string("Cannot create file ") + CMirrorJob::kPageTempFileName + "!");
+    EXPECT_TRUE(job.m_pass.m_bOutputRefused);  // the run stalls
     EXPECT_EQ(calls.size(), 1u);  // the output is made when the first link is rewritten
     EXPECT_FALSE(test::FileExists(Final()));
 }

@@ -1,0 +1,650 @@
+#include "engine/copy_record.h"
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <ctime>
+
+#include "platform/fs.h"
+
+namespace tandril {
+namespace {
+
+constexpr const char* kSchema = R"(
+CREATE TABLE IF NOT EXISTS settings(key TEXT PRIMARY KEY, value TEXT) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS urls(id INTEGER PRIMARY KEY, url TEXT NOT NULL,
+  base_dir TEXT, base_file TEXT, dir TEXT, file TEXT, level INTEGER, state INTEGER,
+  status INTEGER, etag TEXT, modified TEXT, type TEXT, size INTEGER, time INTEGER, reason TEXT);
+CREATE TABLE IF NOT EXISTS pages(page INTEGER PRIMARY KEY, id INTEGER, dir TEXT, file TEXT,
+  stylesheet INTEGER);
+CREATE TABLE IF NOT EXISTS notes(target INTEGER, page INTEGER);
+CREATE TABLE IF NOT EXISTS links(id INTEGER PRIMARY KEY, base TEXT, nofollow INTEGER, links BLOB);
+CREATE TABLE IF NOT EXISTS hosts(url TEXT);
+CREATE TABLE IF NOT EXISTS kept_out(url TEXT PRIMARY KEY, state INTEGER) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS previous(url TEXT PRIMARY KEY, dir TEXT, file TEXT, etag TEXT,
+  modified TEXT, type TEXT, state INTEGER, base TEXT, nofollow INTEGER, links BLOB,
+  page INTEGER);
+)";
+
+constexpr auto kCommitEvery = std::chrono::milliseconds(250);
+constexpr std::size_t kCommitFiles = 200;
+
+std::string JoinLines(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) {
+        if (!text.empty())
+            text += '\n';
+        text += line;
+    }
+    return text;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back(text.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    return lines;
+}
+
+std::uint32_t ToNumber(const std::string& text) {
+    std::uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9' || value > UINT32_MAX)
+            return 0;
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    return value > UINT32_MAX ? 0 : static_cast<std::uint32_t>(value);
+}
+
+void PutNumber(std::string& out, std::uint64_t value) {
+    do {
+        unsigned char byte = value & 0x7f;
+        value >>= 7;
+        if (value != 0)
+            byte |= 0x80;
+        out += static_cast<char>(byte);
+    } while (value != 0);
+}
+
+bool GetNumber(std::string_view& in, std::uint64_t& value) {
+    value = 0;
+    for (int shift = 0; shift < 64; shift += 7) {
+        if (in.empty())
+            return false;
+        const auto byte = static_cast<unsigned char>(in.front());
+        in.remove_prefix(1);
+        value |= static_cast<std::uint64_t>(byte & 0x7f) << shift;
+        if ((byte & 0x80) == 0)
+            return true;
+    }
+    return false;
+}
+
+bool GetText(std::string_view& in, std::string& text) {
+    std::uint64_t size = 0;
+    if (!GetNumber(in, size) || size > in.size())
+        return false;
+    text.assign(in.substr(0, size));
+    in.remove_prefix(size);
+    return true;
+}
+
+// True when a regular file (not a link) of `size` bytes stands at `path`.
+bool FileIsWhole(const std::string& path, std::int64_t size) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == size;
+}
+
+LocalName NameOf(std::string dir, std::string file) {
+    return LocalName{std::move(file), std::move(dir)};
+}
+
+}  // namespace
+
+void EncodeLink(std::string& out, int kind, std::string_view found, std::string_view written) {
+    PutNumber(out, static_cast<std::uint64_t>(kind));
+    PutNumber(out, found.size());
+    out.append(found);
+    // A link written as found (copy only, or a link left alone) stores no second text.
+    if (written == found) {
+        PutNumber(out, 0);
+    } else {
+        PutNumber(out, written.size() + 1);
+        out.append(written);
+    }
+}
+
+bool DecodeLinks(std::string_view bytes, std::vector<RecordedLink>& links) {
+    links.clear();
+    while (!bytes.empty()) {
+        RecordedLink link;
+        std::uint64_t kind = 0, written = 0;
+        if (!GetNumber(bytes, kind) || kind > 16 || !GetText(bytes, link.found) ||
+            !GetNumber(bytes, written) || written > bytes.size() + 1)
+            return false;
+        link.kind = static_cast<int>(kind);
+        if (written == 0) {
+            link.written = link.found;
+        } else {
+            link.written.assign(bytes.substr(0, written - 1));
+            bytes.remove_prefix(written - 1);
+        }
+        links.push_back(std::move(link));
+    }
+    return true;
+}
+
+std::string CCopyRecord::PathFor(const std::string& targetDir) {
+    return targetDir + kFolder + "/" + kFile;
+}
+
+CopyInfo ReadCopyInfo(const std::string& targetDir) {
+    CopyInfo info;
+    const std::string path = CCopyRecord::PathFor(targetDir);
+    if (!PathExists(path))
+        return info;
+    info.kind = CopyInfo::Kind::Damaged;
+    CSqliteDb db;
+    if (!db.Open(path, CSqliteDb::Mode::ReadOnly))
+        return info;
+    CSqliteStatement get(db, "SELECT key, value FROM settings");
+    std::unordered_map<std::string, std::string> settings;
+    CSqliteStatement::Step step;
+    while ((step = get.Next()) == CSqliteStatement::Step::Row)
+        settings[get.Text(0)] = get.Text(1);
+    if (step != CSqliteStatement::Step::Done || settings.count("format") == 0)
+        return info;
+    if (ToNumber(settings["format"]) > static_cast<std::uint32_t>(CCopyRecord::kFormat)) {
+        info.kind = CopyInfo::Kind::Newer;
+        return info;
+    }
+    info.startUrl = settings["start_url"];
+    CSqliteStatement count(db, "SELECT count(*) FROM urls WHERE state = 1");
+    if (count.Next() != CSqliteStatement::Step::Row)
+        return info;
+    info.files = static_cast<std::uint64_t>(count.Int(0));
+    if (settings["state"] == "finished") {
+        info.kind = CopyInfo::Kind::Finished;
+        info.finishedTime = ToNumber(settings["finished"]);
+    } else {
+        info.kind = CopyInfo::Kind::Unfinished;
+    }
+    return info;
+}
+
+CCopyRecord::~CCopyRecord() {
+    StopWriter();
+}
+
+bool CCopyRecord::CreateSchema() {
+    if (!m_db.Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;") ||
+        !m_db.Exec(kSchema)) {
+        m_error = m_db.Error();
+        return false;
+    }
+    return true;
+}
+
+bool CCopyRecord::Setting(const char* key, std::string& value) {
+    CSqliteStatement get(m_db, "SELECT value FROM settings WHERE key = ?");
+    get.Bind(1, std::string_view(key));
+    switch (get.Next()) {
+        case CSqliteStatement::Step::Row:
+            value = get.Text(0);
+            return true;
+        case CSqliteStatement::Step::Done:
+            value.clear();
+            return true;
+        default:
+            m_error = m_db.Error();
+            return false;
+    }
+}
+
+bool CCopyRecord::PutSetting(const char* key, const std::string& value) {
+    CSqliteStatement put(m_db, "INSERT OR REPLACE INTO settings(key, value) VALUES(?, ?)");
+    put.Bind(1, std::string_view(key)).Bind(2, value);
+    if (!put.Run()) {
+        m_error = m_db.Error();
+        return false;
+    }
+    return true;
+}
+
+CCopyRecord::Opened CCopyRecord::Open(const std::string& targetDir, const std::string& startUrl,
+                                      bool fresh) {
+    StopWriter();
+    m_db.Close();
+    m_targetDir = targetDir;
+    m_bUpdate = false;
+    const std::string folder = targetDir + kFolder;
+    const std::string path = PathFor(targetDir);
+    if (fresh) {
+        // Only the record's own files: the copy stays as it is.
+        for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+            DeleteFile(path + suffix);
+    }
+    if (!IsRealDirectory(folder) && !CreateDirectoryLevel(folder)) {
+        m_error = "cannot create " + folder;
+        return Opened::CannotCreate;
+    }
+    const bool existed = PathExists(path);
+    if (!m_db.Open(path, CSqliteDb::Mode::ReadWriteCreate)) {
+        m_error = m_db.Error();
+        return existed ? Opened::Damaged : Opened::CannotCreate;
+    }
+    if (existed) {
+        std::string format;
+        CSqliteStatement probe(m_db, "SELECT value FROM settings WHERE key = 'format'");
+        const CSqliteStatement::Step step = probe.Next();
+        if (!probe.Valid() || step == CSqliteStatement::Step::Error) {
+            m_error = m_db.Error();
+            m_db.Close();
+            return Opened::Damaged;
+        }
+        if (step == CSqliteStatement::Step::Row)
+            format = probe.Text(0);
+        if (ToNumber(format) > static_cast<std::uint32_t>(kFormat)) {
+            m_db.Close();
+            return Opened::Newer;
+        }
+        if (ToNumber(format) == 0 ||
+            !m_db.Exec("PRAGMA quick_check; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;")) {
+            m_error = m_db.Error();
+            m_db.Close();
+            return Opened::Damaged;
+        }
+        // An empty record (made and never written) is a fresh start.
+        std::string recordedUrl, state, update;
+        if (!Setting("start_url", recordedUrl) || !Setting("state", state) ||
+            !Setting("update", update)) {
+            m_db.Close();
+            return Opened::Damaged;
+        }
+        if (!recordedUrl.empty()) {
+            if (recordedUrl != startUrl) {
+                // A record that saved no file is no copy: it is made afresh.
+                CSqliteStatement saved(m_db, "SELECT count(*) FROM urls WHERE state = 1");
+                if (saved.Next() == CSqliteStatement::Step::Row && saved.Int(0) == 0) {
+                    saved.Reset();
+                    m_db.Close();
+                    return Open(targetDir, startUrl, true);
+                }
+                m_error = recordedUrl;
+                m_db.Close();
+                return Opened::OtherStartUrl;
+            }
+            if (state == "finished") {
+                if (!CreateSchema() || !StartUpdate()) {
+                    m_db.Close();
+                    return Opened::Damaged;
+                }
+                m_bUpdate = true;
+                return Opened::Update;
+            }
+            m_bUpdate = update == "1";
+            return CreateSchema() ? Opened::Continue : Opened::Damaged;
+        }
+    }
+    if (!CreateSchema() || !PutSetting("format", std::to_string(kFormat))) {
+        m_db.Close();
+        return Opened::CannotCreate;
+    }
+    return Opened::Fresh;
+}
+
+bool CCopyRecord::StartUpdate() {
+    // The files of the finished copy become the previous copy; the run starts afresh
+    // from the start URL, asking for each of them with its validators.
+    const bool ok =
+        m_db.Exec("BEGIN IMMEDIATE;"
+                  "DELETE FROM previous;"
+                  "INSERT INTO previous SELECT u.url, u.dir, u.file, u.etag, u.modified, u.type,"
+                  "  u.state, l.base, l.nofollow, l.links, l.id IS NOT NULL"
+                  "  FROM urls u LEFT JOIN links l ON l.id = u.id WHERE u.state IN (1, 5);"
+                  "DELETE FROM urls; DELETE FROM pages; DELETE FROM notes; DELETE FROM links;"
+                  "DELETE FROM hosts; DELETE FROM kept_out;"
+                  "DELETE FROM settings WHERE key IN ('files', 'megabytes', 'kilo_rest',"
+                  "  'byte_rest', 'unchanged', 'changed', 'added', 'gone', 'failed');"
+                  "INSERT OR REPLACE INTO settings VALUES('update', '1');"
+                  "INSERT OR REPLACE INTO settings VALUES('state', 'unfinished');"
+                  "COMMIT;");
+    if (!ok) {
+        m_error = m_db.Error();
+        m_db.Exec("ROLLBACK;");
+    }
+    return ok;
+}
+
+bool CCopyRecord::LoadSettings(CopySettings& s) {
+    std::unordered_map<std::string, std::string> values;
+    CSqliteStatement get(m_db, "SELECT key, value FROM settings");
+    CSqliteStatement::Step step;
+    while ((step = get.Next()) == CSqliteStatement::Step::Row)
+        values[get.Text(0)] = get.Text(1);
+    if (step != CSqliteStatement::Step::Done) {
+        m_error = m_db.Error();
+        return false;
+    }
+    s.startUrl = values["start_url"];
+    s.modifyLinks = values["modify_links"] != "0";
+    s.relativeLinks = values["relative_links"] == "1";
+    s.offsiteEmbedded = values["offsite_embedded"] != "0";
+    s.obeyRobots = values["obey_robots"] != "0";
+    s.noParent = values["no_parent"] == "1";
+    s.maxLevels = ToNumber(values["max_levels"]);
+    s.maxFiles = ToNumber(values["max_files"]);
+    s.maxMegaBytes = ToNumber(values["max_megabytes"]);
+    s.skipPatterns = SplitLines(values["skip"]);
+    s.followPatterns = SplitLines(values["follow"]);
+    return true;
+}
+
+bool CCopyRecord::Load(RecordedCopy& copy) {
+    copy = RecordedCopy{};
+    CSqliteStatement urls(m_db,
+                          "SELECT id, url, base_dir, base_file, dir, file, level, state, size "
+                          "FROM urls ORDER BY id");
+    CSqliteStatement::Step step;
+    while ((step = urls.Next()) == CSqliteStatement::Step::Row) {
+        // Ids are given in order from 0: a gap is a record that was tampered with.
+        if (urls.Int(0) != static_cast<std::int64_t>(copy.urls.size())) {
+            m_error = "URL ids out of order";
+            return false;
+        }
+        RecordedUrl url;
+        url.url = urls.Text(1);
+        url.base = NameOf(urls.Text(2), urls.Text(3));
+        url.name = NameOf(urls.Text(4), urls.Text(5));
+        url.level = static_cast<std::uint32_t>(urls.Int(6));
+        const std::int64_t state = urls.Int(7);
+        url.state = state >= 0 && state <= 5 ? static_cast<UrlState>(state) : UrlState::Queued;
+        if (url.state == UrlState::Fetched &&
+            !FileIsWhole(m_targetDir + LocalPathOf(url.name), urls.Int(8))) {
+            url.state = UrlState::Queued;
+        }
+        copy.urls.push_back(std::move(url));
+    }
+    if (step != CSqliteStatement::Step::Done) {
+        m_error = m_db.Error();
+        return false;
+    }
+    CSqliteStatement pages(m_db, "SELECT page, id, dir, file, stylesheet FROM pages ORDER BY page");
+    while ((step = pages.Next()) == CSqliteStatement::Step::Row) {
+        if (pages.Int(0) != static_cast<std::int64_t>(copy.pages.size())) {
+            m_error = "page ids out of order";
+            return false;
+        }
+        copy.pages.push_back(PageAdded{static_cast<std::uint32_t>(pages.Int(0)),
+                                       static_cast<std::uint32_t>(pages.Int(1)),
+                                       NameOf(pages.Text(2), pages.Text(3)), pages.Int(4) != 0});
+    }
+    if (step != CSqliteStatement::Step::Done) {
+        m_error = m_db.Error();
+        return false;
+    }
+    CSqliteStatement notes(m_db, "SELECT target, page FROM notes ORDER BY rowid");
+    while ((step = notes.Next()) == CSqliteStatement::Step::Row) {
+        const auto target = static_cast<std::uint64_t>(notes.Int(0));
+        const auto page = static_cast<std::uint64_t>(notes.Int(1));
+        if (target >= copy.urls.size() || page >= copy.pages.size()) {
+            m_error = "a note without its URL or page";
+            return false;
+        }
+        if (copy.urls[target].state == UrlState::Queued)
+            copy.notes.push_back(
+                LinkNoted{static_cast<std::uint32_t>(target), static_cast<std::uint32_t>(page)});
+    }
+    if (step != CSqliteStatement::Step::Done) {
+        m_error = m_db.Error();
+        return false;
+    }
+    CSqliteStatement hosts(m_db, "SELECT url FROM hosts ORDER BY rowid");
+    while (hosts.Next() == CSqliteStatement::Step::Row)
+        copy.hosts.push_back(hosts.Text(0));
+    std::unordered_map<std::string, std::string> values;
+    CSqliteStatement get(m_db, "SELECT key, value FROM settings");
+    while (get.Next() == CSqliteStatement::Step::Row)
+        values[get.Text(0)] = get.Text(1);
+    CopyTallies& t = copy.tallies;
+    t.files = ToNumber(values["files"]);
+    t.megaBytes = ToNumber(values["megabytes"]);
+    t.kiloRest = ToNumber(values["kilo_rest"]);
+    t.byteRest = ToNumber(values["byte_rest"]);
+    t.unchanged = ToNumber(values["unchanged"]);
+    t.changed = ToNumber(values["changed"]);
+    t.added = ToNumber(values["added"]);
+    t.gone = ToNumber(values["gone"]);
+    t.failed = ToNumber(values["failed"]);
+    return true;
+}
+
+bool CCopyRecord::LoadPrevious(std::unordered_map<std::string, PreviousFile>& files) {
+    files.clear();
+    CSqliteStatement get(m_db,
+                         "SELECT url, dir, file, etag, modified, type, state, base, nofollow, "
+                         "links, page FROM previous");
+    CSqliteStatement::Step step;
+    while ((step = get.Next()) == CSqliteStatement::Step::Row) {
+        PreviousFile file;
+        file.name = NameOf(get.Text(1), get.Text(2));
+        file.etag = get.Text(3);
+        file.modified = get.Text(4);
+        file.type = get.Text(5);
+        file.state = get.Int(6) == 5 ? UrlState::Gone : UrlState::Fetched;
+        file.base = get.Text(7);
+        file.nofollow = get.Int(8) != 0;
+        file.links = get.Text(9);
+        file.page = get.Int(10) != 0;
+        files.emplace(get.Text(0), std::move(file));
+    }
+    if (step != CSqliteStatement::Step::Done) {
+        m_error = m_db.Error();
+        return false;
+    }
+    return true;
+}
+
+bool CCopyRecord::Begin(const CopySettings& s) {
+    const auto flag = [](bool value) { return std::string(value ? "1" : "0"); };
+    const bool ok = m_db.Exec("BEGIN IMMEDIATE;") && PutSetting("start_url", s.startUrl) &&
+                    PutSetting("program", TANDRIL_VERSION) &&
+                    PutSetting("state", "unfinished") &&
+                    PutSetting("update", flag(m_bUpdate)) &&
+                    PutSetting("modify_links", flag(s.modifyLinks)) &&
+                    PutSetting("relative_links", flag(s.relativeLinks)) &&
+                    PutSetting("offsite_embedded", flag(s.offsiteEmbedded)) &&
+                    PutSetting("obey_robots", flag(s.obeyRobots)) &&
+                    PutSetting("no_parent", flag(s.noParent)) &&
+                    PutSetting("max_levels", std::to_string(s.maxLevels)) &&
+                    PutSetting("max_files", std::to_string(s.maxFiles)) &&
+                    PutSetting("max_megabytes", std::to_string(s.maxMegaBytes)) &&
+                    PutSetting("skip", JoinLines(s.skipPatterns)) &&
+                    PutSetting("follow", JoinLines(s.followPatterns)) && m_db.Exec("COMMIT;");
+    if (!ok) {
+        m_error = m_db.Error();
+        m_db.Exec("ROLLBACK;");
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bStop = false;
+        m_bWriteFailed = false;
+        m_pending.clear();
+        m_pendingFiles = 0;
+    }
+    m_writer = std::thread(&CCopyRecord::WriterLoop, this);
+    return true;
+}
+
+void CCopyRecord::Hand(std::vector<RecordChange>&& changes, const CopyTallies& tallies) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_pending.empty()) {
+            m_pending = std::move(changes);
+        } else {
+            for (RecordChange& change : changes)
+                m_pending.push_back(std::move(change));
+        }
+        m_pendingTallies = tallies;
+        m_pendingFiles += 1;
+        if (m_pendingFiles < kCommitFiles)
+            return;
+    }
+    m_wake.notify_one();
+}
+
+void CCopyRecord::WriterLoop() {
+    for (;;) {
+        std::vector<RecordChange> changes;
+        CopyTallies tallies;
+        bool stop = false;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_wake.wait_for(lock, kCommitEvery,
+                            [this] { return m_bStop || m_pendingFiles >= kCommitFiles; });
+            stop = m_bStop;
+            if (m_pendingFiles == 0) {
+                if (stop)
+                    return;
+                continue;
+            }
+            changes.swap(m_pending);
+            tallies = m_pendingTallies;
+            m_pendingFiles = 0;
+        }
+        if (!Write(changes, tallies)) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_bWriteFailed = true;
+        }
+        if (stop) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_pendingFiles == 0)
+                return;
+        }
+    }
+}
+
+bool CCopyRecord::Write(const std::vector<RecordChange>& changes, const CopyTallies& t) {
+    if (!m_db.Exec("BEGIN IMMEDIATE;"))
+        return false;
+    CSqliteStatement met(m_db,
+                         "INSERT OR REPLACE INTO urls(id, url, base_dir, base_file, dir, file, "
+                         "level, state) VALUES(?, ?, ?, ?, ?, ?, ?, 0)");
+    CSqliteStatement done(m_db,
+                          "UPDATE urls SET state = ?, dir = ?, file = ?, status = ?, etag = ?, "
+                          "modified = ?, type = ?, size = ?, time = ?, reason = ? WHERE id = ?");
+    CSqliteStatement noted(m_db, "INSERT INTO notes(target, page) VALUES(?, ?)");
+    CSqliteStatement page(m_db,
+                          "INSERT OR REPLACE INTO pages(page, id, dir, file, stylesheet) "
+                          "VALUES(?, ?, ?, ?, ?)");
+    CSqliteStatement links(m_db,
+                           "INSERT OR REPLACE INTO links(id, base, nofollow, links) "
+                           "VALUES(?, ?, ?, ?)");
+    CSqliteStatement resized(m_db, "UPDATE urls SET size = ? WHERE id = ?");
+    CSqliteStatement host(m_db, "INSERT INTO hosts(url) VALUES(?)");
+    CSqliteStatement keptOut(m_db, "INSERT OR REPLACE INTO kept_out(url, state) VALUES(?, ?)");
+    CSqliteStatement setting(m_db, "INSERT OR REPLACE INTO settings(key, value) VALUES(?, ?)");
+    const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+    bool ok = true;
+    for (const RecordChange& change : changes) {
+        if (const auto* c = std::get_if<UrlMet>(&change)) {
+            ok = met.Bind(1, c->id)
+                     .Bind(2, c->url)
+                     .Bind(3, c->base.localDir)
+                     .Bind(4, c->base.fileName)
+                     .Bind(5, c->name.localDir)
+                     .Bind(6, c->name.fileName)
+                     .Bind(7, c->level)
+                     .Run();
+        } else if (const auto* d = std::get_if<UrlDone>(&change)) {
+            ok = done.Bind(1, static_cast<int>(d->state))
+                     .Bind(2, d->name.localDir)
+                     .Bind(3, d->name.fileName)
+                     .Bind(4, d->status)
+                     .Bind(5, d->etag)
+                     .Bind(6, d->modified)
+                     .Bind(7, d->type)
+                     .Bind(8, static_cast<std::int64_t>(d->size))
+                     .Bind(9, now)
+                     .Bind(10, d->reason)
+                     .Bind(11, d->id)
+                     .Run();
+        } else if (const auto* n = std::get_if<LinkNoted>(&change)) {
+            ok = noted.Bind(1, n->target).Bind(2, n->page).Run();
+        } else if (const auto* p = std::get_if<PageAdded>(&change)) {
+            ok = page.Bind(1, p->page)
+                     .Bind(2, p->id)
+                     .Bind(3, p->name.localDir)
+                     .Bind(4, p->name.fileName)
+                     .Bind(5, p->stylesheet ? 1 : 0)
+                     .Run();
+        } else if (const auto* l = std::get_if<PageLinks>(&change)) {
+            ok = links.Bind(1, l->id)
+                     .Bind(2, l->base)
+                     .Bind(3, l->nofollow ? 1 : 0)
+                     .BindBlob(4, l->links)
+                     .Run();
+        } else if (const auto* r = std::get_if<FileResized>(&change)) {
+            ok = resized.Bind(1, static_cast<std::int64_t>(r->size)).Bind(2, r->id).Run();
+        } else if (const auto* h = std::get_if<HostAdded>(&change)) {
+            ok = host.Bind(1, h->url).Run();
+        } else if (const auto* k = std::get_if<UrlKeptOut>(&change)) {
+            ok = keptOut.Bind(1, k->url).Bind(2, static_cast<int>(k->state)).Run();
+        }
+        if (!ok)
+            break;
+    }
+    const std::pair<const char*, std::uint32_t> counts[] = {
+        {"files", t.files},         {"megabytes", t.megaBytes}, {"kilo_rest", t.kiloRest},
+        {"byte_rest", t.byteRest},  {"unchanged", t.unchanged}, {"changed", t.changed},
+        {"added", t.added},         {"gone", t.gone},           {"failed", t.failed}};
+    for (const auto& [key, value] : counts) {
+        if (!ok)
+            break;
+        ok = setting.Bind(1, std::string_view(key)).Bind(2, std::to_string(value)).Run();
+    }
+    if (!ok || !m_db.Exec("COMMIT;")) {
+        m_error = m_db.Error();
+        m_db.Exec("ROLLBACK;");
+        return false;
+    }
+    return true;
+}
+
+void CCopyRecord::StopWriter() {
+    if (!m_writer.joinable())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bStop = true;
+    }
+    m_wake.notify_one();
+    m_writer.join();
+}
+
+bool CCopyRecord::End(bool finished) {
+    StopWriter();
+    if (!m_db.IsOpen())
+        return false;
+    bool ok;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ok = !m_bWriteFailed;
+    }
+    if (ok && finished) {
+        ok = PutSetting("finished", std::to_string(static_cast<std::int64_t>(std::time(nullptr)))) &&
+             PutSetting("state", "finished");
+    }
+    m_db.Exec("PRAGMA wal_checkpoint(TRUNCATE);");
+    m_db.Close();
+    return ok;
+}
+
+}  // namespace tandril

@@ -1,0 +1,237 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <variant>
+#include <vector>
+
+#include "platform/sqlite_db.h"
+#include "url/local_path.h"
+
+namespace tandril {
+
+// The record of a copy: one SQLite database in the download directory, in the folder
+// "%tandril" (a name no file of a site can take: a name made from a URL holds "%"
+// only before two hex digits). It holds the settings the copy was made with, every
+// URL the run met with its local name and state, the pages whose links wait for a
+// target's name, and each saved page's links as the page had them, so that a run
+// can be continued where it stopped and a finished copy updated with conditional
+// requests.
+//
+// A URL is recorded fetched only after its file is whole in its place, and the worker
+// hands its changes over file by file: killed at any moment, the record describes a
+// moment between two files, and every file it calls fetched is on disk.
+
+// Where a URL stands.
+enum class UrlState : int { Queued = 0, Fetched = 1, Failed = 2, Refused = 3, Excluded = 4, Gone = 5 };
+
+// The settings a copy is made with; a continued or updated copy keeps them.
+struct CopySettings {
+    std::string startUrl;
+    bool modifyLinks = true;
+    bool relativeLinks = false;
+    bool offsiteEmbedded = true;
+    bool obeyRobots = true;
+    bool noParent = false;
+    std::uint32_t maxLevels = 0;
+    std::uint32_t maxFiles = 0;
+    std::uint32_t maxMegaBytes = 0;
+    std::vector<std::string> skipPatterns;
+    std::vector<std::string> followPatterns;
+};
+
+// The run's counts that outlive a stop: the limits' tallies, and what an update did.
+struct CopyTallies {
+    std::uint32_t files = 0;
+    std::uint32_t megaBytes = 0;
+    std::uint32_t kiloRest = 0;
+    std::uint32_t byteRest = 0;
+    std::uint32_t unchanged = 0;
+    std::uint32_t changed = 0;
+    std::uint32_t added = 0;
+    std::uint32_t gone = 0;
+    std::uint32_t failed = 0;
+};
+
+// Changes a run makes, in the order it makes them.
+struct UrlMet {  // a URL entered the visited set (and the queue) with id `id`
+    std::uint32_t id = 0;
+    std::string url;
+    LocalName base;
+    LocalName name;
+    std::uint32_t level = 0;
+};
+struct UrlDone {  // a URL was fetched (its file placed) or given up
+    std::uint32_t id = 0;
+    UrlState state = UrlState::Fetched;
+    LocalName name;
+    long status = 0;
+    std::string etag;
+    std::string modified;
+    std::string type;
+    std::uint64_t size = 0;  // of the file as saved
+    std::string reason;
+};
+struct LinkNoted {  // fix-up page `page` wrote a link for target `target`'s expected name
+    std::uint32_t target = 0;
+    std::uint32_t page = 0;
+};
+struct PageAdded {  // fix-up page `page` is the file saved as `name`
+    std::uint32_t page = 0;
+    std::uint32_t id = 0;  // its URL's id
+    LocalName name;
+    bool stylesheet = false;
+};
+struct PageLinks {  // the links of a saved page or stylesheet, as found and as written
+    std::uint32_t id = 0;
+    std::string base;  // the URL its links were resolved against
+    bool nofollow = false;
+    std::string links;  // see EncodeLink
+};
+struct FileResized {  // a saved page was rewritten (its links corrected)
+    std::uint32_t id = 0;
+    std::uint64_t size = 0;
+};
+struct HostAdded {  // a host joined the site (where the start URL's redirects ended)
+    std::string url;
+};
+struct UrlKeptOut {  // a link the scope keeps out (robots.txt, a skip pattern): not queued
+    std::string url;
+    UrlState state = UrlState::Refused;
+};
+using RecordChange = std::variant<UrlMet, UrlDone, LinkNoted, PageAdded, PageLinks, FileResized,
+                                  HostAdded, UrlKeptOut>;
+
+// One link of a page in PageLinks::links: its kind, the value found, the text written.
+struct RecordedLink {
+    int kind = 0;
+    std::string found;
+    std::string written;
+};
+void EncodeLink(std::string& out, int kind, std::string_view found, std::string_view written);
+// False when `bytes` is not a list EncodeLink made.
+bool DecodeLinks(std::string_view bytes, std::vector<RecordedLink>& links);
+
+// A URL of the record, as a continued run takes it back.
+struct RecordedUrl {
+    std::string url;
+    LocalName base;
+    LocalName name;
+    std::uint32_t level = 0;
+    UrlState state = UrlState::Queued;
+};
+
+// Everything a continued run needs.
+struct RecordedCopy {
+    std::vector<RecordedUrl> urls;  // by id: urls[id]
+    std::vector<LinkNoted> notes;   // for targets not fetched yet
+    std::vector<PageAdded> pages;   // by fix-up id
+    std::vector<std::string> hosts;
+    CopyTallies tallies;
+};
+
+// A file of the copy an update starts from.
+struct PreviousFile {
+    LocalName name;
+    std::string etag;
+    std::string modified;
+    std::string type;
+    std::string base;
+    bool nofollow = false;
+    bool page = false;  // its links were recorded
+    std::string links;
+    UrlState state = UrlState::Fetched;
+};
+
+// What a directory holds, for the main dialog.
+struct CopyInfo {
+    enum class Kind { None, Unfinished, Finished, Damaged, Newer };
+    Kind kind = Kind::None;
+    std::string startUrl;
+    std::uint64_t files = 0;
+    std::int64_t finishedTime = 0;  // seconds since the epoch
+};
+// Reads the record of `targetDir` (ending with "/") without changing anything. Any
+// thread; opens its own connection.
+CopyInfo ReadCopyInfo(const std::string& targetDir);
+
+// The open record of one run. Created and opened by the worker at the start of a run;
+// after Begin, changes are written by a thread of its own (never on the transfer path),
+// in transactions every 250 ms or 200 files, and at End.
+//
+// Threads: every call comes from the worker thread; the writer thread is the object's
+// own and is joined by End and the destructor.
+class CCopyRecord {
+public:
+    static constexpr const char* kFolder = "%tandril";
+    static constexpr const char* kFile = "copy.sqlite";
+    // The format this program writes; a record with a higher one is not touched.
+    static constexpr int kFormat = 1;
+
+    CCopyRecord() = default;
+    ~CCopyRecord();
+    CCopyRecord(const CCopyRecord&) = delete;
+    CCopyRecord& operator=(const CCopyRecord&) = delete;
+
+    enum class Opened {
+        Fresh,          // no record (or a fresh start asked for): a first run
+        Continue,       // an unfinished copy of the same start URL
+        Update,         // a finished copy of the same start URL
+        OtherStartUrl,  // a copy of another start URL: nothing was changed
+        Damaged,        // unreadable: nothing was changed
+        Newer,          // written by a newer program: nothing was changed
+        CannotCreate,   // the folder or the database could not be made
+    };
+    // Opens the record of `targetDir` (ending with "/") for a run from `startUrl`.
+    // With `fresh`, an existing record is emptied first (no file of the copy is touched).
+    Opened Open(const std::string& targetDir, const std::string& startUrl, bool fresh);
+    const std::string& Error() const { return m_error; }
+    // The recorded settings (after Continue or Update).
+    bool LoadSettings(CopySettings& settings);
+    // The state to continue from (after Continue). A file recorded fetched that is not
+    // on disk as it was saved is taken as queued again.
+    bool Load(RecordedCopy& copy);
+    // True when the copy is being updated (Update, or Continue of an update).
+    bool IsUpdate() const { return m_bUpdate; }
+    // The files of the copy an update starts from (after Update, or Continue of one).
+    bool LoadPrevious(std::unordered_map<std::string, PreviousFile>& files);
+
+    // Writes the settings, marks the copy unfinished and starts the writer.
+    bool Begin(const CopySettings& settings);
+    // Hands over the changes of files that are done, with the counts after them.
+    void Hand(std::vector<RecordChange>&& changes, const CopyTallies& tallies);
+    // Writes what is left; marks the copy finished when `finished`. Stops the writer.
+    bool End(bool finished);
+
+    // The file of the record of `targetDir`.
+    static std::string PathFor(const std::string& targetDir);
+
+private:
+    bool CreateSchema();
+    bool Setting(const char* key, std::string& value);
+    bool PutSetting(const char* key, const std::string& value);
+    bool StartUpdate();
+    void WriterLoop();
+    bool Write(const std::vector<RecordChange>& changes, const CopyTallies& tallies);
+    void StopWriter();
+
+    CSqliteDb m_db;
+    std::string m_targetDir;
+    std::string m_error;
+    bool m_bUpdate = false;
+
+    std::thread m_writer;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::vector<RecordChange> m_pending;  // guarded by m_mutex
+    CopyTallies m_pendingTallies;         // guarded by m_mutex
+    std::size_t m_pendingFiles = 0;       // guarded by m_mutex
+    bool m_bStop = false;                 // guarded by m_mutex
+    bool m_bWriteFailed = false;          // guarded by m_mutex
+};
+
+}  // namespace tandril
