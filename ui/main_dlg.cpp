@@ -2,10 +2,14 @@
 
 #include <QAbstractItemView>
 
+#include <QDateTime>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QLocale>
 
+#include "engine/copy_record.h"
 #include "engine/messages.h"
 #include "engine/mirror_job.h"
 #include "engine/mirroring_dlg.h"
@@ -75,8 +79,49 @@ CMainDlg::CMainDlg(CMirrorJob& job, QWidget* parent)
     connect(m_ui->m_cbDirectory->lineEdit(), &QLineEdit::textEdited, this,
             [this] { m_bDirFromList = false; });
 
+    connect(m_ui->m_cbDirectory, &QComboBox::editTextChanged, this, &CMainDlg::ShowCopyInfo);
+    connect(m_ui->m_cbDirectory, &QComboBox::currentIndexChanged, this, &CMainDlg::ShowCopyInfo);
+
     LoadSettings();
+    ShowCopyInfo();
     m_ui->m_btnMirror->setFocus();
+}
+
+void CMainDlg::ShowCopyInfo() {
+    const QString text = m_ui->m_cbDirectory->currentText().trimmed();
+    CopyInfo info;
+    if (!text.isEmpty()) {
+        QString dir = QDir(text).absolutePath();
+        if (!dir.endsWith('/'))
+            dir += '/';
+        info = ReadCopyInfo(ToEngine(dir));
+    }
+    QString line;
+    const QString url = FromEngine(info.startUrl);
+    const QString files = QString::number(info.files);
+    switch (info.kind) {
+        case CopyInfo::Kind::None:
+            break;
+        case CopyInfo::Kind::Finished:
+            line = tr("Copy of %1, %2 files, finished %3")
+                       .arg(url, files,
+                            QLocale().toString(QDateTime::fromSecsSinceEpoch(info.finishedTime),
+                                               QLocale::ShortFormat));
+            break;
+        case CopyInfo::Kind::Unfinished:
+            line = tr("Copy of %1, %2 files, unfinished").arg(url, files);
+            break;
+        case CopyInfo::Kind::Damaged:
+            line = tr("The record of the copy in this directory cannot be read.");
+            break;
+        case CopyInfo::Kind::Newer:
+            line = tr("The record of the copy in this directory is from a newer Tandril.");
+            break;
+    }
+    m_ui->m_lblCopy->setText(line);
+    m_ui->m_chkAfresh->setEnabled(info.kind != CopyInfo::Kind::None);
+    if (info.kind == CopyInfo::Kind::None)
+        m_ui->m_chkAfresh->setChecked(false);
 }
 
 CMainDlg::~CMainDlg() {
@@ -195,10 +240,15 @@ void CMainDlg::OnMirror() {
     m_job.m_limits.m_bFirstPage = true;
     m_job.m_limits.m_strStartPage.clear();
     m_strLastRunDir = m_job.m_strTargetDir;
+    m_job.m_bFreshStart = m_ui->m_chkAfresh->isChecked();
     {
         CMirroringDlg progress(m_job, this);
         progress.exec();
     }
+    // A fresh start is asked for once.
+    m_job.m_bFreshStart = false;
+    m_ui->m_chkAfresh->setChecked(false);
+    ShowCopyInfo();
     if (!m_job.m_limits.m_strStartPage.empty()) {
         m_ui->m_btnBrowse->setEnabled(true);
     }

@@ -45,6 +45,9 @@ private:
     void LoadSettings();
     void SaveSettings();
     static void MoveToFront(QComboBox* box, bool fromList, const QString& text);
+    // Says under the directory field what the chosen directory holds (the record of a
+    // copy, or nothing); "Start afresh" can be ticked only where there is a record.
+    void ShowCopyInfo();
 
     std::unique_ptr<Ui::CMainDlg> m_ui;
     CMirrorJob& m_job;

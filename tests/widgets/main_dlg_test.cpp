@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <QAbstractItemView>
+#include <QCheckBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -152,17 +153,19 @@ TEST_F(MainDialog, ProgramIconAndMnemonics) {
     CAboutDlg about(dlg.get());
     const QLabel* icon = Child<QLabel>(about, "m_icon");
     EXPECT_FALSE(icon->pixmap().isNull());
-    // Each of the main dialog's mnemonics belongs to one control.
+    // Each of the main dialog's mnemonics belongs to one control, but for A: "&About..."
+    // and "Start &afresh" share it, as their texts are given (Alt+A moves between them).
     QSet<QChar> keys;
     for (QAbstractButton* b : dlg->findChildren<QAbstractButton*>()) {
         const QString text = b->text();
         const int amp = text.indexOf('&');
-        if (amp < 0 || amp + 1 >= text.size())
+        if (amp < 0 || amp + 1 >= text.size() || text == "Start &afresh")
             continue;
         const QChar key = text[amp + 1].toLower();
         EXPECT_FALSE(keys.contains(key)) << text.toStdString();
         keys.insert(key);
     }
+    EXPECT_EQ(Child<QCheckBox>(*dlg, "m_chkAfresh")->text(), "Start &afresh");
     EXPECT_EQ(Child<QRadioButton>(*dlg, "m_rbCopy")->text(), "Cop&y only");
 }
 
@@ -300,7 +303,9 @@ TEST_F(MainDialog, BrowseOnlyAfterARunThatProcessedAPage) {
         Button("m_btnMirror")->click();
     }
     EXPECT_FALSE(Button("m_btnBrowse")->isEnabled());
+    // Each run makes a new copy in the one directory: "Start afresh" says so.
     SetFields(QString::fromStdString(server.Root() + "/a.html"), Dir());
+    Child<QCheckBox>(*dlg, "m_chkAfresh")->setChecked(true);
     {
         auto driver = DriveProgress(test::CloseWhenDone);
         Button("m_btnMirror")->click();
@@ -309,11 +314,70 @@ TEST_F(MainDialog, BrowseOnlyAfterARunThatProcessedAPage) {
     Child<QRadioButton>(*dlg, "m_rbCopy")->click();
     EXPECT_FALSE(job.m_limits.m_bModifyLinks);
     SetFields(QString::fromStdString(server.Root() + "/only.gif"), Dir());
+    Child<QCheckBox>(*dlg, "m_chkAfresh")->setChecked(true);
     {
         auto driver = DriveProgress(test::CloseWhenDone);
         Button("m_btnMirror")->click();
     }
     EXPECT_FALSE(Button("m_btnBrowse")->isEnabled());
+}
+
+// The line under the directory field says what the directory holds; "Mirror..." goes on
+// with the copy there, "Start afresh" makes a new one.
+TEST_F(MainDialog, SaysWhatTheDirectoryHoldsAndContinuesIt) {
+    const QString url = QString::fromStdString(server.Root() + "/index.html");
+    auto* line = Child<QLabel>(*dlg, "m_lblCopy");
+    auto* afresh = Child<QCheckBox>(*dlg, "m_chkAfresh");
+    SetFields(url, Dir());
+    EXPECT_EQ(line->text(), "");
+    EXPECT_FALSE(afresh->isEnabled());
+    job.m_limits.m_nMaxLevels = 1;
+    job.m_limits.m_nMaxFiles = 2;
+    {
+        auto driver = DriveProgress(test::CloseWhenDone);
+        Button("m_btnMirror")->click();
+    }
+    EXPECT_EQ(line->text(), "Copy of " + url + ", 2 files, unfinished");
+    EXPECT_TRUE(afresh->isEnabled());
+    // Another directory holds nothing; back to the first, the line comes back.
+    Child<QComboBox>(*dlg, "m_cbDirectory")->setEditText(QString::fromStdString(tmp.Path()));
+    EXPECT_EQ(line->text(), "");
+    EXPECT_FALSE(afresh->isEnabled());
+    Child<QComboBox>(*dlg, "m_cbDirectory")->setEditText(Dir());
+    EXPECT_TRUE(line->text().endsWith("2 files, unfinished"));
+
+    job.m_limits.m_nMaxFiles = 100;
+    QStringList lines;
+    {
+        auto driver = DriveProgress([&](CMirroringDlg& progress) {
+            if (progress.ButtonText() != "OK")
+                return false;
+            lines = progress.LogLines();
+            Child<QPushButton>(progress, "m_btnCancel")->click();
+            return true;
+        });
+        Button("m_btnMirror")->click();
+    }
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_EQ(lines[1], "Continuing the copy: 2 files saved before, 1 to go.");
+    EXPECT_TRUE(line->text().startsWith("Copy of " + url + ", 3 files, finished "));
+    EXPECT_TRUE(Button("m_btnBrowse")->isEnabled());
+
+    // Start afresh: the record is made anew, the files stay until replaced.
+    afresh->setChecked(true);
+    {
+        auto driver = DriveProgress([&](CMirroringDlg& progress) {
+            if (progress.ButtonText() != "OK")
+                return false;
+            lines = progress.LogLines();
+            Child<QPushButton>(progress, "m_btnCancel")->click();
+            return true;
+        });
+        Button("m_btnMirror")->click();
+    }
+    EXPECT_FALSE(lines.join("\n").contains("Updating"));
+    EXPECT_FALSE(afresh->isChecked());
+    EXPECT_TRUE(line->text().startsWith("Copy of " + url + ", 3 files, finished "));
 }
 
 TEST_F(MainDialog, TemporaryFilesGoAtExitOnlyFromTheRunsDirectory) {
