@@ -152,7 +152,7 @@ run() {
     connections=$(awk '{print $1}' "$work/nginx/logs/access.log" | sort -u | wc -l)
     protocol=$(awk '{print $3}' "$work/nginx/logs/access.log" | sort | uniq -c | sort -rn |
                awk 'NR==1{print $2}')
-    files=$(find "$mnt/copy" -type f ! -path '*/hts-cache/*' ! -name 'hts-log.txt' \
+    files=$(find "$mnt/copy" -type f ! -path '*/hts-cache/*' ! -path '*/%tandril/*' ! -name 'hts-log.txt' \
             ! -name '~tmp~*' | wc -l)
     echo "$name $t $rss $requests $connections $files ${protocol:-none}" >> "$work/results"
 }

@@ -4,9 +4,11 @@
 //
 //   mirror-bench --url URL --dir DIR [--levels N] [--files N] [--mb N] [--copy-only]
 //                [--relative-links] [--ca-file FILE] [--connections N] [--fresh]
+//                [--no-record]
 //
 // A directory that holds the record of a copy of the same URL continues that copy
-// (when it is unfinished) or updates it (when it is finished); --fresh starts anew.
+// (when it is unfinished) or updates it (when it is finished); --fresh starts anew, and
+// --no-record keeps no record of the copy.
 //
 // Log lines and message-box texts go to stderr in order (each as it happens on a
 // terminal, in blocks otherwise); one JSON object goes to stdout at the end. SIGINT or
@@ -133,7 +135,7 @@ int Usage() {
         "usage: mirror-bench --url URL --dir DIR [--levels N] [--files N] [--mb N] "
         "[--copy-only] [--relative-links] [--no-offsite-embedded] [--cookies FILE] "
         "[--no-robots] [--no-parent] [--exclude PATTERN]... [--include PATTERN]... [--pause MS] "
-        "[--ca-file FILE] [--connections N] [--fresh]\n");
+        "[--ca-file FILE] [--connections N] [--fresh] [--no-record]\n");
     return 2;
 }
 
@@ -154,6 +156,8 @@ int main(int argc, char** argv) {
         bool hasValue = i + 1 < argc;
         if (arg == "--fresh") {
             job.m_bFreshStart = true;
+        } else if (arg == "--no-record") {
+            job.m_bKeepRecord = false;
         } else if (arg == "--copy-only") {
             job.m_limits.m_bModifyLinks = false;
         } else if (arg == "--relative-links") {

@@ -14,11 +14,9 @@ constexpr const char* kSchema = R"(
 CREATE TABLE IF NOT EXISTS settings(key TEXT PRIMARY KEY, value TEXT) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS urls(id INTEGER PRIMARY KEY, url TEXT NOT NULL,
   base_dir TEXT, base_file TEXT, dir TEXT, file TEXT, level INTEGER, state INTEGER,
-  status INTEGER, etag TEXT, modified TEXT, type TEXT, size INTEGER, time INTEGER, reason TEXT);
-CREATE TABLE IF NOT EXISTS pages(page INTEGER PRIMARY KEY, id INTEGER, dir TEXT, file TEXT,
-  stylesheet INTEGER);
-CREATE TABLE IF NOT EXISTS notes(target INTEGER, page INTEGER);
-CREATE TABLE IF NOT EXISTS links(id INTEGER PRIMARY KEY, base TEXT, nofollow INTEGER, links BLOB);
+  status INTEGER, etag TEXT, modified TEXT, type TEXT, size INTEGER, time INTEGER, reason TEXT,
+  page_base TEXT, nofollow INTEGER, links BLOB, fix_page INTEGER, stylesheet INTEGER,
+  notes BLOB);
 CREATE TABLE IF NOT EXISTS hosts(url TEXT);
 CREATE TABLE IF NOT EXISTS kept_out(url TEXT PRIMARY KEY, state INTEGER) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS previous(url TEXT PRIMARY KEY, dir TEXT, file TEXT, etag TEXT,
@@ -165,7 +163,10 @@ CopyInfo ReadCopyInfo(const std::string& targetDir) {
         return info;
     }
     info.startUrl = settings["start_url"];
-    CSqliteStatement count(db, "SELECT count(*) FROM urls WHERE state = 1");
+    // While an update runs, the copy's files are those it started from.
+    const bool updating = settings["state"] != "finished" && settings["update"] == "1";
+    CSqliteStatement count(db, updating ? "SELECT count(*) FROM previous WHERE state = 1"
+                                        : "SELECT count(*) FROM urls WHERE state = 1");
     if (count.Next() != CSqliteStatement::Step::Row)
         return info;
     info.files = static_cast<std::uint64_t>(count.Int(0));
@@ -182,12 +183,24 @@ CCopyRecord::~CCopyRecord() {
     StopWriter();
 }
 
-bool CCopyRecord::CreateSchema() {
-    if (!m_db.Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;") ||
-        !m_db.Exec(kSchema)) {
+bool CCopyRecord::CreateSchema(bool created) {
+    // WAL with NORMAL: a commit writes the log and syncs nothing, so the record costs a
+    // run no wait for the disk; a power cut loses at most the last commits, never the
+    // record's consistency. The log is checkpointed when a record is opened (the disk is
+    // quiet then), during a run only past 64 MiB.
+    // A record just made holds nothing to lose: it is set up without a sync.
+    if (created && !m_db.Exec("PRAGMA synchronous=OFF; PRAGMA journal_mode=WAL;")) {
         m_error = m_db.Error();
         return false;
     }
+    if (!m_db.Exec(created ? "PRAGMA journal_mode=WAL;"
+                           : "PRAGMA journal_mode=WAL; PRAGMA wal_checkpoint(TRUNCATE);") ||
+        !m_db.Exec(kSchema) ||
+        !m_db.Exec("PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=16384;")) {
+        m_error = m_db.Error();
+        return false;
+    }
+    m_db.KeepWalOnClose();
     return true;
 }
 
@@ -241,21 +254,23 @@ CCopyRecord::Opened CCopyRecord::Open(const std::string& targetDir, const std::s
     }
     if (existed) {
         std::string format;
-        CSqliteStatement probe(m_db, "SELECT value FROM settings WHERE key = 'format'");
-        const CSqliteStatement::Step step = probe.Next();
-        if (!probe.Valid() || step == CSqliteStatement::Step::Error) {
-            m_error = m_db.Error();
-            m_db.Close();
-            return Opened::Damaged;
+        {
+            // Finished before anything else runs: a checkpoint waits for no reader.
+            CSqliteStatement probe(m_db, "SELECT value FROM settings WHERE key = 'format'");
+            const CSqliteStatement::Step step = probe.Next();
+            if (!probe.Valid() || step == CSqliteStatement::Step::Error) {
+                m_error = m_db.Error();
+                m_db.Close();
+                return Opened::Damaged;
+            }
+            if (step == CSqliteStatement::Step::Row)
+                format = probe.Text(0);
         }
-        if (step == CSqliteStatement::Step::Row)
-            format = probe.Text(0);
         if (ToNumber(format) > static_cast<std::uint32_t>(kFormat)) {
             m_db.Close();
             return Opened::Newer;
         }
-        if (ToNumber(format) == 0 ||
-            !m_db.Exec("PRAGMA quick_check; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;")) {
+        if (ToNumber(format) == 0 || !m_db.Exec("PRAGMA quick_check;")) {
             m_error = m_db.Error();
             m_db.Close();
             return Opened::Damaged;
@@ -270,9 +285,13 @@ CCopyRecord::Opened CCopyRecord::Open(const std::string& targetDir, const std::s
         if (!recordedUrl.empty()) {
             if (recordedUrl != startUrl) {
                 // A record that saved no file is no copy: it is made afresh.
-                CSqliteStatement saved(m_db, "SELECT count(*) FROM urls WHERE state = 1");
-                if (saved.Next() == CSqliteStatement::Step::Row && saved.Int(0) == 0) {
-                    saved.Reset();
+                bool savedNothing = false;
+                {
+                    CSqliteStatement saved(m_db, "SELECT count(*) FROM urls WHERE state = 1");
+                    savedNothing =
+                        saved.Next() == CSqliteStatement::Step::Row && saved.Int(0) == 0;
+                }
+                if (savedNothing) {
                     m_db.Close();
                     return Open(targetDir, startUrl, true);
                 }
@@ -281,7 +300,7 @@ CCopyRecord::Opened CCopyRecord::Open(const std::string& targetDir, const std::s
                 return Opened::OtherStartUrl;
             }
             if (state == "finished") {
-                if (!CreateSchema() || !StartUpdate()) {
+                if (!CreateSchema(false) || !StartUpdate()) {
                     m_db.Close();
                     return Opened::Damaged;
                 }
@@ -289,10 +308,10 @@ CCopyRecord::Opened CCopyRecord::Open(const std::string& targetDir, const std::s
                 return Opened::Update;
             }
             m_bUpdate = update == "1";
-            return CreateSchema() ? Opened::Continue : Opened::Damaged;
+            return CreateSchema(false) ? Opened::Continue : Opened::Damaged;
         }
     }
-    if (!CreateSchema() || !PutSetting("format", std::to_string(kFormat))) {
+    if (!CreateSchema(!existed) || !PutSetting("format", std::to_string(kFormat))) {
         m_db.Close();
         return Opened::CannotCreate;
     }
@@ -302,19 +321,19 @@ CCopyRecord::Opened CCopyRecord::Open(const std::string& targetDir, const std::s
 bool CCopyRecord::StartUpdate() {
     // The files of the finished copy become the previous copy; the run starts afresh
     // from the start URL, asking for each of them with its validators.
-    const bool ok =
-        m_db.Exec("BEGIN IMMEDIATE;"
-                  "DELETE FROM previous;"
-                  "INSERT INTO previous SELECT u.url, u.dir, u.file, u.etag, u.modified, u.type,"
-                  "  u.state, l.base, l.nofollow, l.links, l.id IS NOT NULL"
-                  "  FROM urls u LEFT JOIN links l ON l.id = u.id WHERE u.state IN (1, 5);"
-                  "DELETE FROM urls; DELETE FROM pages; DELETE FROM notes; DELETE FROM links;"
-                  "DELETE FROM hosts; DELETE FROM kept_out;"
-                  "DELETE FROM settings WHERE key IN ('files', 'megabytes', 'kilo_rest',"
-                  "  'byte_rest', 'unchanged', 'changed', 'added', 'gone', 'failed');"
-                  "INSERT OR REPLACE INTO settings VALUES('update', '1');"
-                  "INSERT OR REPLACE INTO settings VALUES('state', 'unfinished');"
-                  "COMMIT;");
+    const bool ok = m_db.Exec(
+        "BEGIN IMMEDIATE;"
+        "DELETE FROM previous;"
+        "INSERT INTO previous SELECT url, dir, file, etag, modified, type, state,"
+        "  page_base, nofollow, links, links IS NOT NULL"
+        "  FROM urls WHERE state IN (1, 5);"
+        "DELETE FROM urls;"
+        "DELETE FROM hosts; DELETE FROM kept_out;"
+        "DELETE FROM settings WHERE key IN ('files', 'megabytes', 'kilo_rest',"
+        "  'byte_rest', 'unchanged', 'changed', 'added', 'gone', 'failed');"
+        "INSERT OR REPLACE INTO settings VALUES('update', '1');"
+        "INSERT OR REPLACE INTO settings VALUES('state', 'unfinished');"
+        "COMMIT;");
     if (!ok) {
         m_error = m_db.Error();
         m_db.Exec("ROLLBACK;");
@@ -375,31 +394,31 @@ bool CCopyRecord::Load(RecordedCopy& copy) {
         m_error = m_db.Error();
         return false;
     }
-    CSqliteStatement pages(m_db, "SELECT page, id, dir, file, stylesheet FROM pages ORDER BY page");
+    // The pages whose links wait for a target's name, and those targets.
+    CSqliteStatement pages(m_db,
+                           "SELECT id, fix_page, stylesheet, notes, dir, file FROM urls "
+                           "WHERE fix_page IS NOT NULL ORDER BY fix_page");
     while ((step = pages.Next()) == CSqliteStatement::Step::Row) {
-        if (pages.Int(0) != static_cast<std::int64_t>(copy.pages.size())) {
-            m_error = "page ids out of order";
+        const std::int64_t page = pages.Int(1);
+        if (page < 0 || page >= (1 << 30)) {
+            m_error = "a page id out of range";
             return false;
         }
-        copy.pages.push_back(PageAdded{static_cast<std::uint32_t>(pages.Int(0)),
-                                       static_cast<std::uint32_t>(pages.Int(1)),
-                                       NameOf(pages.Text(2), pages.Text(3)), pages.Int(4) != 0});
-    }
-    if (step != CSqliteStatement::Step::Done) {
-        m_error = m_db.Error();
-        return false;
-    }
-    CSqliteStatement notes(m_db, "SELECT target, page FROM notes ORDER BY rowid");
-    while ((step = notes.Next()) == CSqliteStatement::Step::Row) {
-        const auto target = static_cast<std::uint64_t>(notes.Int(0));
-        const auto page = static_cast<std::uint64_t>(notes.Int(1));
-        if (target >= copy.urls.size() || page >= copy.pages.size()) {
-            m_error = "a note without its URL or page";
-            return false;
+        copy.pages.push_back(PageAdded{static_cast<std::uint32_t>(page),
+                                       static_cast<std::uint32_t>(pages.Int(0)),
+                                       NameOf(pages.Text(4), pages.Text(5)), pages.Int(2) != 0});
+        const std::string blob = pages.Text(3);
+        std::string_view notes = blob;
+        std::uint64_t target = 0;
+        while (!notes.empty()) {
+            if (!GetNumber(notes, target) || target >= copy.urls.size()) {
+                m_error = "a note without its URL";
+                return false;
+            }
+            if (copy.urls[target].state == UrlState::Queued)
+                copy.notes.push_back(LinkNoted{static_cast<std::uint32_t>(target),
+                                               static_cast<std::uint32_t>(page)});
         }
-        if (copy.urls[target].state == UrlState::Queued)
-            copy.notes.push_back(
-                LinkNoted{static_cast<std::uint32_t>(target), static_cast<std::uint32_t>(page)});
     }
     if (step != CSqliteStatement::Step::Done) {
         m_error = m_db.Error();
@@ -454,8 +473,7 @@ bool CCopyRecord::LoadPrevious(std::unordered_map<std::string, PreviousFile>& fi
 bool CCopyRecord::Begin(const CopySettings& s) {
     const auto flag = [](bool value) { return std::string(value ? "1" : "0"); };
     const bool ok = m_db.Exec("BEGIN IMMEDIATE;") && PutSetting("start_url", s.startUrl) &&
-                    PutSetting("program", TANDRIL_VERSION) &&
-                    PutSetting("state", "unfinished") &&
+                    PutSetting("program", TANDRIL_VERSION) && PutSetting("state", "unfinished") &&
                     PutSetting("update", flag(m_bUpdate)) &&
                     PutSetting("modify_links", flag(s.modifyLinks)) &&
                     PutSetting("relative_links", flag(s.relativeLinks)) &&
@@ -486,12 +504,7 @@ bool CCopyRecord::Begin(const CopySettings& s) {
 void CCopyRecord::Hand(std::vector<RecordChange>&& changes, const CopyTallies& tallies) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_pending.empty()) {
-            m_pending = std::move(changes);
-        } else {
-            for (RecordChange& change : changes)
-                m_pending.push_back(std::move(change));
-        }
+        m_pending.push_back(std::move(changes));
         m_pendingTallies = tallies;
         m_pendingFiles += 1;
         if (m_pendingFiles < kCommitFiles)
@@ -502,7 +515,7 @@ void CCopyRecord::Hand(std::vector<RecordChange>&& changes, const CopyTallies& t
 
 void CCopyRecord::WriterLoop() {
     for (;;) {
-        std::vector<RecordChange> changes;
+        std::vector<std::vector<RecordChange>> changes;
         CopyTallies tallies;
         bool stop = false;
         {
@@ -531,80 +544,169 @@ void CCopyRecord::WriterLoop() {
     }
 }
 
-bool CCopyRecord::Write(const std::vector<RecordChange>& changes, const CopyTallies& t) {
+bool CCopyRecord::Write(const std::vector<std::vector<RecordChange>>& files,
+                        const CopyTallies& t) {
+    // The changes of one URL within a batch become one row: most URLs are met, fetched
+    // and scanned within 250 ms. A page's notes (the targets whose names its links wait
+    // for) go in its row; targets fetched or given up in the batch need none.
+    struct Row {
+        const RecordChange* met = nullptr;
+        const RecordChange* done = nullptr;
+        const RecordChange* links = nullptr;
+        const RecordChange* resized = nullptr;
+        const RecordChange* page = nullptr;
+        std::string notes;
+    };
+    std::vector<Row> rows;
+    std::unordered_map<std::uint32_t, std::size_t> rowOf;
+    std::unordered_map<std::uint32_t, std::size_t> rowOfPage;  // fix-up page -> row
+    std::unordered_map<std::uint32_t, bool> settled;          // targets done in the batch
+    const auto rowFor = [&](std::uint32_t id) -> Row& {
+        auto [it, added] = rowOf.emplace(id, rows.size());
+        if (added)
+            rows.emplace_back();
+        return rows[it->second];
+    };
+    for (const auto& changes : files) {
+        for (const RecordChange& c : changes) {
+            switch (c.what) {
+                case RecordChange::What::Met:
+                    rowFor(c.id).met = &c;
+                    break;
+                case RecordChange::What::Done:
+                    rowFor(c.id).done = &c;
+                    settled[c.id] = true;
+                    break;
+                case RecordChange::What::Links:
+                    rowFor(c.id).links = &c;
+                    break;
+                case RecordChange::What::Resized:
+                    rowFor(c.id).resized = &c;
+                    break;
+                case RecordChange::What::Page:
+                    rowFor(c.number).page = &c;
+                    rowOfPage[c.id] = rowOf[c.number];
+                    break;
+                default:
+                    break;
+            }
+        }
+    }
+    for (const auto& changes : files) {
+        for (const RecordChange& c : changes) {
+            if (c.what != RecordChange::What::Noted || settled.count(c.id) != 0)
+                continue;
+            const auto row = rowOfPage.find(c.number);
+            if (row != rowOfPage.end())
+                PutNumber(rows[row->second].notes, c.id);
+        }
+    }
+
     if (!m_db.Exec("BEGIN IMMEDIATE;"))
         return false;
-    CSqliteStatement met(m_db,
-                         "INSERT OR REPLACE INTO urls(id, url, base_dir, base_file, dir, file, "
-                         "level, state) VALUES(?, ?, ?, ?, ?, ?, ?, 0)");
+    CSqliteStatement insert(m_db,
+                            "INSERT OR REPLACE INTO urls(id, url, base_dir, base_file, dir, file, "
+                            "level, state, status, etag, modified, type, size, time, reason, "
+                            "page_base, nofollow, links, fix_page, stylesheet, notes) VALUES(?, "
+                            "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     CSqliteStatement done(m_db,
                           "UPDATE urls SET state = ?, dir = ?, file = ?, status = ?, etag = ?, "
                           "modified = ?, type = ?, size = ?, time = ?, reason = ? WHERE id = ?");
-    CSqliteStatement noted(m_db, "INSERT INTO notes(target, page) VALUES(?, ?)");
-    CSqliteStatement page(m_db,
-                          "INSERT OR REPLACE INTO pages(page, id, dir, file, stylesheet) "
-                          "VALUES(?, ?, ?, ?, ?)");
     CSqliteStatement links(m_db,
-                           "INSERT OR REPLACE INTO links(id, base, nofollow, links) "
-                           "VALUES(?, ?, ?, ?)");
+                           "UPDATE urls SET page_base = ?, nofollow = ?, links = ? WHERE id = ?");
+    CSqliteStatement page(m_db,
+                          "UPDATE urls SET fix_page = ?, stylesheet = ?, notes = ? WHERE id = ?");
     CSqliteStatement resized(m_db, "UPDATE urls SET size = ? WHERE id = ?");
     CSqliteStatement host(m_db, "INSERT INTO hosts(url) VALUES(?)");
     CSqliteStatement keptOut(m_db, "INSERT OR REPLACE INTO kept_out(url, state) VALUES(?, ?)");
     CSqliteStatement setting(m_db, "INSERT OR REPLACE INTO settings(key, value) VALUES(?, ?)");
     const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
     bool ok = true;
-    for (const RecordChange& change : changes) {
-        if (const auto* c = std::get_if<UrlMet>(&change)) {
-            ok = met.Bind(1, c->id)
-                     .Bind(2, c->url)
-                     .Bind(3, c->base.localDir)
-                     .Bind(4, c->base.fileName)
-                     .Bind(5, c->name.localDir)
-                     .Bind(6, c->name.fileName)
-                     .Bind(7, c->level)
-                     .Run();
-        } else if (const auto* d = std::get_if<UrlDone>(&change)) {
-            ok = done.Bind(1, static_cast<int>(d->state))
-                     .Bind(2, d->name.localDir)
-                     .Bind(3, d->name.fileName)
-                     .Bind(4, d->status)
-                     .Bind(5, d->etag)
-                     .Bind(6, d->modified)
-                     .Bind(7, d->type)
-                     .Bind(8, static_cast<std::int64_t>(d->size))
-                     .Bind(9, now)
-                     .Bind(10, d->reason)
-                     .Bind(11, d->id)
-                     .Run();
-        } else if (const auto* n = std::get_if<LinkNoted>(&change)) {
-            ok = noted.Bind(1, n->target).Bind(2, n->page).Run();
-        } else if (const auto* p = std::get_if<PageAdded>(&change)) {
-            ok = page.Bind(1, p->page)
-                     .Bind(2, p->id)
-                     .Bind(3, p->name.localDir)
-                     .Bind(4, p->name.fileName)
-                     .Bind(5, p->stylesheet ? 1 : 0)
-                     .Run();
-        } else if (const auto* l = std::get_if<PageLinks>(&change)) {
-            ok = links.Bind(1, l->id)
-                     .Bind(2, l->base)
-                     .Bind(3, l->nofollow ? 1 : 0)
-                     .BindBlob(4, l->links)
-                     .Run();
-        } else if (const auto* r = std::get_if<FileResized>(&change)) {
-            ok = resized.Bind(1, static_cast<std::int64_t>(r->size)).Bind(2, r->id).Run();
-        } else if (const auto* h = std::get_if<HostAdded>(&change)) {
-            ok = host.Bind(1, h->url).Run();
-        } else if (const auto* k = std::get_if<UrlKeptOut>(&change)) {
-            ok = keptOut.Bind(1, k->url).Bind(2, static_cast<int>(k->state)).Run();
-        }
+    for (const Row& row : rows) {
         if (!ok)
             break;
+        const RecordChange* d = row.done;
+        const std::uint64_t size =
+            row.resized != nullptr ? row.resized->size : d != nullptr ? d->size : 0;
+        if (row.met != nullptr) {
+            const RecordChange& m = *row.met;
+            const LocalName& name = d != nullptr ? d->name : m.name;
+            insert.Bind(1, m.id)
+                .BindView(2, m.url)
+                .BindView(3, m.base.localDir)
+                .BindView(4, m.base.fileName)
+                .BindView(5, name.localDir)
+                .BindView(6, name.fileName)
+                .Bind(7, m.number)
+                .Bind(8, static_cast<int>(d != nullptr ? d->state : UrlState::Queued));
+            if (d != nullptr) {
+                insert.Bind(9, d->status)
+                    .BindView(10, d->etag)
+                    .BindView(11, d->modified)
+                    .BindView(12, d->type)
+                    .Bind(13, static_cast<std::int64_t>(size))
+                    .Bind(14, now)
+                    .BindView(15, d->reason);
+            }
+            if (row.links != nullptr) {
+                insert.BindView(16, row.links->url)
+                    .Bind(17, row.links->flag ? 1 : 0)
+                    .BindBlob(18, row.links->links);
+            }
+            if (row.page != nullptr) {
+                insert.Bind(19, row.page->id)
+                    .Bind(20, row.page->flag ? 1 : 0)
+                    .BindBlob(21, row.notes);
+            }
+            ok = insert.Run();
+            continue;
+        }
+        if (d != nullptr) {
+            ok = done.Bind(1, static_cast<int>(d->state))
+                     .BindView(2, d->name.localDir)
+                     .BindView(3, d->name.fileName)
+                     .Bind(4, d->status)
+                     .BindView(5, d->etag)
+                     .BindView(6, d->modified)
+                     .BindView(7, d->type)
+                     .Bind(8, static_cast<std::int64_t>(size))
+                     .Bind(9, now)
+                     .BindView(10, d->reason)
+                     .Bind(11, d->id)
+                     .Run();
+        } else if (row.resized != nullptr) {
+            ok = resized.Bind(1, static_cast<std::int64_t>(size)).Bind(2, row.resized->id).Run();
+        }
+        if (ok && row.links != nullptr) {
+            const RecordChange& l = *row.links;
+            ok = links.BindView(1, l.url)
+                     .Bind(2, l.flag ? 1 : 0)
+                     .BindBlob(3, l.links)
+                     .Bind(4, l.id)
+                     .Run();
+        }
+        if (ok && row.page != nullptr) {
+            ok = page.Bind(1, row.page->id)
+                     .Bind(2, row.page->flag ? 1 : 0)
+                     .BindBlob(3, row.notes)
+                     .Bind(4, row.page->number)
+                     .Run();
+        }
+    }
+    for (const auto& changes : files) {
+        for (const RecordChange& c : changes) {
+            if (!ok)
+                break;
+            if (c.what == RecordChange::What::Host)
+                ok = host.BindView(1, c.url).Run();
+            else if (c.what == RecordChange::What::KeptOut)
+                ok = keptOut.BindView(1, c.url).Bind(2, static_cast<int>(c.state)).Run();
+        }
     }
     const std::pair<const char*, std::uint32_t> counts[] = {
-        {"files", t.files},         {"megabytes", t.megaBytes}, {"kilo_rest", t.kiloRest},
-        {"byte_rest", t.byteRest},  {"unchanged", t.unchanged}, {"changed", t.changed},
-        {"added", t.added},         {"gone", t.gone},           {"failed", t.failed}};
+        {"files", t.files},        {"megabytes", t.megaBytes}, {"kilo_rest", t.kiloRest},
+        {"byte_rest", t.byteRest}, {"unchanged", t.unchanged}, {"changed", t.changed},
+        {"added", t.added},        {"gone", t.gone},           {"failed", t.failed}};
     for (const auto& [key, value] : counts) {
         if (!ok)
             break;
@@ -639,10 +741,10 @@ bool CCopyRecord::End(bool finished) {
         ok = !m_bWriteFailed;
     }
     if (ok && finished) {
-        ok = PutSetting("finished", std::to_string(static_cast<std::int64_t>(std::time(nullptr)))) &&
-             PutSetting("state", "finished");
+        ok =
+            PutSetting("finished", std::to_string(static_cast<std::int64_t>(std::time(nullptr)))) &&
+            PutSetting("state", "finished");
     }
-    m_db.Exec("PRAGMA wal_checkpoint(TRUNCATE);");
     m_db.Close();
     return ok;
 }

@@ -6,7 +6,6 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
-#include <variant>
 #include <vector>
 
 #include "platform/sqlite_db.h"
@@ -103,8 +102,44 @@ struct UrlKeptOut {  // a link the scope keeps out (robots.txt, a skip pattern):
     std::string url;
     UrlState state = UrlState::Refused;
 };
-using RecordChange = std::variant<UrlMet, UrlDone, LinkNoted, PageAdded, PageLinks, FileResized,
-                                  HostAdded, UrlKeptOut>;
+// One change, as the record keeps it until it is written: the fields its kind uses.
+// (One flat struct rather than a variant: copied into the record in bulk.)
+struct RecordChange {
+    enum class What : std::uint8_t { Met, Done, Noted, Page, Links, Resized, Host, KeptOut };
+    What what = What::Met;
+    UrlState state = UrlState::Queued;
+    bool flag = false;         // a stylesheet (Page), nofollow (Links)
+    std::uint32_t id = 0;      // the URL's id; the target (Noted); the fix-up page (Page)
+    std::uint32_t number = 0;  // the level (Met); the page (Noted); the URL's id (Page)
+    long status = 0;
+    std::uint64_t size = 0;
+    std::string url;  // Met, Host, KeptOut; the base (Links)
+    LocalName base;
+    LocalName name;
+    std::string etag;
+    std::string modified;
+    std::string type;
+    std::string reason;
+    std::string links;
+
+    RecordChange(UrlMet&& c)
+        : what(What::Met), id(c.id), number(c.level), url(std::move(c.url)),
+          base(std::move(c.base)), name(std::move(c.name)) {}
+    RecordChange(UrlDone&& c)
+        : what(What::Done), state(c.state), id(c.id), status(c.status), size(c.size),
+          name(std::move(c.name)), etag(std::move(c.etag)), modified(std::move(c.modified)),
+          type(std::move(c.type)), reason(std::move(c.reason)) {}
+    RecordChange(const LinkNoted& c) : what(What::Noted), id(c.target), number(c.page) {}
+    RecordChange(PageAdded&& c)
+        : what(What::Page), flag(c.stylesheet), id(c.page), number(c.id),
+          name(std::move(c.name)) {}
+    RecordChange(PageLinks&& c)
+        : what(What::Links), flag(c.nofollow), id(c.id), url(std::move(c.base)),
+          links(std::move(c.links)) {}
+    RecordChange(const FileResized& c) : what(What::Resized), id(c.id), size(c.size) {}
+    RecordChange(HostAdded&& c) : what(What::Host), url(std::move(c.url)) {}
+    RecordChange(UrlKeptOut&& c) : what(What::KeptOut), state(c.state), url(std::move(c.url)) {}
+};
 
 // One link of a page in PageLinks::links: its kind, the value found, the text written.
 struct RecordedLink {
@@ -129,7 +164,7 @@ struct RecordedUrl {
 struct RecordedCopy {
     std::vector<RecordedUrl> urls;  // by id: urls[id]
     std::vector<LinkNoted> notes;   // for targets not fetched yet
-    std::vector<PageAdded> pages;   // by fix-up id
+    std::vector<PageAdded> pages;   // those with notes, by fix-up id
     std::vector<std::string> hosts;
     CopyTallies tallies;
 };
@@ -211,12 +246,13 @@ public:
     static std::string PathFor(const std::string& targetDir);
 
 private:
-    bool CreateSchema();
+    // Sets the connection up and makes the tables; `created`: the file is new.
+    bool CreateSchema(bool created);
     bool Setting(const char* key, std::string& value);
     bool PutSetting(const char* key, const std::string& value);
     bool StartUpdate();
     void WriterLoop();
-    bool Write(const std::vector<RecordChange>& changes, const CopyTallies& tallies);
+    bool Write(const std::vector<std::vector<RecordChange>>& files, const CopyTallies& tallies);
     void StopWriter();
 
     CSqliteDb m_db;
@@ -227,7 +263,7 @@ private:
     std::thread m_writer;
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::vector<RecordChange> m_pending;  // guarded by m_mutex
+    std::vector<std::vector<RecordChange>> m_pending;  // by file; guarded by m_mutex
     CopyTallies m_pendingTallies;         // guarded by m_mutex
     std::size_t m_pendingFiles = 0;       // guarded by m_mutex
     bool m_bStop = false;                 // guarded by m_mutex

@@ -65,8 +65,10 @@ bool CMirrorJob::RestoreCopy(RecordedCopy&& copy) {
             m_mapVisited.MarkFailed(uid);
     }
     for (const PageAdded& page : copy.pages) {
-        if (page.page != m_fixups.AddPage(page.name, page.stylesheet, page.id))
+        if (page.page >= (1u << 30))
             consistent = false;
+        else
+            m_fixups.SetPage(page.page, page.name, page.stylesheet, page.id);
     }
     if (!consistent) {
         ResetUrlState();
@@ -136,6 +138,9 @@ RequestConditions CMirrorJob::ConditionsFor(const std::string& url) const {
     // Without its file the copy needs the body, whatever the server would say.
     if (previous == nullptr || !IsRegularFile(m_strTargetDir + LocalPathOf(previous->name)))
         return {};
+    // A page whose links the record lacks is read again: its links lead on.
+    if (!previous->page && FileTypeOf(previous->type, previous->name) != FileType::Other)
+        return {};
     return RequestConditions{previous->etag, previous->modified};
 }
 
@@ -143,7 +148,7 @@ FileType CMirrorJob::TakeUnchanged(const PreviousFile& previous, const Answer& a
     const FileType type = TakeFileType(previous.type);
     if (m_limits.m_bFirstPage && type == FileType::Html) {
         m_limits.m_bFirstPage = false;
-        m_limits.m_strStartPage = FinalPath();
+        m_limits.m_strStartPage = m_strTargetDir + LocalPathOf(CurrentLocalName());
     }
     m_counts.unchanged += 1;
     if (type != FileType::Other && previous.page) {

@@ -49,6 +49,13 @@ std::uint32_t CLinkFixups::AddPage(const LocalName& name, bool stylesheet, std::
     return static_cast<std::uint32_t>(m_pages.size() - 1);
 }
 
+void CLinkFixups::SetPage(std::uint32_t id, const LocalName& name, bool stylesheet,
+                          std::uint32_t urlId) {
+    if (m_pages.size() <= id)
+        m_pages.resize(std::size_t{id} + 1);
+    m_pages[id] = Page{name, stylesheet, urlId};
+}
+
 void CLinkFixups::Add(const std::vector<std::uint32_t>& pages, const LocalName& from,
                       const LocalName& to) {
     for (std::uint32_t page : pages)

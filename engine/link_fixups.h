@@ -21,6 +21,9 @@ public:
     // Registers a page saved as `name` (a stylesheet when `stylesheet`), the file of
     // the URL with visited id `urlId`; its id.
     std::uint32_t AddPage(const LocalName& name, bool stylesheet, std::uint32_t urlId);
+    // Registers a page under a given id (a copy taken back from its record); later
+    // pages get ids after it.
+    void SetPage(std::uint32_t id, const LocalName& name, bool stylesheet, std::uint32_t urlId);
     // The links of `pages` that lead to the file `from` are to lead to `to`.
     void Add(const std::vector<std::uint32_t>& pages, const LocalName& from, const LocalName& to);
     // The links of `pages` that lead to the file `from` are to lead to `url` on the

@@ -45,6 +45,13 @@ bool CSqliteDb::Exec(const char* sql) {
     return true;
 }
 
+bool CSqliteDb::KeepWalOnClose() {
+    int set = 0;
+    return m_db != nullptr &&
+           sqlite3_db_config(m_db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, &set) == SQLITE_OK &&
+           set == 1;
+}
+
 bool CSqliteDb::Fail() {
     if (m_db != nullptr)
         m_error = sqlite3_errmsg(m_db);
@@ -75,10 +82,17 @@ CSqliteStatement& CSqliteStatement::Bind(int index, std::string_view text) {
     return *this;
 }
 
+CSqliteStatement& CSqliteStatement::BindView(int index, std::string_view text) {
+    if (m_stmt != nullptr)
+        sqlite3_bind_text(m_stmt, index, text.data(), static_cast<int>(text.size()),
+                          SQLITE_STATIC);
+    return *this;
+}
+
 CSqliteStatement& CSqliteStatement::BindBlob(int index, std::string_view bytes) {
     if (m_stmt != nullptr)
         sqlite3_bind_blob(m_stmt, index, bytes.data(), static_cast<int>(bytes.size()),
-                          SQLITE_TRANSIENT);
+                          SQLITE_STATIC);
     return *this;
 }
 

@@ -29,6 +29,10 @@ public:
     sqlite3* Handle() const { return m_db; }
     // Records the connection's last error for Error(); returns false.
     bool Fail();
+    // Closing leaves the write-ahead log as it is (the next opening checkpoints it):
+    // a checkpoint syncs the disk, which at the end of a run would wait for every
+    // file the run wrote.
+    bool KeepWalOnClose();
 
 private:
     sqlite3* m_db = nullptr;
@@ -47,6 +51,9 @@ public:
     bool Valid() const { return m_stmt != nullptr; }
     CSqliteStatement& Bind(int index, std::int64_t value);
     CSqliteStatement& Bind(int index, std::string_view text);
+    // Binds text that stays where it is until the statement has run (not copied).
+    CSqliteStatement& BindView(int index, std::string_view text);
+    // Blobs are not copied either.
     CSqliteStatement& BindBlob(int index, std::string_view bytes);
     CSqliteStatement& BindNull(int index);
     // Steps once: Row, Done, or Error (the connection's Error() says why).
