@@ -3,8 +3,11 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <ctime>
 
+#include "engine/record_journal.h"
+#include "platform/file.h"
 #include "platform/fs.h"
 
 namespace tandril {
@@ -179,8 +182,41 @@ CopyInfo ReadCopyInfo(const std::string& targetDir) {
     return info;
 }
 
+CCopyRecord::CCopyRecord() : m_journal(std::make_unique<CJournalFile>()) {}
+
 CCopyRecord::~CCopyRecord() {
     StopWriter();
+}
+
+std::string CCopyRecord::JournalPath() const {
+    return m_targetDir + kFolder + "/" + kJournalFile;
+}
+
+bool CCopyRecord::ReplayJournal() {
+    std::string bytes;
+    if (!PathExists(JournalPath()))
+        return true;
+    // A journal longer than this was not written by a run of this program.
+    if (!ReadFileStart(JournalPath(), std::size_t{1} << 30, bytes))
+        return false;
+    std::string committed;
+    if (!Setting("journal_seq", committed))
+        return false;
+    const std::uint64_t done = std::strtoull(committed.c_str(), nullptr, 10);
+    std::vector<std::vector<RecordChange>> files;
+    CopyTallies tallies;
+    std::uint64_t last = done;
+    for (JournalEntry& entry : ReadJournalEntries(bytes)) {
+        if (entry.seq <= done)
+            continue;
+        files.push_back(std::move(entry.changes));
+        tallies = entry.tallies;
+        last = entry.seq;
+    }
+    if (!files.empty() && !Write(files, tallies, last))
+        return false;
+    DeleteFile(JournalPath());
+    return true;
 }
 
 bool CCopyRecord::CreateSchema(bool created) {
@@ -242,6 +278,7 @@ CCopyRecord::Opened CCopyRecord::Open(const std::string& targetDir, const std::s
         // Only the record's own files: the copy stays as it is.
         for (const char* suffix : {"", "-wal", "-shm", "-journal"})
             DeleteFile(path + suffix);
+        DeleteFile(JournalPath());
     }
     if (!IsRealDirectory(folder) && !CreateDirectoryLevel(folder)) {
         m_error = "cannot create " + folder;
@@ -270,7 +307,7 @@ CCopyRecord::Opened CCopyRecord::Open(const std::string& targetDir, const std::s
             m_db.Close();
             return Opened::Newer;
         }
-        if (ToNumber(format) == 0 || !m_db.Exec("PRAGMA quick_check;")) {
+        if (ToNumber(format) == 0 || !m_db.Exec("PRAGMA quick_check;") || !ReplayJournal()) {
             m_error = m_db.Error();
             m_db.Close();
             return Opened::Damaged;
@@ -288,8 +325,7 @@ CCopyRecord::Opened CCopyRecord::Open(const std::string& targetDir, const std::s
                 bool savedNothing = false;
                 {
                     CSqliteStatement saved(m_db, "SELECT count(*) FROM urls WHERE state = 1");
-                    savedNothing =
-                        saved.Next() == CSqliteStatement::Step::Row && saved.Int(0) == 0;
+                    savedNothing = saved.Next() == CSqliteStatement::Step::Row && saved.Int(0) == 0;
                 }
                 if (savedNothing) {
                     m_db.Close();
@@ -490,21 +526,39 @@ bool CCopyRecord::Begin(const CopySettings& s) {
         m_db.Exec("ROLLBACK;");
         return false;
     }
+    std::string committed;
+    Setting("journal_seq", committed);
+    m_appendedSeq = std::strtoull(committed.c_str(), nullptr, 10);
+    m_committedSeq.store(m_appendedSeq);
+    // Without a journal the record still works: a kill loses the files since its last
+    // commit.
+    m_journal->OpenEmpty(JournalPath());
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_bStop = false;
         m_bWriteFailed = false;
         m_pending.clear();
         m_pendingFiles = 0;
+        m_pendingSeq = m_appendedSeq;
     }
     m_writer = std::thread(&CCopyRecord::WriterLoop, this);
     return true;
 }
 
 void CCopyRecord::Hand(std::vector<RecordChange>&& changes, const CopyTallies& tallies) {
+    const std::uint64_t seq = ++m_appendedSeq;
+    if (m_journal->IsOpen()) {
+        m_entry.clear();
+        AppendJournalEntry(m_entry, seq, changes, tallies);
+        // Everything before this entry is in the record: the journal starts again.
+        if (m_committedSeq.load() + 1 == seq)
+            m_journal->Truncate();
+        m_journal->Append(m_entry);
+    }
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_pending.push_back(std::move(changes));
+        m_pendingSeq = seq;
         m_pendingTallies = tallies;
         m_pendingFiles += 1;
         if (m_pendingFiles < kCommitFiles)
@@ -517,6 +571,7 @@ void CCopyRecord::WriterLoop() {
     for (;;) {
         std::vector<std::vector<RecordChange>> changes;
         CopyTallies tallies;
+        std::uint64_t seq = 0;
         bool stop = false;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
@@ -530,9 +585,12 @@ void CCopyRecord::WriterLoop() {
             }
             changes.swap(m_pending);
             tallies = m_pendingTallies;
+            seq = m_pendingSeq;
             m_pendingFiles = 0;
         }
-        if (!Write(changes, tallies)) {
+        if (Write(changes, tallies, seq)) {
+            m_committedSeq.store(seq);
+        } else {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_bWriteFailed = true;
         }
@@ -544,8 +602,8 @@ void CCopyRecord::WriterLoop() {
     }
 }
 
-bool CCopyRecord::Write(const std::vector<std::vector<RecordChange>>& files,
-                        const CopyTallies& t) {
+bool CCopyRecord::Write(const std::vector<std::vector<RecordChange>>& files, const CopyTallies& t,
+                        std::uint64_t seq) {
     // The changes of one URL within a batch become one row: most URLs are met, fetched
     // and scanned within 250 ms. A page's notes (the targets whose names its links wait
     // for) go in its row; targets fetched or given up in the batch need none.
@@ -560,7 +618,7 @@ bool CCopyRecord::Write(const std::vector<std::vector<RecordChange>>& files,
     std::vector<Row> rows;
     std::unordered_map<std::uint32_t, std::size_t> rowOf;
     std::unordered_map<std::uint32_t, std::size_t> rowOfPage;  // fix-up page -> row
-    std::unordered_map<std::uint32_t, bool> settled;          // targets done in the batch
+    std::unordered_map<std::uint32_t, bool> settled;           // targets done in the batch
     const auto rowFor = [&](std::uint32_t id) -> Row& {
         auto [it, added] = rowOf.emplace(id, rows.size());
         if (added)
@@ -626,8 +684,9 @@ bool CCopyRecord::Write(const std::vector<std::vector<RecordChange>>& files,
         if (!ok)
             break;
         const RecordChange* d = row.done;
-        const std::uint64_t size =
-            row.resized != nullptr ? row.resized->size : d != nullptr ? d->size : 0;
+        const std::uint64_t size = row.resized != nullptr ? row.resized->size
+                                   : d != nullptr         ? d->size
+                                                          : 0;
         if (row.met != nullptr) {
             const RecordChange& m = *row.met;
             const LocalName& name = d != nullptr ? d->name : m.name;
@@ -712,6 +771,8 @@ bool CCopyRecord::Write(const std::vector<std::vector<RecordChange>>& files,
             break;
         ok = setting.Bind(1, std::string_view(key)).Bind(2, std::to_string(value)).Run();
     }
+    if (ok)
+        ok = setting.Bind(1, std::string_view("journal_seq")).Bind(2, std::to_string(seq)).Run();
     if (!ok || !m_db.Exec("COMMIT;")) {
         m_error = m_db.Error();
         m_db.Exec("ROLLBACK;");
@@ -733,6 +794,12 @@ void CCopyRecord::StopWriter() {
 
 bool CCopyRecord::End(bool finished) {
     StopWriter();
+    if (m_journal->IsOpen()) {
+        m_journal->Close();
+        // All of it is in the record now, unless a write failed.
+        if (m_committedSeq.load() == m_appendedSeq)
+            DeleteFile(JournalPath());
+    }
     if (!m_db.IsOpen())
         return false;
     bool ok;

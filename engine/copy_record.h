@@ -1,7 +1,9 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -26,7 +28,14 @@ namespace tandril {
 // moment between two files, and every file it calls fetched is on disk.
 
 // Where a URL stands.
-enum class UrlState : int { Queued = 0, Fetched = 1, Failed = 2, Refused = 3, Excluded = 4, Gone = 5 };
+enum class UrlState : int {
+    Queued = 0,
+    Fetched = 1,
+    Failed = 2,
+    Refused = 3,
+    Excluded = 4,
+    Gone = 5
+};
 
 // The settings a copy is made with; a continued or updated copy keeps them.
 struct CopySettings {
@@ -122,19 +131,33 @@ struct RecordChange {
     std::string reason;
     std::string links;
 
+    RecordChange() = default;
     RecordChange(UrlMet&& c)
-        : what(What::Met), id(c.id), number(c.level), url(std::move(c.url)),
-          base(std::move(c.base)), name(std::move(c.name)) {}
+        : what(What::Met),
+          id(c.id),
+          number(c.level),
+          url(std::move(c.url)),
+          base(std::move(c.base)),
+          name(std::move(c.name)) {}
     RecordChange(UrlDone&& c)
-        : what(What::Done), state(c.state), id(c.id), status(c.status), size(c.size),
-          name(std::move(c.name)), etag(std::move(c.etag)), modified(std::move(c.modified)),
-          type(std::move(c.type)), reason(std::move(c.reason)) {}
+        : what(What::Done),
+          state(c.state),
+          id(c.id),
+          status(c.status),
+          size(c.size),
+          name(std::move(c.name)),
+          etag(std::move(c.etag)),
+          modified(std::move(c.modified)),
+          type(std::move(c.type)),
+          reason(std::move(c.reason)) {}
     RecordChange(const LinkNoted& c) : what(What::Noted), id(c.target), number(c.page) {}
     RecordChange(PageAdded&& c)
-        : what(What::Page), flag(c.stylesheet), id(c.page), number(c.id),
-          name(std::move(c.name)) {}
+        : what(What::Page), flag(c.stylesheet), id(c.page), number(c.id), name(std::move(c.name)) {}
     RecordChange(PageLinks&& c)
-        : what(What::Links), flag(c.nofollow), id(c.id), url(std::move(c.base)),
+        : what(What::Links),
+          flag(c.nofollow),
+          id(c.id),
+          url(std::move(c.base)),
           links(std::move(c.links)) {}
     RecordChange(const FileResized& c) : what(What::Resized), id(c.id), size(c.size) {}
     RecordChange(HostAdded&& c) : what(What::Host), url(std::move(c.url)) {}
@@ -182,6 +205,8 @@ struct PreviousFile {
     UrlState state = UrlState::Fetched;
 };
 
+class CJournalFile;
+
 // What a directory holds, for the main dialog.
 struct CopyInfo {
     enum class Kind { None, Unfinished, Finished, Damaged, Newer };
@@ -204,10 +229,12 @@ class CCopyRecord {
 public:
     static constexpr const char* kFolder = "%tandril";
     static constexpr const char* kFile = "copy.sqlite";
+    // The tail of the record between two commits (see record_journal.h).
+    static constexpr const char* kJournalFile = "copy.journal";
     // The format this program writes; a record with a higher one is not touched.
     static constexpr int kFormat = 1;
 
-    CCopyRecord() = default;
+    CCopyRecord();
     ~CCopyRecord();
     CCopyRecord(const CCopyRecord&) = delete;
     CCopyRecord& operator=(const CCopyRecord&) = delete;
@@ -251,9 +278,14 @@ private:
     bool Setting(const char* key, std::string& value);
     bool PutSetting(const char* key, const std::string& value);
     bool StartUpdate();
+    // Applies the journal's entries that the record lacks, then empties it.
+    bool ReplayJournal();
     void WriterLoop();
-    bool Write(const std::vector<std::vector<RecordChange>>& files, const CopyTallies& tallies);
+    // Writes the changes of files up to entry `seq` in one transaction.
+    bool Write(const std::vector<std::vector<RecordChange>>& files, const CopyTallies& tallies,
+               std::uint64_t seq);
     void StopWriter();
+    std::string JournalPath() const;
 
     CSqliteDb m_db;
     std::string m_targetDir;
@@ -264,10 +296,17 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::vector<std::vector<RecordChange>> m_pending;  // by file; guarded by m_mutex
-    CopyTallies m_pendingTallies;         // guarded by m_mutex
-    std::size_t m_pendingFiles = 0;       // guarded by m_mutex
-    bool m_bStop = false;                 // guarded by m_mutex
-    bool m_bWriteFailed = false;          // guarded by m_mutex
+    CopyTallies m_pendingTallies;                      // guarded by m_mutex
+    std::size_t m_pendingFiles = 0;                    // guarded by m_mutex
+    bool m_bStop = false;                              // guarded by m_mutex
+    bool m_bWriteFailed = false;                       // guarded by m_mutex
+    std::uint64_t m_pendingSeq = 0;                    // the last entry pending; guarded by m_mutex
+
+    // The journal: the worker appends, the writer notes what it has committed.
+    std::unique_ptr<CJournalFile> m_journal;
+    std::string m_entry;  // the worker's buffer for one entry
+    std::uint64_t m_appendedSeq = 0;
+    std::atomic<std::uint64_t> m_committedSeq{0};
 };
 
 }  // namespace tandril

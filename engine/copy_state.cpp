@@ -88,10 +88,9 @@ bool CMirrorJob::RestoreCopy(RecordedCopy&& copy) {
         RecordedUrl& url = copy.urls[id];
         if (url.state != UrlState::Queued)
             continue;
-        m_listQueue.push_back(CQueueEntry{std::move(url.url), url.level,
-                                          std::move(url.name.fileName),
-                                          std::move(url.name.localDir), url.base.fileName,
-                                          static_cast<std::uint32_t>(id)});
+        m_listQueue.push_back(CQueueEntry{
+            std::move(url.url), url.level, std::move(url.name.fileName),
+            std::move(url.name.localDir), url.base.fileName, static_cast<std::uint32_t>(id)});
     }
     m_limits.m_nFiles = copy.tallies.files;
     m_limits.m_nMegaBytes = copy.tallies.megaBytes;
@@ -182,7 +181,8 @@ FileType CMirrorJob::TakeUnchanged(const PreviousFile& previous, const Answer& a
         done.size = FileSizeOf(m_strTargetDir + LocalPathOf(done.name));
         m_changes.push_back(std::move(done));
         if (previous.page)
-            m_changes.push_back(PageLinks{m_nUrlId, previous.base, previous.nofollow, previous.links});
+            m_changes.push_back(
+                PageLinks{m_nUrlId, previous.base, previous.nofollow, previous.links});
     }
     return type;
 }

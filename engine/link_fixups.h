@@ -52,8 +52,8 @@ private:
         std::string live;  // the text to write instead of a link to `to`, when not empty
     };
     enum class Rewritten { No, Yes, Failed };
-    Rewritten Rewrite(const Page& page, const std::vector<Fix>& fixes,
-                      const std::string& targetDir, const std::string& tempPath, bool relative);
+    Rewritten Rewrite(const Page& page, const std::vector<Fix>& fixes, const std::string& targetDir,
+                      const std::string& tempPath, bool relative);
 
     std::vector<Page> m_pages;
     std::map<std::uint32_t, std::vector<Fix>> m_fixes;

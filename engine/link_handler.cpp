@@ -163,7 +163,8 @@ void CMirrorJob::NoteLocalLink(std::uint32_t id) {
     if (m_nPageId == CVisitedSet::kNone) {
         m_nPageId = m_fixups.AddPage(CurrentLocalName(), m_pass.m_bScanCss, m_nUrlId);
         if (m_bRecording) {
-            m_changes.push_back(PageAdded{m_nPageId, m_nUrlId, CurrentLocalName(), m_pass.m_bScanCss});
+            m_changes.push_back(
+                PageAdded{m_nPageId, m_nUrlId, CurrentLocalName(), m_pass.m_bScanCss});
         }
     }
     if (m_mapVisited.NoteLink(id, m_nPageId) && m_bRecording) {
@@ -295,7 +296,8 @@ void CMirrorJob::HandleLink(std::string& link, int kind) {
     const LinkAction action = DecideLink(facts);
     if (action == LinkAction::Live && !facts.visited) {
         NoteLinkLeft(facts, url);
-        if (m_bRecording && (facts.refused || facts.excluded) && m_keptOutRecorded.insert(url).second) {
+        if (m_bRecording && (facts.refused || facts.excluded) &&
+            m_keptOutRecorded.insert(url).second) {
             m_changes.push_back(
                 UrlKeptOut{url, facts.refused ? UrlState::Refused : UrlState::Excluded});
         }

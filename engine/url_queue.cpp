@@ -115,8 +115,8 @@ void CMirrorJob::FixLinks(CProgressLog& log) {
         return;
     }
     std::vector<std::uint32_t> rewritten;
-    for (const std::string& page : m_fixups.Apply(m_strTargetDir, PageTempFilePath(),
-                                                  m_limits.m_bRelativeLinks, rewritten)) {
+    for (const std::string& page :
+         m_fixups.Apply(m_strTargetDir, PageTempFilePath(), m_limits.m_bRelativeLinks, rewritten)) {
         log.AddLogArg(kIdsCannotCreateFile, page);
     }
     if (m_bRecording) {

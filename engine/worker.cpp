@@ -215,11 +215,10 @@ bool CMirrorRun::OpenRecord() {
                 m_job.m_bUpdating = update;
                 m_bStartUrl = false;
                 restored = true;
-                m_log.AddLogArg(kIdsContinuing,
-                                std::to_string(fetched) + " files saved before, " +
-                                    std::to_string(m_job.m_listQueue.size() +
-                                                   (m_bNothingLeft ? 0 : 1)) +
-                                    " to go");
+                m_log.AddLogArg(kIdsContinuing, std::to_string(fetched) + " files saved before, " +
+                                                    std::to_string(m_job.m_listQueue.size() +
+                                                                   (m_bNothingLeft ? 0 : 1)) +
+                                                    " to go");
             }
         }
     } else if (opened == CCopyRecord::Opened::Update) {
@@ -318,9 +317,8 @@ bool CMirrorRun::OnConnect() {
             if (check == CMirrorJob::FetchCheck::Refused) {
                 m_log.AddLogArg(kIdsRobotsRefused, m_job.m_strUrl);
             }
-            m_job.TakeFailure(true,
-                              check == CMirrorJob::FetchCheck::Refused ? UrlState::Refused
-                                                                       : UrlState::Excluded);
+            m_job.TakeFailure(true, check == CMirrorJob::FetchCheck::Refused ? UrlState::Refused
+                                                                             : UrlState::Excluded);
             m_job.FixLinks(m_log);
             return NextFile();
         }

@@ -10,12 +10,11 @@ CSqliteDb::~CSqliteDb() {
 
 bool CSqliteDb::Open(const std::string& path, Mode mode) {
     Close();
-    const int flags = mode == Mode::ReadOnly ? SQLITE_OPEN_READONLY
-                                             : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    const int flags =
+        mode == Mode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
     // NOFOLLOW: the record is never reached through a symbolic link planted in its place.
-    const int rc =
-        sqlite3_open_v2(path.c_str(), &m_db, flags | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX,
-                        nullptr);
+    const int rc = sqlite3_open_v2(path.c_str(), &m_db,
+                                   flags | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         m_error = m_db != nullptr ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc);
         Close();
@@ -59,7 +58,8 @@ bool CSqliteDb::Fail() {
 }
 
 CSqliteStatement::CSqliteStatement(CSqliteDb& db, const char* sql) : m_db(db) {
-    if (db.Handle() == nullptr || sqlite3_prepare_v2(db.Handle(), sql, -1, &m_stmt, nullptr) != SQLITE_OK) {
+    if (db.Handle() == nullptr ||
+        sqlite3_prepare_v2(db.Handle(), sql, -1, &m_stmt, nullptr) != SQLITE_OK) {
         db.Fail();
         m_stmt = nullptr;
     }
@@ -84,8 +84,7 @@ CSqliteStatement& CSqliteStatement::Bind(int index, std::string_view text) {
 
 CSqliteStatement& CSqliteStatement::BindView(int index, std::string_view text) {
     if (m_stmt != nullptr)
-        sqlite3_bind_text(m_stmt, index, text.data(), static_cast<int>(text.size()),
-                          SQLITE_STATIC);
+        sqlite3_bind_text(m_stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
     return *this;
 }
 

@@ -1,0 +1,203 @@
+#include "engine/record_journal.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace tandril {
+namespace {
+
+void PutNumber(std::string& out, std::uint64_t value) {
+    do {
+        unsigned char byte = value & 0x7f;
+        value >>= 7;
+        if (value != 0)
+            byte |= 0x80;
+        out += static_cast<char>(byte);
+    } while (value != 0);
+}
+
+void PutText(std::string& out, std::string_view text) {
+    PutNumber(out, text.size());
+    out.append(text);
+}
+
+void PutU32(std::string& out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        out += static_cast<char>((value >> (8 * i)) & 0xff);
+}
+
+std::uint32_t GetU32(std::string_view in) {
+    std::uint32_t value = 0;
+    for (int i = 0; i < 4; ++i)
+        value |= static_cast<std::uint32_t>(static_cast<unsigned char>(in[i])) << (8 * i);
+    return value;
+}
+
+std::uint32_t Fnv1a(std::string_view bytes) {
+    std::uint32_t hash = 2166136261u;
+    for (char c : bytes) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 16777619u;
+    }
+    return hash;
+}
+
+// Reads what Put* wrote; false when the bytes end first.
+class Reader {
+public:
+    explicit Reader(std::string_view in) : m_in(in) {}
+    bool Number(std::uint64_t& value) {
+        value = 0;
+        for (int shift = 0; shift < 64; shift += 7) {
+            if (m_in.empty())
+                return false;
+            const auto byte = static_cast<unsigned char>(m_in.front());
+            m_in.remove_prefix(1);
+            value |= static_cast<std::uint64_t>(byte & 0x7f) << shift;
+            if ((byte & 0x80) == 0)
+                return true;
+        }
+        return false;
+    }
+    template <typename T>
+    bool Small(T& value) {
+        std::uint64_t n = 0;
+        if (!Number(n) || n > UINT32_MAX)
+            return false;
+        value = static_cast<T>(n);
+        return true;
+    }
+    bool Text(std::string& text) {
+        std::uint64_t size = 0;
+        if (!Number(size) || size > m_in.size())
+            return false;
+        text.assign(m_in.substr(0, size));
+        m_in.remove_prefix(size);
+        return true;
+    }
+    bool Empty() const { return m_in.empty(); }
+
+private:
+    std::string_view m_in;
+};
+
+void PutChange(std::string& out, const RecordChange& c) {
+    out += static_cast<char>(c.what);
+    PutNumber(out, static_cast<std::uint64_t>(c.state));
+    PutNumber(out, c.flag ? 1 : 0);
+    PutNumber(out, c.id);
+    PutNumber(out, c.number);
+    PutNumber(out, static_cast<std::uint64_t>(c.status < 0 ? 0 : c.status));
+    PutNumber(out, c.size);
+    for (std::string_view text :
+         {std::string_view(c.url), std::string_view(c.base.localDir),
+          std::string_view(c.base.fileName), std::string_view(c.name.localDir),
+          std::string_view(c.name.fileName), std::string_view(c.etag), std::string_view(c.modified),
+          std::string_view(c.type), std::string_view(c.reason), std::string_view(c.links)})
+        PutText(out, text);
+}
+
+bool GetChange(Reader& in, RecordChange& c) {
+    std::uint64_t what = 0, state = 0, flag = 0, status = 0;
+    if (!in.Number(what) || what > static_cast<std::uint64_t>(RecordChange::What::KeptOut) ||
+        !in.Number(state) || state > 5 || !in.Number(flag) || !in.Small(c.id) ||
+        !in.Small(c.number) || !in.Number(status) || !in.Number(c.size))
+        return false;
+    c.what = static_cast<RecordChange::What>(what);
+    c.state = static_cast<UrlState>(state);
+    c.flag = flag != 0;
+    c.status = static_cast<long>(status);
+    return in.Text(c.url) && in.Text(c.base.localDir) && in.Text(c.base.fileName) &&
+           in.Text(c.name.localDir) && in.Text(c.name.fileName) && in.Text(c.etag) &&
+           in.Text(c.modified) && in.Text(c.type) && in.Text(c.reason) && in.Text(c.links);
+}
+
+}  // namespace
+
+void AppendJournalEntry(std::string& out, std::uint64_t seq,
+                        const std::vector<RecordChange>& changes, const CopyTallies& t) {
+    std::string body;
+    PutNumber(body, seq);
+    PutNumber(body, changes.size());
+    for (const RecordChange& c : changes)
+        PutChange(body, c);
+    for (std::uint32_t n : {t.files, t.megaBytes, t.kiloRest, t.byteRest, t.unchanged, t.changed,
+                            t.added, t.gone, t.failed})
+        PutNumber(body, n);
+    PutU32(out, static_cast<std::uint32_t>(body.size()));
+    PutU32(out, Fnv1a(body));
+    out += body;
+}
+
+std::vector<JournalEntry> ReadJournalEntries(std::string_view bytes) {
+    std::vector<JournalEntry> entries;
+    while (bytes.size() >= 8) {
+        const std::uint32_t size = GetU32(bytes);
+        if (size > bytes.size() - 8 || Fnv1a(bytes.substr(8, size)) != GetU32(bytes.substr(4)))
+            break;
+        Reader in(bytes.substr(8, size));
+        bytes.remove_prefix(8 + std::size_t{size});
+        JournalEntry entry;
+        std::uint64_t count = 0;
+        if (!in.Number(entry.seq) || !in.Number(count) || count > size)
+            break;
+        bool whole = true;
+        for (std::uint64_t i = 0; i < count && whole; ++i) {
+            RecordChange c;
+            whole = GetChange(in, c);
+            entry.changes.push_back(std::move(c));
+        }
+        CopyTallies& t = entry.tallies;
+        whole = whole && in.Small(t.files) && in.Small(t.megaBytes) && in.Small(t.kiloRest) &&
+                in.Small(t.byteRest) && in.Small(t.unchanged) && in.Small(t.changed) &&
+                in.Small(t.added) && in.Small(t.gone) && in.Small(t.failed) && in.Empty();
+        if (!whole)
+            break;
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+CJournalFile::~CJournalFile() {
+    Close();
+}
+
+bool CJournalFile::OpenEmpty(const std::string& path) {
+    Close();
+    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_NOFOLLOW | O_CLOEXEC,
+                  0644);
+    return m_fd >= 0;
+}
+
+bool CJournalFile::Append(std::string_view bytes) {
+    while (m_fd >= 0 && !bytes.empty()) {
+        const ssize_t n = ::write(m_fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            Close();
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return m_fd >= 0;
+}
+
+bool CJournalFile::Truncate() {
+    if (m_fd >= 0 && ::ftruncate(m_fd, 0) != 0) {
+        Close();
+        return false;
+    }
+    return m_fd >= 0;
+}
+
+void CJournalFile::Close() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+}  // namespace tandril

@@ -1,0 +1,93 @@
+// The journal of a copy's record: entries read back whole, and a torn or damaged entry
+// ends it there.
+#include <gtest/gtest.h>
+
+#include "engine/record_journal.h"
+
+namespace tandril {
+namespace {
+
+std::vector<RecordChange> FileChanges(std::uint32_t id) {
+    std::vector<RecordChange> changes;
+    changes.push_back(UrlMet{id, "http://h/p" + std::to_string(id) + ".php?a=1&b=\xe9",
+                             LocalName{"p.php@a=1", "/"}, LocalName{"p.php@a=1", "/"}, 3});
+    UrlDone done;
+    done.id = id;
+    done.name = LocalName{"p.php@a=1.html", "/"};
+    done.status = 200;
+    done.etag = "\"e\"";
+    done.type = "text/html";
+    done.size = 1234567890123ull;
+    changes.push_back(std::move(done));
+    changes.push_back(LinkNoted{id + 1, 7});
+    std::string links;
+    EncodeLink(links, 0, "a.html", "a.html");
+    EncodeLink(links, 1, std::string("x\0y", 3), "file:///tmp/x%00y");
+    changes.push_back(PageLinks{id, "http://h/", true, links});
+    return changes;
+}
+
+TEST(RecordJournal, EntriesReadBackUntilTheFirstBrokenOne) {
+    std::string bytes;
+    CopyTallies tallies;
+    std::size_t third = 0;
+    for (std::uint32_t i = 1; i <= 3; ++i) {
+        if (i == 3)
+            third = bytes.size() + 6;  // inside entry 3's head
+        tallies.files = i;
+        tallies.unchanged = 10 * i;
+        AppendJournalEntry(bytes, 100 + i, FileChanges(i), tallies);
+    }
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::size_t whole;
+    };
+    std::string flipped = bytes;
+    flipped[bytes.size() - 5] ^= 1;  // a byte of the last entry
+    std::string badLength = bytes;
+    badLength[0] = '\xff';  // the first entry claims more than there is
+    const Case cases[] = {
+        {"all", bytes, 3},
+        {"torn last entry", bytes.substr(0, bytes.size() - 1), 2},
+        {"cut in the third entry's head", bytes.substr(0, third), 2},
+        {"flipped byte", flipped, 2},
+        {"first length too long", badLength, 0},
+        {"empty", "", 0},
+        {"less than a head", bytes.substr(0, 7), 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto entries = ReadJournalEntries(c.bytes);
+        ASSERT_EQ(entries.size(), c.whole);
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const auto id = static_cast<std::uint32_t>(i + 1);
+            const JournalEntry& e = entries[i];
+            EXPECT_EQ(e.seq, 100 + id);
+            EXPECT_EQ(e.tallies.files, id);
+            EXPECT_EQ(e.tallies.unchanged, 10 * id);
+            const std::vector<RecordChange> want = FileChanges(id);
+            ASSERT_EQ(e.changes.size(), want.size());
+            for (std::size_t k = 0; k < want.size(); ++k) {
+                EXPECT_EQ(e.changes[k].what, want[k].what);
+                EXPECT_EQ(e.changes[k].id, want[k].id);
+                EXPECT_EQ(e.changes[k].number, want[k].number);
+                EXPECT_EQ(e.changes[k].size, want[k].size);
+                EXPECT_EQ(e.changes[k].url, want[k].url);
+                EXPECT_EQ(e.changes[k].name, want[k].name);
+                EXPECT_EQ(e.changes[k].etag, want[k].etag);
+                EXPECT_EQ(e.changes[k].links, want[k].links);
+                EXPECT_EQ(e.changes[k].flag, want[k].flag);
+            }
+            std::vector<RecordedLink> links;
+            ASSERT_TRUE(DecodeLinks(e.changes[3].links, links));
+            ASSERT_EQ(links.size(), 2u);
+            EXPECT_EQ(links[1].found, std::string("x\0y", 3));
+            EXPECT_EQ(links[1].written, "file:///tmp/x%00y");
+            EXPECT_EQ(links[0].written, "a.html");
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tandril
