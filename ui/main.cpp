@@ -23,6 +23,10 @@ int main(int argc, char** argv) {
     std::string lastRunDir;
     {
         tandril::CMainDlg dialog(job);
+        // "tandril URL": a browser's "open with" or a .desktop action.
+        const QStringList arguments = QApplication::arguments();
+        if (arguments.size() >= 2 && !arguments[1].startsWith('-'))
+            dialog.SetStartUrl(arguments[1]);
         dialog.exec();
         lastRunDir = dialog.LastRunDirectory();
     }  // the settings are saved as the dialog goes

@@ -87,6 +87,11 @@ CMainDlg::CMainDlg(CMirrorJob& job, QWidget* parent)
     m_ui->m_btnMirror->setFocus();
 }
 
+void CMainDlg::SetStartUrl(const QString& url) {
+    m_ui->m_cbUrl->setEditText(url.trimmed());
+    m_bUrlFromList = false;
+}
+
 void CMainDlg::ShowCopyInfo() {
     const QString text = m_ui->m_cbDirectory->currentText().trimmed();
     CopyInfo info;

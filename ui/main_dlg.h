@@ -32,6 +32,8 @@ public:
     // The download directory of the last run ("" before the first run): the only
     // place where the program's temporary files may have been left.
     const std::string& LastRunDirectory() const { return m_strLastRunDir; }
+    // Puts a URL given on the command line in the URL field, as if typed there.
+    void SetStartUrl(const QString& url);
 
 public slots:
     void OnMirror();

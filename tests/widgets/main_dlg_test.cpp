@@ -147,6 +147,19 @@ TEST_F(MainDialog, EnterInTheMirroringDialogEndsTheRun) {
     }
 }
 
+// "tandril URL" opens with the URL in its field, to be mirrored as if typed.
+TEST_F(MainDialog, UrlFromTheCommandLine) {
+    dlg->SetStartUrl(" " + QString::fromStdString(server.Root()) + "/index.html ");
+    EXPECT_EQ(Child<QComboBox>(*dlg, "m_cbUrl")->currentText(),
+              QString::fromStdString(server.Root()) + "/index.html");
+    Child<QComboBox>(*dlg, "m_cbDirectory")->setEditText(Dir());
+    {
+        auto driver = DriveProgress(test::CloseWhenDone);
+        Button("m_btnMirror")->click();
+    }
+    EXPECT_TRUE(test::FileExists(Dir().toStdString() + "/index.html"));
+}
+
 TEST_F(MainDialog, ProgramIconAndMnemonics) {
     EXPECT_TRUE(QFile::exists(":/tandril.png"));
     EXPECT_FALSE(dlg->windowIcon().isNull());
