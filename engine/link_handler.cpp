@@ -178,6 +178,7 @@ void CMirrorJob::NoteLinkLeft(const LinkFacts& facts, const std::string& url) {
             std::string line;
             LoadMessage(kIdsRobotsRefused, line, &url);
             m_notes.push_back(std::move(line));
+            m_refusedLinks.push_back(url);
         }
         return;
     }

@@ -124,6 +124,10 @@ void CMirrorJob::FlushNotes(CProgressLog& log) {
         log.AddLogLine(line);
     }
     m_notes.clear();
+    for (const std::string& url : m_refusedLinks) {
+        log.Failure(url, "refused by robots.txt");
+    }
+    m_refusedLinks.clear();
 }
 
 std::string CMirrorJob::NofollowSummary() const {

@@ -350,6 +350,7 @@ private:
     bool m_bPageNoFollow = false;
     std::uint32_t m_nNofollowLinks = 0;
     std::vector<std::string> m_notes;
+    std::vector<std::string> m_refusedLinks;  // reported as failures with the notes
     std::unordered_set<std::string> m_refusedNoted;
     std::unordered_set<std::string> m_keptOutRecorded;  // the record has them
     // The fix-up id of the page being scanned, once it has written a local link.

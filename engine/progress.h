@@ -1,8 +1,19 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace tandril {
+
+// How far a run is: reported after each file.
+struct RunProgress {
+    std::uint32_t filesDone = 0;   // files done (saved, unchanged or given up), the copy's
+    std::uint32_t filesKnown = 0;  // those and the files queued, never above maxFiles
+    std::uint32_t maxFiles = 0;    // the file limit
+    std::uint64_t bytes = 0;       // bytes saved (the copy's, when it was continued)
+    std::uint32_t failures = 0;    // files that could not be fetched
+    std::uint32_t queued = 0;      // URLs waiting (the current one included)
+};
 
 // What the worker reports through during a run: the progress dialog implements it
 // in the GUI, the headless runner by printing, tests by recording.
@@ -21,6 +32,11 @@ public:
     // Ends the window as a Cancel would, without the Cancel handling (the worker
     // is ending by itself after a failure it has reported).
     virtual void AbortRun() = 0;
+
+    // The run's progress after a file; what shows it throttles as it likes.
+    virtual void Progress(const RunProgress&) {}
+    // A URL the run could not fetch, or may not (robots.txt), with why, in words.
+    virtual void Failure(const std::string& /*url*/, const std::string& /*reason*/) {}
 
     // Loads message `id` and appends it; a missing message adds no line.
     void AddLog(unsigned id);

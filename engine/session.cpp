@@ -119,7 +119,9 @@ bool CMirrorSession::FetchRobots(const std::string& origin, CRobotsRules& rules)
         return true;
     }
     const std::string path = m_job.m_strTargetDir + SlotFileName(slot);
-    m_pool->Start(slot, origin + "/robots.txt", path);
+    // A host that refuses the connection is down: its first URL, tried again as any
+    // file is, says so; robots.txt is not waited for as well.
+    m_pool->Start(slot, origin + "/robots.txt", path, {}, false);
     while (!m_pool->WaitForEnd(slot, 200)) {
         if (m_pool->IsInterrupted()) {
             m_pool->Release(slot);

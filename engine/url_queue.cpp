@@ -51,6 +51,7 @@ void CMirrorJob::ResetUrlState() {
     m_listQueue.clear();
     m_fixups.Clear();
     m_notes.clear();
+    m_refusedLinks.clear();
     m_refusedNoted.clear();
     m_keptOutRecorded.clear();
     m_nNofollowLinks = 0;

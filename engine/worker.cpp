@@ -316,6 +316,7 @@ bool CMirrorRun::OnConnect() {
         } else {
             if (check == CMirrorJob::FetchCheck::Refused) {
                 m_log.AddLogArg(kIdsRobotsRefused, m_job.m_strUrl);
+                m_log.Failure(m_job.m_strUrl, "refused by robots.txt");
             }
             m_job.TakeFailure(true, check == CMirrorJob::FetchCheck::Refused ? UrlState::Refused
                                                                              : UrlState::Excluded);
@@ -484,6 +485,10 @@ bool CMirrorRun::FetchRobotsFor(const std::string& url) {
 
 bool CMirrorRun::SkipFailedFile(UrlState state, const std::string& reason) {
     m_pSession->DropCurrent();
+    if (state == UrlState::Failed) {
+        m_nFailures += 1;
+        m_log.Failure(m_job.m_strUrl, reason);
+    }
     m_job.TakeFailure(false, state, reason);
     m_job.FixLinks(m_log);
     return NextFile();
@@ -492,6 +497,7 @@ bool CMirrorRun::SkipFailedFile(UrlState state, const std::string& reason) {
 bool CMirrorRun::NextFile() {
     m_job.FlushNotes(m_log);
     HandChanges();
+    ReportProgress();
     if (!CheckLimits(m_job.m_limits, m_log)) {
         EndRecord(false);
         SetEnd(RunEnd::Limit);
@@ -502,6 +508,19 @@ bool CMirrorRun::NextFile() {
         return true;
     }
     return EndDone();
+}
+
+void CMirrorRun::ReportProgress() {
+    const CMirrorLimits& l = m_job.m_limits;
+    RunProgress p;
+    p.filesDone = l.m_nFiles;
+    p.maxFiles = l.m_nMaxFiles;
+    p.queued = static_cast<std::uint32_t>(m_job.m_listQueue.size());
+    p.filesKnown = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(std::uint64_t{p.filesDone} + p.queued, l.m_nMaxFiles));
+    p.bytes = l.m_nMegaBytes * 1048576ull + l.m_nKiloRest * 1024ull + l.m_nByteRest;
+    p.failures = m_nFailures;
+    m_log.Progress(p);
 }
 
 bool CMirrorRun::EndDone() {

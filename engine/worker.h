@@ -78,6 +78,8 @@ private:
     void EndRecord(bool finished);
     // The current URL answered 304 to a request with its copy's validators.
     bool TakeUnchangedFile();
+    // Tells the log how far the run is.
+    void ReportProgress();
     // Marks the run done: the last lines of the log, the button.
     bool EndDone();
     bool Gone();
@@ -100,6 +102,7 @@ private:
     bool m_bRecordOpen = false;
     bool m_bNothingLeft = false;  // a continued copy had nothing left to fetch
     CMirrorJob::Answer m_answer;  // the current download's answer
+    std::uint32_t m_nFailures = 0;  // files of this run that could not be fetched
     std::atomic<RunEnd> m_end{RunEnd::Running};
     std::mutex m_endMutex;
     std::condition_variable m_endChanged;

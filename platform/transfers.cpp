@@ -58,6 +58,7 @@ struct Transfer {
     long hops = 0;
     std::string request;
     int maxRetries = 0;
+    bool retryRefused = true;  // a refused connection is tried again
     bool waiting = false;  // started, not yet handed to libcurl: its time has not come
     std::chrono::steady_clock::time_point launchAt;
     CFile file;
@@ -311,7 +312,8 @@ struct CTransferPool::Impl {
             return;
         }
         t.retrying = false;
-        if (IsTransient(result) && t.out.fileCause < 0 && Retry(t, -1)) {
+        const bool refusedOnce = result == CURLE_COULDNT_CONNECT && !t.retryRefused;
+        if (IsTransient(result) && !refusedOnce && t.out.fileCause < 0 && Retry(t, -1)) {
             return;
         }
         if (t.redirecting && result == CURLE_OK) {
@@ -448,10 +450,11 @@ int CTransferPool::FreeSlot() const {
 }
 
 void CTransferPool::Start(int slot, const std::string& url, const std::string& path,
-                          const RequestConditions& conditions) {
+                          const RequestConditions& conditions, bool retryRefused) {
     Impl& s = *m_impl;
     Transfer& t = *s.slots[static_cast<std::size_t>(slot)];
     t.busy = true;
+    t.retryRefused = retryRefused;
     curl_slist_free_all(t.headers);
     t.headers = nullptr;
     // Header values never hold a line end: a validator that does is not sent.

@@ -67,8 +67,10 @@ public:
     // Starts `url` in the free `slot`, into a new file at `path` (whatever stood
     // there is replaced, never followed). A file that cannot be created ends the
     // transfer at once. `conditions` go with the request (and its redirects and retries).
+    // Without `retryRefused`, a refused connection ends the transfer at once (other
+    // failures are still tried again).
     void Start(int slot, const std::string& url, const std::string& path,
-               const RequestConditions& conditions = {});
+               const RequestConditions& conditions = {}, bool retryRefused = true);
     // Drives every transfer until `slot` has its final answer's headers, or has ended;
     // returns false when it was not opened (or on an Interrupt).
     bool WaitForHeaders(int slot);
