@@ -3,7 +3,10 @@
 #include <QDialog>
 #include <QElapsedTimer>
 
+#include <functional>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "engine/progress_queue.h"
 
@@ -12,6 +15,7 @@ class CMirroringDlg;
 }
 
 class QKeyEvent;
+class QUrl;
 
 namespace tandril {
 
@@ -44,6 +48,13 @@ public:
 
     static constexpr int kMaxLogLines = 100000;
 
+    // The counters line and the summary, as shown (tests).
+    QString CountersText() const;
+    QString SummaryText() const;
+    QString FailuresText() const;
+    // How "Browse..." and "Open folder" open a page or a folder; tests replace it.
+    static std::function<void(const QUrl&)>& OpenHook();
+
 public slots:
     void reject() override;  // Cancel, Esc, the close box
     void accept() override;  // Enter: the same as Cancel
@@ -59,6 +70,11 @@ private:
     void OnCancel();
     void OnRunAborted();
     void AppendLine(const QString& text);
+    // Applies one call of the worker; false when it ended the dialog.
+    bool Apply(struct ProgressItem& item);
+    // Shows the latest counters (every 100 ms) and, once the run has ended, the summary.
+    void RefreshCounters();
+    void ShowSummary(int end);
     // Applies the worker's queued calls in order, a few milliseconds at a time.
     void DrainCalls();
 
@@ -70,6 +86,11 @@ private:
     bool m_bClosed = false;
     qint64 m_longestStallMs = 0;
     QElapsedTimer m_heartbeatClock;
+    QElapsedTimer m_runClock;
+    // Bytes over the last seconds, for the current speed.
+    std::vector<std::pair<qint64, std::uint64_t>> m_samples;
+    QStringList m_failures;
+    bool m_bSummaryShown = false;
 };
 
 }  // namespace tandril

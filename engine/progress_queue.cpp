@@ -18,6 +18,22 @@ void CProgressQueue::AbortRun() {
     Queue({ProgressItem::Kind::Abort, {}});
 }
 
+void CProgressQueue::Progress(const RunProgress& progress) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_progress = progress;
+    m_bProgress = true;
+}
+
+void CProgressQueue::Failure(const std::string& url, const std::string& reason) {
+    Queue({ProgressItem::Kind::Failure, url, reason});
+}
+
+bool CProgressQueue::LatestProgress(RunProgress& progress) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    progress = m_progress;
+    return m_bProgress;
+}
+
 bool CProgressQueue::IsWindowAlive() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return !m_bClosed && !m_bEnding;
@@ -33,7 +49,7 @@ void CProgressQueue::Queue(ProgressItem item) {
         });
         if (m_bClosed || m_bEnding)
             return;
-        m_bytes += item.text.size();
+        m_bytes += item.text.size() + item.reason.size();
         m_bEnding = item.kind == ProgressItem::Kind::Abort;
         m_items.push_back(std::move(item));
         wake = !m_bWakeOutstanding;

@@ -17,9 +17,11 @@ struct ProgressItem {
         Line,    // append `text` to the log
         Button,  // set the button's text to `text`
         Abort,   // the run ended itself after a reported failure: close as Cancel does
+        Failure, // a URL that could not be fetched: `text`, and why: `reason`
     };
     Kind kind;
     std::string text;
+    std::string reason;
 };
 
 // The worker's progress, carried to the thread that owns the window without making
@@ -46,6 +48,12 @@ public:
     bool IsWindowAlive() override;
     // Queues an Abort after what is queued; later calls are dropped.
     void AbortRun() override;
+    // Keeps the latest progress (not queued: the window reads it when it likes).
+    void Progress(const RunProgress& progress) override;
+    void Failure(const std::string& url, const std::string& reason) override;
+
+    // The owner's thread: the latest progress; false while none was reported.
+    bool LatestProgress(RunProgress& progress);
 
     // The owner's thread: the queued calls, oldest first. Empty when nothing waits,
     // and then the next call wakes the owner again.
@@ -68,6 +76,8 @@ private:
     bool m_bWakeOutstanding = false;
     bool m_bClosed = false;  // Cancel: nothing more is kept
     bool m_bEnding = false;  // AbortRun: what is queued is still taken
+    RunProgress m_progress;  // guarded by m_mutex
+    bool m_bProgress = false;
 };
 
 }  // namespace tandril

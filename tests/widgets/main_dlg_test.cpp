@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <QAbstractItemView>
 #include <QCheckBox>
+#include <QProgressBar>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -9,10 +10,12 @@
 #include <QSet>
 #include <QTest>
 
+#include <algorithm>
 #include <chrono>
 
 #include "engine/messages.h"
 #include "engine/mirror_job.h"
+#include "engine/mirroring_dlg.h"
 #include "engine/placement.h"
 #include "tests/support/http_server.h"
 #include "tests/widgets/widget_support.h"
@@ -145,6 +148,67 @@ TEST_F(MainDialog, EnterInTheMirroringDialogEndsTheRun) {
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
         EXPECT_FALSE(test::FileExists(Dir().toStdString() + "/stall.bin"));
     }
+}
+
+// During a run the bar and the counters move; at the end the summary lists what could
+// not be fetched (a 404, a refused connection) and offers the copy.
+TEST_F(MainDialog, ProgressBarCountersAndSummary) {
+    CHttpServer dead;
+    const std::string deadUrl = dead.Root() + "/gone.png";
+    dead.Stop();
+    std::string body = "<a href=missing.html>missing</a><img src=\"" + deadUrl + "\">";
+    for (int i = 0; i < 40; ++i)
+        body += "<a href=p" + std::to_string(i) + ".html>p</a>";
+    server.SetPage("/many.html", body);
+    for (int i = 0; i < 40; ++i)
+        server.SetPage("/p" + std::to_string(i) + ".html", "page");
+    server.SetAnswerDelay(15);
+    job.m_limits.m_nMaxLevels = 1;
+    job.m_limits.m_nMaxConnections = 1;
+    job.m_netOptions.retryWaitMs = 10;
+    SetFields(QString::fromStdString(server.Root() + "/many.html"), Dir());
+    std::vector<int> values;
+    QStringList counters;
+    QString title, summary, failures;
+    bool browseShown = false;
+    QList<QUrl> opened;
+    CMirroringDlg::OpenHook() = [&opened](const QUrl& url) { opened << url; };
+    auto driver = DriveProgress([&](CMirroringDlg& progress) {
+        auto* bar = Child<QProgressBar>(progress, "m_progressBar");
+        if (values.empty() || values.back() != bar->value())
+            values.push_back(bar->value());
+        if (counters.isEmpty() || counters.back() != progress.CountersText())
+            counters << progress.CountersText();
+        if (progress.SummaryText().isEmpty())
+            return false;
+        title = progress.windowTitle();
+        summary = progress.SummaryText();
+        failures = progress.FailuresText();
+        browseShown = Child<QPushButton>(progress, "m_btnBrowse")->isVisible();
+        EXPECT_EQ(bar->value(), bar->maximum());
+        Child<QPushButton>(progress, "m_btnBrowse")->click();
+        Child<QPushButton>(progress, "m_btnOpenFolder")->click();
+        Child<QPushButton>(progress, "m_btnCancel")->click();
+        return true;
+    });
+    Button("m_btnMirror")->click();
+    // The bar moved through several values on its way up.
+    EXPECT_GE(values.size(), 4u);
+    EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
+    EXPECT_GE(counters.size(), 3);
+    EXPECT_TRUE(counters.last().startsWith("Files: 43   ")) << counters.last().toStdString();
+    EXPECT_TRUE(counters.last().contains("Failed: 2   Queued: 0")) << counters.last().toStdString();
+    EXPECT_EQ(title, "100% Mirroring...");
+    EXPECT_TRUE(summary.startsWith("Done: 43 files, ")) << summary.toStdString();
+    EXPECT_TRUE(summary.endsWith("2 not fetched:")) << summary.toStdString();
+    const QString root = QString::fromStdString(server.Root());
+    EXPECT_TRUE(failures.contains(root + "/missing.html  (HTTP 404)")) << failures.toStdString();
+    EXPECT_TRUE(failures.contains(QString::fromStdString(deadUrl) + "  (connection refused)"))
+        << failures.toStdString();
+    EXPECT_TRUE(browseShown);
+    ASSERT_EQ(opened.size(), 2);
+    EXPECT_EQ(opened[0], QUrl::fromLocalFile(Dir() + "/many.html"));
+    EXPECT_EQ(opened[1], QUrl::fromLocalFile(Dir() + "/"));
 }
 
 // "tandril URL" opens with the URL in its field, to be mirrored as if typed.
