@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 #include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QSet>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
@@ -112,7 +115,7 @@ TEST(OptionsDialog, RelativeLinksCheckBox) {
     {
         COptionsDlg dlg(limits, nullptr);
         dlg.show();
-        EXPECT_EQ(dlg.RelativeLinksBox()->text(), "Make links &relative (portable copy)");
+        EXPECT_EQ(dlg.RelativeLinksBox()->text(), "Make links relati&ve (portable copy)");
         EXPECT_FALSE(dlg.RelativeLinksBox()->isChecked());
         dlg.RelativeLinksBox()->setChecked(true);
         test::Child<QPushButton>(dlg, "m_btnCancel")->click();
@@ -199,6 +202,54 @@ TEST(OptionsDialog, OutOfRangeStoredValuesAreShownWithoutComplaint) {
     EXPECT_EQ(boxes.Texts()[0], "Please enter an integer between 0 and 1000.");
     test::Child<QPushButton>(dlg, "m_btnCancel")->click();
     EXPECT_EQ(limits.m_nMaxLevels, 5000u);
+}
+
+}  // namespace
+}  // namespace tandril
+
+namespace tandril {
+namespace {
+
+// The settings in four groups that fit a 1366x768 screen; each mnemonic belongs to one
+// control; Tab goes through the groups in order.
+TEST(OptionsDialog, GroupsMnemonicsAndTabOrder) {
+    CMirrorLimits limits;
+    COptionsDlg dlg(limits, nullptr);
+    dlg.show();
+    QStringList groups;
+    for (const QGroupBox* g : dlg.findChildren<QGroupBox*>())
+        groups << g->title();
+    EXPECT_EQ(groups, (QStringList{"Limits", "Links", "Scope", "Network"}));
+    const QSize size = dlg.sizeHint();
+    EXPECT_LE(size.width(), 1366);
+    EXPECT_LE(size.height(), 768 - 60);  // a panel and the title bar
+    QSet<QChar> keys;
+    QStringList texts;
+    for (const QLabel* l : dlg.findChildren<QLabel*>())
+        texts << l->text();
+    for (const QAbstractButton* b : dlg.findChildren<QAbstractButton*>())
+        texts << b->text();
+    for (const QString& text : texts) {
+        const int amp = text.indexOf('&');
+        if (amp < 0 || amp + 1 >= text.size())
+            continue;
+        const QChar key = text[amp + 1].toLower();
+        EXPECT_FALSE(keys.contains(key)) << text.toStdString();
+        keys.insert(key);
+    }
+    EXPECT_GE(keys.size(), 9);
+    QStringList order;
+    QWidget* w = dlg.findChild<QWidget*>("m_btnOk");
+    for (int i = 0; i < 14 && w != nullptr; ++i) {
+        order << w->objectName();
+        w = w->nextInFocusChain();
+        while (w != nullptr && (w->focusPolicy() & Qt::TabFocus) == 0)
+            w = w->nextInFocusChain();
+    }
+    EXPECT_EQ(order, (QStringList{"m_btnOk", "m_btnCancel", "m_editLevels", "m_editFiles",
+                                  "m_editMegaBytes", "m_chkRelative", "m_chkOffsite",
+                                  "m_chkRobots", "m_chkNoParent", "m_editSkip", "m_editFollow",
+                                  "m_editConnections", "m_editPause", "m_editCookies"}));
 }
 
 }  // namespace
