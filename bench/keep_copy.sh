@@ -21,9 +21,13 @@
 #   bench/keep_copy.sh [BUILD_DIR] [RTT_MS] [PAGES] [ROUNDS] [KILLS]
 #     defaults: build-bench 20 2000 3 10
 #   KEEP_PARTS="update kill"   the parts to run
+#   KEEP_SCHEME=https          nginx over TLS with HTTP/2 (a CA made for the run; HTTrack,
+#                              which cannot be given one, is left out)
+#   KEEP_CLIENTS="..."         the clients of part 1 (tandril wget wget2 httrack)
 # Needs root (namespaces).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/nginx_common.sh
 build="${1:-build-bench}"
 rtt="${2:-20}"
 pages="${3:-2000}"
@@ -76,6 +80,14 @@ ip netns add "$srv"
 ip -n "$cli" link set lo up
 ip -n "$srv" link set lo up
 server_ip=10.77.0.2
+scheme="${KEEP_SCHEME:-http}"
+t_ca=(); w_ca=(); listen="$server_ip:8080"; tls=""
+if [ "$scheme" = https ]; then
+    make_bench_ca "$work/ca" "$server_ip"
+    t_ca=(--ca-file "$work/ca/ca.pem"); w_ca=(--ca-certificate="$work/ca/ca.pem")
+    listen="$server_ip:8080 ssl http2"
+    tls="ssl_certificate $work/ca/server.pem; ssl_certificate_key $work/ca/server.key; ssl_protocols TLSv1.2 TLSv1.3;"
+fi
 mkdir -p "$work/nginx/logs"
 cat > "$work/nginx/nginx.conf" <<CONF
 worker_processes 1;
@@ -93,7 +105,7 @@ http {
     fastcgi_temp_path $work/nginx/fastcgi;
     uwsgi_temp_path $work/nginx/uwsgi;
     scgi_temp_path $work/nginx/scgi;
-    server { listen $server_ip:8080; root $work/www; }
+    server { listen $listen; $tls root $work/www; }
 }
 CONF
 "$link" "$cli" td0 "$srv" td1 "$(( rtt * 500 ))" > "$work/link.out" &
@@ -106,7 +118,7 @@ ip -n "$srv" link set td1 up
 ip netns exec "$srv" nginx -c "$work/nginx/nginx.conf" -p "$work/nginx" &
 nginx_pid=$!
 sleep 0.5
-url="http://$server_ip:8080/site/index.html"
+url="$scheme://$server_ip:8080/site/index.html"
 log="$work/nginx/logs/access.log"
 
 # sent: "requests bytes" nginx logged since the log was emptied.
@@ -125,13 +137,13 @@ step() {
     case "$client" in
         tandril)
             ip netns exec "$cli" "$runner" --url "$url" --dir "$dir/" --levels 100 \
-                --files 100000 --mb 4096 $([ "$first" = 1 ] && echo --fresh) \
+                --files 100000 --mb 4096 "${t_ca[@]}" $([ "$first" = 1 ] && echo --fresh) \
                 > "$work/out" 2> "$work/err" ;;
         wget)
-            (cd "$dir" && ip netns exec "$cli" wget -nv -N -r -l inf -k -p -nH "$url" \
+            (cd "$dir" && ip netns exec "$cli" wget -nv "${w_ca[@]}" -N -r -l inf -k -p -nH "$url" \
                 > "$work/out" 2> "$work/err") || true ;;
         wget2)
-            (cd "$dir" && ip netns exec "$cli" wget2 -q -N -r -l inf -k -p -nH "$url" \
+            (cd "$dir" && ip netns exec "$cli" wget2 -q "${w_ca[@]}" -N -r -l inf -k -p -nH "$url" \
                 > "$work/out" 2> "$work/err") || true ;;
         httrack)
             if [ "$first" = 1 ]; then
@@ -155,7 +167,9 @@ change_pages() {
 }
 
 if [[ " $parts " == *" update "* ]]; then
-    clients="${KEEP_CLIENTS:-tandril wget wget2 httrack}"
+    default_clients="tandril wget wget2 httrack"
+    [ "$scheme" = https ] && default_clients="tandril wget wget2"
+    clients="${KEEP_CLIENTS:-$default_clients}"
     : > "$work/results"
     for round in $(seq 1 "$rounds"); do
         rm -rf "$site" && cp -a "$work/pristine" "$site"
@@ -171,7 +185,7 @@ if [[ " $parts " == *" update "* ]]; then
             echo "$c changed $(step "$c" "$work/copies/$c" 0)" >> "$work/results"
         done
     done
-    echo "update: $pages pages, round trip $rtt ms, $rounds rounds (medians)"
+    echo "update: $pages pages, $scheme, round trip $rtt ms, $rounds rounds (medians)"
     python3 - "$work/results" <<'PY'
 import sys, statistics
 rows = {}
@@ -202,11 +216,12 @@ if [[ " $parts " == *" kill "* ]]; then
     mkdir -p "$dir"
     total_req=0; total_bytes=0; n=0
     : > "$log"
-    # Random moments within the time of one uninterrupted run.
-    moments=$(python3 -c "import random; print(' '.join(f'{random.uniform(0.05, $once_t * 0.6):.2f}' for _ in range($kills)))")
+    # Random moments of the copy, within the time of one uninterrupted run: each run is
+    # killed that much later than the one before it was.
+    moments=$(python3 -c "import random; m = sorted(random.uniform(0, $once_t * 0.9) for _ in range($kills)); print(' '.join(f'{b - a:.2f}' for a, b in zip([0] + m, m)))")
     for at in $moments; do
         ip netns exec "$cli" "$runner" --url "$url" --dir "$dir/" --levels 100 --files 100000 \
-            --mb 4096 > /dev/null 2>&1 &
+            --mb 4096 "${t_ca[@]}" > /dev/null 2>&1 &
         pid=$!
         sleep "$at"
         kill -9 "$pid" 2>/dev/null || true
@@ -214,9 +229,9 @@ if [[ " $parts " == *" kill "* ]]; then
         n=$((n + 1))
     done
     ip netns exec "$cli" "$runner" --url "$url" --dir "$dir/" --levels 100 --files 100000 \
-        --mb 4096 > "$work/out" 2> "$work/err"
+        --mb 4096 "${t_ca[@]}" > "$work/out" 2> "$work/err"
     read -r total_req total_bytes <<< "$(sent)"
-    echo "kill and continue: $n kills at $moments s (one run takes $once_t s)"
+    echo "kill and continue: $n kills, each run killed after $moments s (one run takes $once_t s)"
     if diff -r -x '%tandril' -x '~tmp~*' "$once" "$dir" > "$work/diff"; then
         echo "  final tree identical to one uninterrupted run's"
     else

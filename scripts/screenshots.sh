@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Takes the screenshots in docs/ from the real program in a real window under Xvfb:
-# the main dialog, the Options dialog and a finished "Mirroring..." dialog. A small
-# site is served on 127.0.0.1 for the run; settings live in a temporary directory.
+# the main dialog, the Options dialog, the "Mirroring..." dialog half way through a run
+# and at its end with the failures listed; and a text capture of tandril-cli copying the
+# same site. A small, slow site is served on 127.0.0.1 for the run; settings live in a
+# temporary directory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j2 --target tandril
+cmake --build build -j2 --target tandril tandril-cli
 
 work=$(mktemp -d /tmp/tandril-shots-XXXXXX)
 pids=()
@@ -28,9 +30,15 @@ cat > "$work/www/index.html" <<'HTML'
 <html><head><title>Field notes</title></head><body background="img/paper.gif">
 <h1>Field notes</h1><img src="img/logo.gif">
 <ul><li><a href="docs/">Documents</a></li><li><a href="docs/plants.html">Plants</a></li>
-<li><a href="docs/birds.html">Birds</a></li><li><a href="about.html">About</a></li></ul>
-</body></html>
+<li><a href="docs/birds.html">Birds</a></li><li><a href="about.html">About</a></li>
+<li><a href="docs/old-notes.html">Old notes</a></li></ul>
+<img src="http://127.0.0.1:1/counter.gif">
 HTML
+for n in $(seq 1 24); do
+    echo "<li><a href=\"docs/day$n.html\">Day $n</a></li>" >> "$work/www/index.html"
+    echo "<html><body><h2>Day $n</h2><a href=\"../index.html\">home</a></body></html>" > "$work/www/docs/day$n.html"
+done
+echo "</body></html>" >> "$work/www/index.html"
 for p in index plants birds; do
     echo "<html><body><h2>$p</h2><a href=\"../index.html\">home</a><img src=\"../img/logo.gif\"></body></html>" > "$work/www/docs/$p.html"
 done
@@ -38,7 +46,18 @@ echo "<html><body><p>About these notes.</p></body></html>" > "$work/www/about.ht
 convert -size 16x16 xc:'#2e6b4f' "$work/www/img/logo.gif"
 convert -size 16x16 xc:'#f4f1e6' "$work/www/img/paper.gif"
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-(cd "$work/www" && exec python3 -m http.server "$port" --bind 127.0.0.1 >/dev/null 2>&1) &
+# Each answer takes a moment, so that a run can be seen half way.
+cat > "$work/slow.py" <<'PY'
+import http.server, sys, time
+class Slow(http.server.SimpleHTTPRequestHandler):
+    def do_GET(self):
+        time.sleep(0.12)
+        super().do_GET()
+    def log_message(self, *args):
+        pass
+http.server.ThreadingHTTPServer(("127.0.0.1", int(sys.argv[1])), Slow).serve_forever()
+PY
+(cd "$work/www" && exec python3 "$work/slow.py" "$port") &
 pids+=($!)
 
 # Settings with a short history, as after a few runs.
@@ -57,6 +76,7 @@ Modify%20Link=0
 Max%20Level=2
 Max%20File=200
 Max%20MB=5
+Max%20Connections=1
 CONF
 
 ./build/ui/tandril &
@@ -89,10 +109,30 @@ sleep 0.3
 
 xdotool windowfocus --sync "$main" 2>/dev/null || true
 xdotool key alt+m
-progress=$(window_of "Mirroring...")
+progress=""
 for _ in $(seq 1 100); do
-    [ -f "$work/mirror/about.html" ] && break
+    progress=$(xdotool search --onlyvisible --name "Mirroring\.\.\.\$" 2>/dev/null | head -n 1 || true)
+    [ -n "$progress" ] && break
     sleep 0.1
 done
-sleep 1
+[ -n "$progress" ] || { echo "no progress window" >&2; exit 1; }
+for _ in $(seq 1 200); do
+    [ "$(find "$work/mirror" -name 'day*.html' | wc -l)" -ge 10 ] && break
+    sleep 0.05
+done
+shot "$progress" mirroring-progress.png
+for _ in $(seq 1 300); do
+    [ "$(find "$work/mirror" -name 'day*.html' | wc -l)" -ge 24 ] && [ -f "$work/mirror/about.html" ] && break
+    sleep 0.1
+done
+sleep 8  # the dead host's image is tried again before it counts as failed
 shot "$progress" mirroring-dialog.png
+
+# tandril-cli on the same site, its output as it goes into a file.
+cli="$PWD/build/tandril-cli"
+{
+    echo "$ tandril-cli --levels 2 http://127.0.0.1:PORT/index.html notes"
+    (cd "$work" && "$cli" --levels 2 "http://127.0.0.1:$port/index.html" notes 2>&1 || true) |
+        sed "s/$port/PORT/g; s|$work/|/home/me/|g"
+} > docs/tandril-cli.txt
+echo docs/tandril-cli.txt
