@@ -108,6 +108,9 @@ bool CMirrorSession::TakeDownload() {
 }
 
 void CMirrorSession::DropCurrent() {
+    // An answer with nothing to keep (a 304 of an update, an error) still tells whether
+    // the server multiplexes.
+    m_bMultiplexed = m_bMultiplexed || (Current().opened && Current().multiplexed);
     m_pool->Release(m_current);
     DeleteFile(m_job.m_strTargetDir + SlotFileName(m_current));
 }
