@@ -78,7 +78,8 @@ QString Elapsed(qint64 ms) {
 }  // namespace
 
 void CMirroringDlg::RefreshCounters() {
-    if (m_bClosed)
+    // After the summary the counters stand as the run left them.
+    if (m_bClosed || m_bSummaryShown)
         return;
     RunProgress p;
     if (m_progress.LatestProgress(p)) {

@@ -19,7 +19,7 @@ cleanup() {
 trap cleanup EXIT
 
 display=:$(( 90 + RANDOM % 9 ))
-Xvfb "$display" -screen 0 1024x640x24 -nolisten tcp &
+Xvfb "$display" -screen 0 1366x768x24 -nolisten tcp &
 pids+=($!)
 export DISPLAY=$display
 for _ in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
