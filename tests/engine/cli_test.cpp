@@ -32,6 +32,11 @@ struct CliResult {
 // Runs tandril-cli with `args` in `cwd`; sends `signal` after `signalAfterMs` when set.
 CliResult RunCli(const std::vector<std::string>& args, const std::string& cwd = "/tmp",
                  int signal = 0, int signalAfterMs = 0) {
+    // Made before the fork: the child only calls what is safe in a forked thread.
+    std::vector<char*> argv{const_cast<char*>("tandril-cli")};
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
     int out[2], err[2];
     if (pipe(out) != 0 || pipe(err) != 0)
         return {};
@@ -43,10 +48,6 @@ CliResult RunCli(const std::vector<std::string>& args, const std::string& cwd = 
         close(err[0]);
         if (chdir(cwd.c_str()) != 0)
             _exit(127);
-        std::vector<char*> argv{const_cast<char*>("tandril-cli")};
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
         execv(TANDRIL_CLI_PATH, argv.data());
         _exit(127);
     }
