@@ -87,7 +87,8 @@ CliCommand ParseCliArguments(const std::vector<std::string>& args, CliOptions& o
         // "--name=value" is "--name value".
         std::string value;
         bool hasValue = false;
-        if (const std::size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+        if (const std::size_t eq = arg.find('=');
+            arg.rfind("--", 0) == 0 && eq != std::string::npos) {
             value = arg.substr(eq + 1);
             arg.resize(eq);
             hasValue = true;

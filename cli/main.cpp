@@ -136,8 +136,7 @@ int main(int argc, char** argv) {
         signalled.store(sig);
     }).detach();
 
-    CTerminalProgress progress(stderr, isatty(STDERR_FILENO) == 1, options.verbose,
-                               options.quiet);
+    CTerminalProgress progress(stderr, isatty(STDERR_FILENO) == 1, options.verbose, options.quiet);
     const auto started = std::chrono::steady_clock::now();
     RunEnd end = RunEnd::Running;
     {
@@ -182,12 +181,12 @@ int main(int argc, char** argv) {
             list += list.empty() ? "" : ", ";
             list += "{\"url\": " + JsonString(url) + ", \"reason\": " + JsonString(reason) + "}";
         }
-        std::printf("{\"end\": \"%s\", \"url\": %s, \"dir\": %s, \"files\": %u, \"bytes\": %llu, "
-                    "\"seconds\": %.3f, \"failed\": %zu, \"failures\": [%s], \"start_page\": %s}\n",
-                    signalled.load() != 0 ? "cancelled" : EndName(end),
-                    JsonString(job.m_strStartUrl).c_str(), JsonString(job.m_strTargetDir).c_str(),
-                    l.m_nFiles, bytes, seconds, failed, list.c_str(),
-                    JsonString(l.m_strStartPage).c_str());
+        std::printf(
+            "{\"end\": \"%s\", \"url\": %s, \"dir\": %s, \"files\": %u, \"bytes\": %llu, "
+            "\"seconds\": %.3f, \"failed\": %zu, \"failures\": [%s], \"start_page\": %s}\n",
+            signalled.load() != 0 ? "cancelled" : EndName(end),
+            JsonString(job.m_strStartUrl).c_str(), JsonString(job.m_strTargetDir).c_str(),
+            l.m_nFiles, bytes, seconds, failed, list.c_str(), JsonString(l.m_strStartPage).c_str());
     }
     if (signalled.load() != 0)
         return 128 + signalled.load();

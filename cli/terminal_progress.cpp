@@ -54,8 +54,7 @@ double CTerminalProgress::Speed(Clock::time_point now) {
     m_samples.emplace_back(now, m_last.bytes);
     while (m_samples.size() > 2 && now - m_samples.front().first > std::chrono::seconds(3))
         m_samples.pop_front();
-    const double seconds =
-        std::chrono::duration<double>(now - m_samples.front().first).count();
+    const double seconds = std::chrono::duration<double>(now - m_samples.front().first).count();
     if (seconds <= 0.0)
         return 0.0;
     return static_cast<double>(m_last.bytes - m_samples.front().second) / seconds;

@@ -108,6 +108,10 @@ LocalName NameOf(std::string dir, std::string file) {
 
 }  // namespace
 
+void PutRecordNumber(std::string& out, std::uint64_t value) {
+    PutNumber(out, value);
+}
+
 void EncodeLink(std::string& out, int kind, std::string_view found, std::string_view written) {
     PutNumber(out, static_cast<std::uint64_t>(kind));
     PutNumber(out, found.size());
@@ -442,7 +446,9 @@ bool CCopyRecord::Load(RecordedCopy& copy) {
         }
         copy.pages.push_back(PageAdded{static_cast<std::uint32_t>(page),
                                        static_cast<std::uint32_t>(pages.Int(0)),
-                                       NameOf(pages.Text(4), pages.Text(5)), pages.Int(2) != 0});
+                                       NameOf(pages.Text(4), pages.Text(5)),
+                                       pages.Int(2) != 0,
+                                       {}});
         const std::string blob = pages.Text(3);
         std::string_view notes = blob;
         std::uint64_t target = 0;
@@ -617,8 +623,7 @@ bool CCopyRecord::Write(const std::vector<std::vector<RecordChange>>& files, con
     };
     std::vector<Row> rows;
     std::unordered_map<std::uint32_t, std::size_t> rowOf;
-    std::unordered_map<std::uint32_t, std::size_t> rowOfPage;  // fix-up page -> row
-    std::unordered_map<std::uint32_t, bool> settled;           // targets done in the batch
+    std::unordered_map<std::uint32_t, bool> settled;  // targets done in the batch
     const auto rowFor = [&](std::uint32_t id) -> Row& {
         auto [it, added] = rowOf.emplace(id, rows.size());
         if (added)
@@ -643,27 +648,26 @@ bool CCopyRecord::Write(const std::vector<std::vector<RecordChange>>& files, con
                     break;
                 case RecordChange::What::Page:
                     rowFor(c.number).page = &c;
-                    rowOfPage[c.id] = rowOf[c.number];
                     break;
                 default:
                     break;
             }
         }
     }
-    for (const auto& changes : files) {
-        for (const RecordChange& c : changes) {
-            if (c.what != RecordChange::What::Noted || settled.count(c.id) != 0)
-                continue;
-            const auto row = rowOfPage.find(c.number);
-            if (row != rowOfPage.end())
-                PutNumber(rows[row->second].notes, c.id);
+    for (Row& row : rows) {
+        if (row.page == nullptr)
+            continue;
+        std::string_view notes = row.page->links;
+        for (std::uint64_t target = 0; GetNumber(notes, target);) {
+            if (settled.count(static_cast<std::uint32_t>(target)) == 0)
+                PutNumber(row.notes, target);
         }
     }
 
     if (!m_db.Exec("BEGIN IMMEDIATE;"))
         return false;
     CSqliteStatement insert(m_db,
-                            "INSERT OR REPLACE INTO urls(id, url, base_dir, base_file, dir, file, "
+                            "INSERT INTO urls(id, url, base_dir, base_file, dir, file, "
                             "level, state, status, etag, modified, type, size, time, reason, "
                             "page_base, nofollow, links, fix_page, stylesheet, notes) VALUES(?, "
                             "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");

@@ -93,7 +93,10 @@ struct PageAdded {  // fix-up page `page` is the file saved as `name`
     std::uint32_t id = 0;  // its URL's id
     LocalName name;
     bool stylesheet = false;
+    std::string notes;  // the targets its links wait for (see PutRecordNumber)
 };
+// Appends a number to a list of numbers (the targets of a page's notes).
+void PutRecordNumber(std::string& out, std::uint64_t value);
 struct PageLinks {  // the links of a saved page or stylesheet, as found and as written
     std::uint32_t id = 0;
     std::string base;  // the URL its links were resolved against
@@ -114,12 +117,12 @@ struct UrlKeptOut {  // a link the scope keeps out (robots.txt, a skip pattern):
 // One change, as the record keeps it until it is written: the fields its kind uses.
 // (One flat struct rather than a variant: copied into the record in bulk.)
 struct RecordChange {
-    enum class What : std::uint8_t { Met, Done, Noted, Page, Links, Resized, Host, KeptOut };
+    enum class What : std::uint8_t { Met, Done, Page, Links, Resized, Host, KeptOut };
     What what = What::Met;
     UrlState state = UrlState::Queued;
     bool flag = false;         // a stylesheet (Page), nofollow (Links)
-    std::uint32_t id = 0;      // the URL's id; the target (Noted); the fix-up page (Page)
-    std::uint32_t number = 0;  // the level (Met); the page (Noted); the URL's id (Page)
+    std::uint32_t id = 0;      // the URL's id; the fix-up page (Page)
+    std::uint32_t number = 0;  // the level (Met); the URL's id (Page)
     long status = 0;
     std::uint64_t size = 0;
     std::string url;  // Met, Host, KeptOut; the base (Links)
@@ -129,7 +132,7 @@ struct RecordChange {
     std::string modified;
     std::string type;
     std::string reason;
-    std::string links;
+    std::string links;  // the links (Links); the notes' targets (Page)
 
     RecordChange() = default;
     RecordChange(UrlMet&& c)
@@ -150,7 +153,6 @@ struct RecordChange {
           modified(std::move(c.modified)),
           type(std::move(c.type)),
           reason(std::move(c.reason)) {}
-    RecordChange(const LinkNoted& c) : what(What::Noted), id(c.target), number(c.page) {}
     RecordChange(PageAdded&& c)
         : what(What::Page), flag(c.stylesheet), id(c.page), number(c.id), name(std::move(c.name)) {}
     RecordChange(PageLinks&& c)

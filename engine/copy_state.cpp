@@ -101,6 +101,14 @@ bool CMirrorJob::RestoreCopy(RecordedCopy&& copy) {
     return true;
 }
 
+void CMirrorJob::RecordPageNotes() {
+    if (m_bRecording && m_nPageId != CVisitedSet::kNone) {
+        m_changes.push_back(PageAdded{m_nPageId, m_nUrlId, CurrentLocalName(), m_pass.m_bScanCss,
+                                      std::move(m_pageNotes)});
+    }
+    m_pageNotes.clear();
+}
+
 void CMirrorJob::RecordSaved(const Answer& answer, bool scanned) {
     if (m_nUrlId == CVisitedSet::kNone)
         return;
@@ -122,6 +130,7 @@ void CMirrorJob::RecordSaved(const Answer& answer, bool scanned) {
         m_changes.push_back(PageLinks{m_nUrlId, m_strBaseUrl.empty() ? m_strUrl : m_strBaseUrl,
                                       m_bPageNoFollow, std::move(m_pageLinks)});
         m_pageLinks.clear();
+        RecordPageNotes();
     }
 }
 
@@ -150,6 +159,7 @@ FileType CMirrorJob::TakeUnchanged(const PreviousFile& previous, const Answer& a
         m_limits.m_strStartPage = m_strTargetDir + LocalPathOf(CurrentLocalName());
     }
     m_counts.unchanged += 1;
+    bool replayed = false;
     if (type != FileType::Other && previous.page) {
         // The links the page had are met again, in its order, as its scan met them.
         std::vector<RecordedLink> links;
@@ -167,6 +177,7 @@ FileType CMirrorJob::TakeUnchanged(const PreviousFile& previous, const Answer& a
                 HandleLink(text, link.kind);
             }
             m_pass.m_bScanning = false;
+            replayed = true;
         }
     }
     if (m_bRecording) {
@@ -180,9 +191,12 @@ FileType CMirrorJob::TakeUnchanged(const PreviousFile& previous, const Answer& a
         done.type = previous.type;
         done.size = FileSizeOf(m_strTargetDir + LocalPathOf(done.name));
         m_changes.push_back(std::move(done));
-        if (previous.page)
+        if (previous.page) {
             m_changes.push_back(
                 PageLinks{m_nUrlId, previous.base, previous.nofollow, previous.links});
+            if (replayed)
+                RecordPageNotes();
+        }
     }
     return type;
 }

@@ -162,13 +162,9 @@ void CMirrorJob::NoteLocalLink(std::uint32_t id) {
     }
     if (m_nPageId == CVisitedSet::kNone) {
         m_nPageId = m_fixups.AddPage(CurrentLocalName(), m_pass.m_bScanCss, m_nUrlId);
-        if (m_bRecording) {
-            m_changes.push_back(
-                PageAdded{m_nPageId, m_nUrlId, CurrentLocalName(), m_pass.m_bScanCss});
-        }
     }
     if (m_mapVisited.NoteLink(id, m_nPageId) && m_bRecording) {
-        m_changes.push_back(LinkNoted{id, m_nPageId});
+        PutRecordNumber(m_pageNotes, id);
     }
 }
 

@@ -176,6 +176,8 @@ public:
     void RecordSaved(const Answer& answer, bool scanned);
     // Starts keeping the run's changes (the current URL, the start, is the first).
     void StartRecording();
+    // Records the current page as one whose links wait for targets' names (if it is).
+    void RecordPageNotes();
     // The validators to send for `url` when updating a copy whose file is on disk.
     RequestConditions ConditionsFor(const std::string& url) const;
     // The file `url` had in the copy being updated, or null.
@@ -261,8 +263,10 @@ public:
     // The copy's record: kept while set; the changes not handed over yet.
     bool m_bRecording = false;
     std::vector<RecordChange> m_changes;
-    // The links of the page being scanned, as found and as written (see EncodeLink).
+    // The links of the page being scanned, as found and as written (see EncodeLink), and
+    // the targets whose names they wait for.
     std::string m_pageLinks;
+    std::string m_pageNotes;
     // When updating a copy: its files as they were, by URL.
     std::unordered_map<std::string, PreviousFile> m_previous;
     // The run updates a copy: m_previous holds its files.

@@ -16,8 +16,8 @@
 #include <QUrl>
 
 #include "engine/messages.h"
-#include "engine/progress_queue.h"
 #include "engine/mirror_job.h"
+#include "engine/progress_queue.h"
 #include "engine/worker.h"
 #include "ui/gui_message_box.h"
 #include "ui_mirroring_dlg.h"
@@ -122,7 +122,8 @@ void CMirroringDlg::ShowSummary(int end) {
     RunProgress p;
     m_progress.LatestProgress(p);
     const CMirrorLimits& l = m_job.m_limits;
-    const std::uint64_t bytes = l.m_nMegaBytes * 1048576ull + l.m_nKiloRest * 1024ull + l.m_nByteRest;
+    const std::uint64_t bytes =
+        l.m_nMegaBytes * 1048576ull + l.m_nKiloRest * 1024ull + l.m_nByteRest;
     QString how;
     switch (static_cast<RunEnd>(end)) {
         case RunEnd::Done:

@@ -14,10 +14,10 @@ namespace tandril {
 // One thing the worker reported, in the order it was reported.
 struct ProgressItem {
     enum class Kind {
-        Line,    // append `text` to the log
-        Button,  // set the button's text to `text`
-        Abort,   // the run ended itself after a reported failure: close as Cancel does
-        Failure, // a URL that could not be fetched: `text`, and why: `reason`
+        Line,     // append `text` to the log
+        Button,   // set the button's text to `text`
+        Abort,    // the run ended itself after a reported failure: close as Cancel does
+        Failure,  // a URL that could not be fetched: `text`, and why: `reason`
     };
     Kind kind;
     std::string text;

@@ -59,6 +59,7 @@ std::string CMirrorJob::BaseHref() const {
 void CMirrorJob::ResetScan() {
     m_nPageId = CVisitedSet::kNone;
     m_pageLinks.clear();
+    m_pageNotes.clear();
     m_bPageNoFollow = false;
     m_pass.ResetReaders(m_limits.m_bModifyLinks);
 }

@@ -67,6 +67,7 @@ void CMirrorJob::ResetUrlState() {
     m_nLevel = 0;
     m_changes.clear();
     m_pageLinks.clear();
+    m_pageNotes.clear();
 }
 
 FileType CMirrorJob::TakeFileType(const std::string& contentType) {

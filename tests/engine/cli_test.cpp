@@ -59,8 +59,8 @@ CliResult RunCli(const std::vector<std::string>& args, const std::string& cwd = 
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
     int open = 2;
     while (open > 0) {
-        if (!signalled && std::chrono::steady_clock::now() - start >=
-                              std::chrono::milliseconds(signalAfterMs)) {
+        if (!signalled &&
+            std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(signalAfterMs)) {
             kill(child, signal);
             signalled = true;
         }
@@ -141,10 +141,10 @@ TEST_F(Cli, HelpVersionAndJson) {
     CliResult help = RunCli({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("usage: tandril-cli [OPTIONS] URL [DIR]\n", 0), 0u);
-    for (const char* option : {"--levels", "--files", "--mb", "--connections", "--copy-only",
-                               "--relative-links", "--no-offsite-embedded", "--no-robots",
-                               "--exclude", "--include", "--no-parent", "--pause", "--cookies",
-                               "--fresh", "--quiet", "--verbose", "--json", "--version"})
+    for (const char* option :
+         {"--levels", "--files", "--mb", "--connections", "--copy-only", "--relative-links",
+          "--no-offsite-embedded", "--no-robots", "--exclude", "--include", "--no-parent",
+          "--pause", "--cookies", "--fresh", "--quiet", "--verbose", "--json", "--version"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
     CliResult version = RunCli({"--version"});
     EXPECT_EQ(version.status, 0);
@@ -154,14 +154,13 @@ TEST_F(Cli, HelpVersionAndJson) {
     CliResult r = RunCli({"--json", "--quiet", "--levels", "2", Url("/index.html"), dir});
     EXPECT_EQ(r.status, 4);
     EXPECT_EQ(r.err, "");
-    const std::string expected =
-        "{\"end\": \"done\", \"url\": \"" + Url("/index.html") + "\", \"dir\": \"" + dir +
-        "/\", \"files\": 5, \"bytes\": ";
+    const std::string expected = "{\"end\": \"done\", \"url\": \"" + Url("/index.html") +
+                                 "\", \"dir\": \"" + dir + "/\", \"files\": 5, \"bytes\": ";
     EXPECT_EQ(r.out.substr(0, expected.size()), expected) << r.out;
-    EXPECT_NE(r.out.find("\"failed\": 1, \"failures\": [{\"url\": \"" + Url("/missing.html") +
-                         "\", \"reason\": \"HTTP 404\"}], \"start_page\": \"" + dir +
-                         "/index.html\"}\n"),
-              std::string::npos)
+    EXPECT_NE(
+        r.out.find("\"failed\": 1, \"failures\": [{\"url\": \"" + Url("/missing.html") +
+                   "\", \"reason\": \"HTTP 404\"}], \"start_page\": \"" + dir + "/index.html\"}\n"),
+        std::string::npos)
         << r.out;
 }
 
@@ -172,8 +171,8 @@ TEST_F(Cli, InterruptedThenContinued) {
                        "<a href=p" + std::to_string(i + 1) + ".html>next</a>");
     server.SetAnswerDelay(20);
     const std::string dir = tmp.Path() + "s";
-    const std::vector<std::string> args{"--levels", "100", "--files", "1000", "--connections",
-                                        "1", Url("/p0.html"), dir};
+    const std::vector<std::string> args{"--levels",      "100", "--files",       "1000",
+                                        "--connections", "1",   Url("/p0.html"), dir};
     const auto started = std::chrono::steady_clock::now();
     CliResult r = RunCli(args, "/tmp", SIGINT, 400);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1200));

@@ -49,12 +49,35 @@ TEST(CliOptions, ArgumentsAndWhatTheySet) {
 
     CliOptions o;
     std::string error;
-    ASSERT_EQ(ParseCliArguments({"--levels", "3", "--files=5000", "--mb", "40", "--connections",
-                                 "2", "--copy-only", "--relative-links", "--no-offsite-embedded",
-                                 "--no-robots", "--exclude", "*do=*", "--exclude=*/forum/*",
-                                 "--include", "cdn.h/*", "--no-parent", "--pause", "250",
-                                 "--cookies", "c.txt", "--fresh", "--ca-file", "ca.pem",
-                                 "--json", "-v", "--", "-odd-url", "dir"},
+    ASSERT_EQ(ParseCliArguments({"--levels",
+                                 "3",
+                                 "--files=5000",
+                                 "--mb",
+                                 "40",
+                                 "--connections",
+                                 "2",
+                                 "--copy-only",
+                                 "--relative-links",
+                                 "--no-offsite-embedded",
+                                 "--no-robots",
+                                 "--exclude",
+                                 "*do=*",
+                                 "--exclude=*/forum/*",
+                                 "--include",
+                                 "cdn.h/*",
+                                 "--no-parent",
+                                 "--pause",
+                                 "250",
+                                 "--cookies",
+                                 "c.txt",
+                                 "--fresh",
+                                 "--ca-file",
+                                 "ca.pem",
+                                 "--json",
+                                 "-v",
+                                 "--",
+                                 "-odd-url",
+                                 "dir"},
                                 o, error),
               CliCommand::Run)
         << error;
@@ -113,7 +136,8 @@ TEST(CliOptions, TheProgressLine) {
     p.bytes = 3 * 1048576 + 104858;
     p.failures = 2;
     const std::string line = CTerminalProgress::Line(p, 420 * 1024, 78);
-    EXPECT_EQ(line, "[########......................] 25%  50/200 files  3.1 MB  420 KB/s  2 failed");
+    EXPECT_EQ(line,
+              "[########......................] 25%  50/200 files  3.1 MB  420 KB/s  2 failed");
     EXPECT_LE(line.size(), 78u);
     p.failures = 0;
     p.filesKnown = 0;  // never fewer known than done

@@ -19,7 +19,10 @@ std::vector<RecordChange> FileChanges(std::uint32_t id) {
     done.type = "text/html";
     done.size = 1234567890123ull;
     changes.push_back(std::move(done));
-    changes.push_back(LinkNoted{id + 1, 7});
+    std::string notes;
+    PutRecordNumber(notes, id + 1);
+    PutRecordNumber(notes, 300000);
+    changes.push_back(PageAdded{7, id, LocalName{"p.php@a=1.html", "/"}, false, notes});
     std::string links;
     EncodeLink(links, 0, "a.html", "a.html");
     EncodeLink(links, 1, std::string("x\0y", 3), "file:///tmp/x%00y");
