@@ -7,15 +7,15 @@ namespace tandril {
 CProgressQueue::CProgressQueue(std::function<void()> wake) : m_wake(std::move(wake)) {}
 
 void CProgressQueue::AddLogLine(const std::string& text) {
-    Queue({ProgressItem::Kind::Line, text});
+    Queue({ProgressItem::Kind::Line, text, {}});
 }
 
 void CProgressQueue::SetButtonText(const std::string& text) {
-    Queue({ProgressItem::Kind::Button, text});
+    Queue({ProgressItem::Kind::Button, text, {}});
 }
 
 void CProgressQueue::AbortRun() {
-    Queue({ProgressItem::Kind::Abort, {}});
+    Queue({ProgressItem::Kind::Abort, {}, {}});
 }
 
 void CProgressQueue::Progress(const RunProgress& progress) {
