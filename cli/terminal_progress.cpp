@@ -29,17 +29,28 @@ std::string CTerminalProgress::Line(const RunProgress& p, double bytesPerSecond,
                                     std::size_t width) {
     const std::uint32_t known = p.filesKnown > p.filesDone ? p.filesKnown : p.filesDone;
     const double share = known > 0 ? static_cast<double>(p.filesDone) / known : 0.0;
-    std::string tail = " " + std::to_string(static_cast<int>(share * 100)) + "%  " +
-                       std::to_string(p.filesDone) + "/" + std::to_string(known) + " files  " +
-                       Megabytes(p.bytes) + "  " + Rate(bytesPerSecond);
-    if (p.failures > 0)
-        tail += "  " + std::to_string(p.failures) + " failed";
+    char numbers[96];
+    std::snprintf(numbers, sizeof(numbers), " %d%%  %u/%u files  ",
+                  static_cast<int>(share * 100), p.filesDone, known);
+    std::string tail = numbers;
+    tail += Megabytes(p.bytes);
+    tail += "  ";
+    tail += Rate(bytesPerSecond);
+    if (p.failures > 0) {
+        std::snprintf(numbers, sizeof(numbers), "  %u failed", p.failures);
+        tail += numbers;
+    }
     // The bar takes what the numbers leave, 10 to 30 columns.
     std::size_t bar = width > tail.size() + 12 ? width - tail.size() - 2 : 10;
     if (bar > 30)
         bar = 30;
     const auto filled = static_cast<std::size_t>(share * static_cast<double>(bar) + 0.5);
-    return "[" + std::string(filled, '#') + std::string(bar - filled, '.') + "]" + tail;
+    std::string line = "[";
+    line.append(filled, '#');
+    line.append(bar - filled, '.');
+    line += ']';
+    line += tail;
+    return line;
 }
 
 void CTerminalProgress::ClearLine() {
@@ -69,7 +80,8 @@ void CTerminalProgress::Draw(bool force) {
     if (m_terminal) {
         if (!force && since < std::chrono::milliseconds(100))
             return;
-        std::fputs(("\r\033[K" + Line(m_last, speed, 78)).c_str(), m_out);
+        std::fputs("\r\033[K", m_out);
+        std::fputs(Line(m_last, speed, 78).c_str(), m_out);
         m_lineShown = true;
     } else {
         if (!force && since < std::chrono::seconds(5))
