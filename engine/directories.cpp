@@ -20,11 +20,16 @@ std::string MakeAbsolute(const std::string& dir) {
     return cwd == "/" ? "/" + dir : cwd + "/" + dir;
 }
 
-// "~tmp~NN~.tmp": the program's own temporary files (two digits).
+// "~tmp~NN~.tmp" and "~tmp~NNN~.tmp": the program's own temporary files.
 bool IsReservedName(const std::string& name) {
-    return name.size() == 12 && name.compare(0, 5, "~tmp~") == 0 &&
-           name.compare(7, 5, "~.tmp") == 0 && name[5] >= '0' && name[5] <= '9' && name[6] >= '0' &&
-           name[6] <= '9';
+    if ((name.size() != 12 && name.size() != 13) || name.compare(0, 5, "~tmp~") != 0 ||
+        name.compare(name.size() - 5, 5, "~.tmp") != 0)
+        return false;
+    for (std::size_t i = 5; i < name.size() - 5; ++i) {
+        if (name[i] < '0' || name[i] > '9')
+            return false;
+    }
+    return true;
 }
 
 }  // namespace

@@ -26,7 +26,8 @@ bool CMirrorSession::OpenSession() {
 
 std::string CMirrorSession::SlotFileName(int slot) {
     char name[32];
-    std::snprintf(name, sizeof(name), "~tmp~%02d~.tmp", slot);
+    // 98 and 99 are the job's own ("~tmp~98~.tmp", "~tmp~99~.tmp"): slots go past them.
+    std::snprintf(name, sizeof(name), "~tmp~%02d~.tmp", slot < 98 ? slot : slot + 2);
     return name;
 }
 

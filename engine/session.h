@@ -62,10 +62,11 @@ public:
     // Where the server multiplexes (HTTP/2) and more than one connection is allowed,
     // each connection carries up to this many transfers at once, as streams; never
     // more than kMaxSlots transfers in all.
-    static constexpr int kStreamsPerConnection = 16;
-    static constexpr int kMaxSlots = 96;
-    // Slot files are "~tmp~00~.tmp" to "~tmp~95~.tmp": two digits, below the job's own.
-    static_assert(kMaxSlots <= 98);
+    static constexpr int kStreamsPerConnection = 32;
+    static constexpr int kMaxSlots = 192;
+    // Slot files are "~tmp~00~.tmp" to "~tmp~97~.tmp", then "~tmp~100~.tmp" and on: never
+    // the job's own "~tmp~98~.tmp" and "~tmp~99~.tmp".
+    static_assert(kMaxSlots <= 900);
 
 private:
     CMirrorJob& m_job;

@@ -154,6 +154,7 @@ TEST_F(PrepareLocalDirectory, RefusesTheProgramsTemporaryNames) {
         const char* file;
     } cases[] = {{"/", "~tmp~99~.tmp"},
                  {"/", "~tmp~98~.tmp"},
+                 {"/", "~tmp~150~.tmp"},  // a transfer's own, past the job's
                  {"~tmp~99~.tmp/", "x.gif"},
                  {"~tmp~98~.tmp/sub/", "index.htm"}};
     for (const auto& c : cases) {
