@@ -7,13 +7,13 @@
 # nginx sends ETag and Last-Modified for each file and answers 304 to a request that
 # carries them back.
 #
-# Part 1, update: each client makes its own full copy, then updates it twice: with
+# First, updates: each client makes its own full copy, then updates it twice: with
 # the site unchanged, and after 5% of its pages changed. Clients: Tandril (mirror-bench,
 # which updates a finished copy by itself), `wget -N -r -l inf -k -p`, Wget2 with -N, and
 # HTTrack's --update, each into the copy it made. Reported per step: time, requests
 # and bytes nginx sent (headers included), as medians over the rounds.
 #
-# Part 2, kill and continue: mirror-bench is killed with SIGKILL at KILLS random moments
+# Then, kill and continue: mirror-bench is killed with SIGKILL at KILLS random moments
 # of a copy and started again each time, until the copy is done; the final tree is
 # compared with one uninterrupted run's (diff -r, the record and temporary files
 # aside), and the bytes nginx sent for all the runs with the uninterrupted run's.
@@ -23,7 +23,7 @@
 #   KEEP_PARTS="update kill"   the parts to run
 #   KEEP_SCHEME=https          nginx over TLS with HTTP/2 (a CA made for the run; HTTrack,
 #                              which cannot be given one, is left out)
-#   KEEP_CLIENTS="..."         the clients of part 1 (tandril wget wget2 httrack)
+#   KEEP_CLIENTS="..."         the clients of the updates (tandril wget wget2 httrack)
 # Needs root (namespaces).
 set -euo pipefail
 cd "$(dirname "$0")/.."
