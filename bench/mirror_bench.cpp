@@ -65,21 +65,6 @@ private:
     bool m_closed = false;
 };
 
-const char* EndName(RunEnd end) {
-    switch (end) {
-        case RunEnd::Done:
-            return "done";
-        case RunEnd::Limit:
-            return "limit";
-        case RunEnd::Failure:
-            return "failure";
-        case RunEnd::Stalled:
-            return "stalled";
-        default:
-            return "cancelled";
-    }
-}
-
 bool ParseNumber(const char* text, std::uint32_t& value) {
     char* end = nullptr;
     unsigned long long v = std::strtoull(text, &end, 10);
@@ -228,6 +213,6 @@ int main(int argc, char** argv) {
     std::printf(
         "{\"end\": \"%s\", \"files\": %u, \"bytes\": %llu, \"seconds\": %.3f, "
         "\"start_page\": %s}\n",
-        EndName(end), l.m_nFiles, bytes, seconds, JsonString(l.m_strStartPage).c_str());
+        RunEndName(end), l.m_nFiles, bytes, seconds, JsonString(l.m_strStartPage).c_str());
     return 0;
 }

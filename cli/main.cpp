@@ -39,21 +39,6 @@ int BadUsage(const std::string& reason) {
     return kExitUsage;
 }
 
-const char* EndName(RunEnd end) {
-    switch (end) {
-        case RunEnd::Done:
-            return "done";
-        case RunEnd::Limit:
-            return "limit";
-        case RunEnd::Failure:
-            return "failed";
-        case RunEnd::Stalled:
-            return "stalled";
-        default:
-            return "cancelled";
-    }
-}
-
 // The first words of the last line.
 const char* EndWords(RunEnd end, bool interrupted) {
     if (interrupted)
@@ -108,10 +93,9 @@ int main(int argc, char** argv) {
         if (dir.empty())
             return BadUsage("no folder can be named after \"" + options.url + "\"; give DIR");
     }
+    // A bad URL is bad usage, said before the directory is made.
     job.m_strUrl = options.url;
-    std::string probe = options.url;
-    CMirrorJob check;
-    if (!check.Start(probe)) {
+    if (!job.Start(job.m_strUrl)) {
         std::string text;
         LoadMessage(kIdsUrlInvalid, text);
         return BadUsage(text + " (" + options.url + ")");
@@ -119,9 +103,6 @@ int main(int argc, char** argv) {
     job.m_strTargetDir = dir;
     if (!job.CheckTargetDirectory()) {
         return kExitFailed;
-    }
-    if (!job.Start(job.m_strUrl)) {
-        return BadUsage("the URL is not an http or https URL with a host");
     }
     if (!job.CheckPatterns() || !job.LoadCookies()) {
         return kExitUsage;
@@ -184,7 +165,7 @@ int main(int argc, char** argv) {
         std::printf(
             "{\"end\": \"%s\", \"url\": %s, \"dir\": %s, \"files\": %u, \"bytes\": %llu, "
             "\"seconds\": %.3f, \"failed\": %zu, \"failures\": [%s], \"start_page\": %s}\n",
-            signalled.load() != 0 ? "cancelled" : EndName(end),
+            signalled.load() != 0 ? "cancelled" : RunEndName(end),
             JsonString(job.m_strStartUrl).c_str(), JsonString(job.m_strTargetDir).c_str(),
             l.m_nFiles, bytes, seconds, failed, list.c_str(), JsonString(l.m_strStartPage).c_str());
     }

@@ -1,7 +1,5 @@
 #include "engine/copy_record.h"
 
-#include <sys/stat.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -63,7 +61,31 @@ std::uint32_t ToNumber(const std::string& text) {
     return value > UINT32_MAX ? 0 : static_cast<std::uint32_t>(value);
 }
 
-void PutNumber(std::string& out, std::uint64_t value) {
+bool GetText(std::string_view& in, std::string& text) {
+    std::uint64_t size = 0;
+    if (!GetRecordNumber(in, size) || size > in.size())
+        return false;
+    text.assign(in.substr(0, size));
+    in.remove_prefix(size);
+    return true;
+}
+
+// All the settings of a record, by key; false when they cannot be read.
+bool ReadSettings(CSqliteDb& db, std::unordered_map<std::string, std::string>& settings) {
+    CSqliteStatement get(db, "SELECT key, value FROM settings");
+    CSqliteStatement::Step step;
+    while ((step = get.Next()) == CSqliteStatement::Step::Row)
+        settings[get.Text(0)] = get.Text(1);
+    return step == CSqliteStatement::Step::Done;
+}
+
+LocalName NameOf(std::string dir, std::string file) {
+    return LocalName{std::move(file), std::move(dir)};
+}
+
+}  // namespace
+
+void PutRecordNumber(std::string& out, std::uint64_t value) {
     do {
         unsigned char byte = value & 0x7f;
         value >>= 7;
@@ -73,7 +95,7 @@ void PutNumber(std::string& out, std::uint64_t value) {
     } while (value != 0);
 }
 
-bool GetNumber(std::string_view& in, std::uint64_t& value) {
+bool GetRecordNumber(std::string_view& in, std::uint64_t& value) {
     value = 0;
     for (int shift = 0; shift < 64; shift += 7) {
         if (in.empty())
@@ -87,40 +109,15 @@ bool GetNumber(std::string_view& in, std::uint64_t& value) {
     return false;
 }
 
-bool GetText(std::string_view& in, std::string& text) {
-    std::uint64_t size = 0;
-    if (!GetNumber(in, size) || size > in.size())
-        return false;
-    text.assign(in.substr(0, size));
-    in.remove_prefix(size);
-    return true;
-}
-
-// True when a regular file (not a link) of `size` bytes stands at `path`.
-bool FileIsWhole(const std::string& path, std::int64_t size) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == size;
-}
-
-LocalName NameOf(std::string dir, std::string file) {
-    return LocalName{std::move(file), std::move(dir)};
-}
-
-}  // namespace
-
-void PutRecordNumber(std::string& out, std::uint64_t value) {
-    PutNumber(out, value);
-}
-
 void EncodeLink(std::string& out, int kind, std::string_view found, std::string_view written) {
-    PutNumber(out, static_cast<std::uint64_t>(kind));
-    PutNumber(out, found.size());
+    PutRecordNumber(out, static_cast<std::uint64_t>(kind));
+    PutRecordNumber(out, found.size());
     out.append(found);
     // A link written as found (copy only, or a link left alone) stores no second text.
     if (written == found) {
-        PutNumber(out, 0);
+        PutRecordNumber(out, 0);
     } else {
-        PutNumber(out, written.size() + 1);
+        PutRecordNumber(out, written.size() + 1);
         out.append(written);
     }
 }
@@ -130,8 +127,8 @@ bool DecodeLinks(std::string_view bytes, std::vector<RecordedLink>& links) {
     while (!bytes.empty()) {
         RecordedLink link;
         std::uint64_t kind = 0, written = 0;
-        if (!GetNumber(bytes, kind) || kind > 16 || !GetText(bytes, link.found) ||
-            !GetNumber(bytes, written) || written > bytes.size() + 1)
+        if (!GetRecordNumber(bytes, kind) || kind > 16 || !GetText(bytes, link.found) ||
+            !GetRecordNumber(bytes, written) || written > bytes.size() + 1)
             return false;
         link.kind = static_cast<int>(kind);
         if (written == 0) {
@@ -158,12 +155,8 @@ CopyInfo ReadCopyInfo(const std::string& targetDir) {
     CSqliteDb db;
     if (!db.Open(path, CSqliteDb::Mode::ReadOnly))
         return info;
-    CSqliteStatement get(db, "SELECT key, value FROM settings");
     std::unordered_map<std::string, std::string> settings;
-    CSqliteStatement::Step step;
-    while ((step = get.Next()) == CSqliteStatement::Step::Row)
-        settings[get.Text(0)] = get.Text(1);
-    if (step != CSqliteStatement::Step::Done || settings.count("format") == 0)
+    if (!ReadSettings(db, settings) || settings.count("format") == 0)
         return info;
     if (ToNumber(settings["format"]) > static_cast<std::uint32_t>(CCopyRecord::kFormat)) {
         info.kind = CopyInfo::Kind::Newer;
@@ -383,11 +376,7 @@ bool CCopyRecord::StartUpdate() {
 
 bool CCopyRecord::LoadSettings(CopySettings& s) {
     std::unordered_map<std::string, std::string> values;
-    CSqliteStatement get(m_db, "SELECT key, value FROM settings");
-    CSqliteStatement::Step step;
-    while ((step = get.Next()) == CSqliteStatement::Step::Row)
-        values[get.Text(0)] = get.Text(1);
-    if (step != CSqliteStatement::Step::Done) {
+    if (!ReadSettings(m_db, values)) {
         m_error = m_db.Error();
         return false;
     }
@@ -424,8 +413,10 @@ bool CCopyRecord::Load(RecordedCopy& copy) {
         url.level = static_cast<std::uint32_t>(urls.Int(6));
         const std::int64_t state = urls.Int(7);
         url.state = state >= 0 && state <= 5 ? static_cast<UrlState>(state) : UrlState::Queued;
+        const std::string file = m_targetDir + LocalPathOf(url.name);
         if (url.state == UrlState::Fetched &&
-            !FileIsWhole(m_targetDir + LocalPathOf(url.name), urls.Int(8))) {
+            !(IsRegularFile(file) &&
+              FileSizeOf(file) == static_cast<std::uint64_t>(urls.Int(8)))) {
             url.state = UrlState::Queued;
         }
         copy.urls.push_back(std::move(url));
@@ -453,7 +444,7 @@ bool CCopyRecord::Load(RecordedCopy& copy) {
         std::string_view notes = blob;
         std::uint64_t target = 0;
         while (!notes.empty()) {
-            if (!GetNumber(notes, target) || target >= copy.urls.size()) {
+            if (!GetRecordNumber(notes, target) || target >= copy.urls.size()) {
                 m_error = "a note without its URL";
                 return false;
             }
@@ -470,9 +461,10 @@ bool CCopyRecord::Load(RecordedCopy& copy) {
     while (hosts.Next() == CSqliteStatement::Step::Row)
         copy.hosts.push_back(hosts.Text(0));
     std::unordered_map<std::string, std::string> values;
-    CSqliteStatement get(m_db, "SELECT key, value FROM settings");
-    while (get.Next() == CSqliteStatement::Step::Row)
-        values[get.Text(0)] = get.Text(1);
+    if (!ReadSettings(m_db, values)) {
+        m_error = m_db.Error();
+        return false;
+    }
     CopyTallies& t = copy.tallies;
     t.files = ToNumber(values["files"]);
     t.megaBytes = ToNumber(values["megabytes"]);
@@ -658,9 +650,9 @@ bool CCopyRecord::Write(const std::vector<std::vector<RecordChange>>& files, con
         if (row.page == nullptr)
             continue;
         std::string_view notes = row.page->links;
-        for (std::uint64_t target = 0; GetNumber(notes, target);) {
+        for (std::uint64_t target = 0; GetRecordNumber(notes, target);) {
             if (settled.count(static_cast<std::uint32_t>(target)) == 0)
-                PutNumber(row.notes, target);
+                PutRecordNumber(row.notes, target);
         }
     }
 

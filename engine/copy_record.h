@@ -95,8 +95,11 @@ struct PageAdded {  // fix-up page `page` is the file saved as `name`
     bool stylesheet = false;
     std::string notes;  // the targets its links wait for (see PutRecordNumber)
 };
-// Appends a number to a list of numbers (the targets of a page's notes).
+// A number of the record's own lists (a page's notes, links, the journal): 7 bits a byte,
+// the lowest first. GetRecordNumber takes one from the front of `in`; false when it ends
+// first.
 void PutRecordNumber(std::string& out, std::uint64_t value);
+bool GetRecordNumber(std::string_view& in, std::uint64_t& value);
 struct PageLinks {  // the links of a saved page or stylesheet, as found and as written
     std::uint32_t id = 0;
     std::string base;  // the URL its links were resolved against

@@ -8,18 +8,8 @@
 namespace tandril {
 namespace {
 
-void PutNumber(std::string& out, std::uint64_t value) {
-    do {
-        unsigned char byte = value & 0x7f;
-        value >>= 7;
-        if (value != 0)
-            byte |= 0x80;
-        out += static_cast<char>(byte);
-    } while (value != 0);
-}
-
 void PutText(std::string& out, std::string_view text) {
-    PutNumber(out, text.size());
+    PutRecordNumber(out, text.size());
     out.append(text);
 }
 
@@ -48,19 +38,7 @@ std::uint32_t Fnv1a(std::string_view bytes) {
 class Reader {
 public:
     explicit Reader(std::string_view in) : m_in(in) {}
-    bool Number(std::uint64_t& value) {
-        value = 0;
-        for (int shift = 0; shift < 64; shift += 7) {
-            if (m_in.empty())
-                return false;
-            const auto byte = static_cast<unsigned char>(m_in.front());
-            m_in.remove_prefix(1);
-            value |= static_cast<std::uint64_t>(byte & 0x7f) << shift;
-            if ((byte & 0x80) == 0)
-                return true;
-        }
-        return false;
-    }
+    bool Number(std::uint64_t& value) { return GetRecordNumber(m_in, value); }
     template <typename T>
     bool Small(T& value) {
         std::uint64_t n = 0;
@@ -85,12 +63,12 @@ private:
 
 void PutChange(std::string& out, const RecordChange& c) {
     out += static_cast<char>(c.what);
-    PutNumber(out, static_cast<std::uint64_t>(c.state));
-    PutNumber(out, c.flag ? 1 : 0);
-    PutNumber(out, c.id);
-    PutNumber(out, c.number);
-    PutNumber(out, static_cast<std::uint64_t>(c.status < 0 ? 0 : c.status));
-    PutNumber(out, c.size);
+    PutRecordNumber(out, static_cast<std::uint64_t>(c.state));
+    PutRecordNumber(out, c.flag ? 1 : 0);
+    PutRecordNumber(out, c.id);
+    PutRecordNumber(out, c.number);
+    PutRecordNumber(out, static_cast<std::uint64_t>(c.status < 0 ? 0 : c.status));
+    PutRecordNumber(out, c.size);
     for (std::string_view text :
          {std::string_view(c.url), std::string_view(c.base.localDir),
           std::string_view(c.base.fileName), std::string_view(c.name.localDir),
@@ -119,13 +97,13 @@ bool GetChange(Reader& in, RecordChange& c) {
 void AppendJournalEntry(std::string& out, std::uint64_t seq,
                         const std::vector<RecordChange>& changes, const CopyTallies& t) {
     std::string body;
-    PutNumber(body, seq);
-    PutNumber(body, changes.size());
+    PutRecordNumber(body, seq);
+    PutRecordNumber(body, changes.size());
     for (const RecordChange& c : changes)
         PutChange(body, c);
     for (std::uint32_t n : {t.files, t.megaBytes, t.kiloRest, t.byteRest, t.unchanged, t.changed,
                             t.added, t.gone, t.failed})
-        PutNumber(body, n);
+        PutRecordNumber(body, n);
     PutU32(out, static_cast<std::uint32_t>(body.size()));
     PutU32(out, Fnv1a(body));
     out += body;

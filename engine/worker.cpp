@@ -31,6 +31,24 @@ std::string FormatSeconds(std::uint32_t ms) {
 
 }  // namespace
 
+const char* RunEndName(RunEnd end) {
+    switch (end) {
+        case RunEnd::Running:
+            return "running";
+        case RunEnd::Done:
+            return "done";
+        case RunEnd::Limit:
+            return "limit";
+        case RunEnd::Failure:
+            return "failure";
+        case RunEnd::Stalled:
+            return "stalled";
+        case RunEnd::Cancelled:
+            break;
+    }
+    return "cancelled";
+}
+
 CMirrorRun::CMirrorRun(CMirrorJob& job, CProgressLog& log) : m_job(job), m_log(log) {}
 
 CMirrorRun::~CMirrorRun() {

@@ -30,6 +30,9 @@ enum MirrorMessage : unsigned {
 
 // How a run has ended so far.
 enum class RunEnd { Running, Done, Limit, Failure, Stalled, Cancelled };
+// How a run ended, as one word for machines ("done", "limit", "failure", "stalled",
+// "cancelled"; "running" while it runs).
+const char* RunEndName(RunEnd end);
 
 // One mirroring run: the worker thread with its message queue and the run's session.
 // The progress dialog (or the headless runner) owns it for the life of the window.
