@@ -29,7 +29,8 @@ declare -A recipe=(
 )
 
 # run NAME DIR COMMAND...: runs COMMAND, then counts what the server saw meanwhile.
-# ROBOTS_CLIENTS="NAME|NAME" keeps only those clients (all five by default).
+# ROBOTS_CLIENTS="NAME|NAME" keeps only those clients (all five by default);
+# ROBOTS_REQUESTS_DIR=DIR keeps each run's requests there (APP-LEVEL-NAME.log).
 run() {
     local name="$1" dir="$2"
     shift 2
@@ -48,6 +49,10 @@ run() {
     actions=$(printf '%s\n' "$seen" |
               grep -c -E '(do=|action=|Special(:|%3A)|oldid=|diff=|printable=)' || true)
     local copied
+    if [ -n "${ROBOTS_REQUESTS_DIR:-}" ]; then
+        mkdir -p "$ROBOTS_REQUESTS_DIR"
+        printf '%s\n' "$seen" > "$ROBOTS_REQUESTS_DIR/$app-$level-${name// /_}.log"
+    fi
     copied=$(python3 "$here/bench/app_report.py" "$dir" "$articles" |
              python3 -c 'import json,sys; print(json.load(sys.stdin)["present"])')
     printf '%-9s %5s  %-22s %8s %8s %9s\n' "$app" "$level" "$name" "$requests" "$actions" "$copied"

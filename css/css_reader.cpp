@@ -113,8 +113,124 @@ std::size_t CssReader::SkipToUnescaped(const char* data, std::size_t i, std::siz
 }
 
 void CssReader::Reset(std::uint64_t offset) {
+    CssDeclarationSink* const declarations = m_pDeclarations;
     *this = CssReader();
     m_offset = offset;
+    m_pDeclarations = declarations;
+}
+
+namespace {
+
+char Lower(unsigned char c) {
+    return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+}
+
+// Functions that every browser of today reads in any property that takes them.
+bool IsPlainFunction(std::string_view name) {
+    static constexpr std::string_view kPlain[] = {"",
+                                                  "linear-gradient",
+                                                  "radial-gradient",
+                                                  "repeating-linear-gradient",
+                                                  "repeating-radial-gradient",
+                                                  "rgb",
+                                                  "rgba",
+                                                  "hsl",
+                                                  "hsla",
+                                                  "calc"};
+    for (std::string_view plain : kPlain) {
+        if (name == plain)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void CssReader::EndDeclaration() {
+    if (m_phase == DeclPhase::Value && !m_blocks.empty() && m_tooDeep == 0) {
+        CssDeclaration d;
+        d.block = m_blocks.back();
+        d.number = m_declNumber;
+        d.name = m_strName;
+        d.plain = m_declPlain;
+        d.bang = m_declBang;
+        m_pDeclarations->Declared(d);
+    }
+    ++m_declNumber;
+    m_phase = DeclPhase::Start;
+    m_declPlain = true;
+    m_declBang = false;
+    m_strName.clear();
+    m_strWord.clear();
+}
+
+void CssReader::Track(unsigned char c) {
+    if (c == '{') {
+        // What came before was a selector or an at-rule's prelude, not a declaration.
+        m_phase = DeclPhase::Other;
+        EndDeclaration();
+        if (m_tooDeep > 0 || m_blocks.size() >= kMaxDepth)
+            ++m_tooDeep;
+        else
+            m_blocks.push_back(++m_blockCount);
+        return;
+    }
+    if (c == '}') {
+        EndDeclaration();
+        if (m_tooDeep > 0) {
+            --m_tooDeep;
+        } else if (!m_blocks.empty()) {
+            m_pDeclarations->BlockEnded(m_blocks.back());
+            m_blocks.pop_back();
+        }
+        return;
+    }
+    if (c == ';') {
+        EndDeclaration();
+        return;
+    }
+    const bool nameByte = IsNameByte(c) && c != '\\';
+    switch (m_phase) {
+        case DeclPhase::Start:
+            if (IsSpace(c))
+                break;
+            m_phase = nameByte ? DeclPhase::Name : DeclPhase::Other;
+            if (nameByte)
+                m_strName += Lower(c);
+            break;
+        case DeclPhase::Name:
+            if (nameByte && m_strName.size() < kMaxName)
+                m_strName += Lower(c);
+            else if (IsSpace(c))
+                m_phase = DeclPhase::AfterName;
+            else
+                m_phase = c == ':' ? DeclPhase::Value : DeclPhase::Other;
+            break;
+        case DeclPhase::AfterName:
+            if (!IsSpace(c))
+                m_phase = c == ':' ? DeclPhase::Value : DeclPhase::Other;
+            break;
+        case DeclPhase::Value:
+            if (c == '\\') {
+                m_declPlain = false;
+            } else if (nameByte) {
+                if (m_strWord.size() < kMaxName)
+                    m_strWord += Lower(c);
+                else
+                    m_declPlain = false;
+            } else {
+                if (c == '(' && !IsPlainFunction(m_strWord))
+                    m_declPlain = false;
+                if (c == '!') {
+                    m_declBang = true;
+                    m_declPlain = false;
+                }
+                m_strWord.clear();
+            }
+            break;
+        case DeclPhase::Other:
+            break;
+    }
 }
 
 void CssReader::Complete(std::string_view held, ScanSink& sink) {
@@ -129,6 +245,8 @@ void CssReader::Complete(std::string_view held, ScanSink& sink) {
     }
     const std::string decoded = DecodeCssEscapes(raw);
     std::string value = decoded;
+    if (m_pDeclarations)
+        m_pDeclarations->Reference(m_valueOffset, m_declNumber);
     sink.Link(value, 1, m_valueOffset);
     if (value == decoded) {
         sink.Write(held.data(), held.size());
@@ -196,8 +314,11 @@ void CssReader::Feed(const char* data, std::size_t size, ScanSink& sink) {
                 std::size_t j = i;
                 while (j < size && !kInteresting[static_cast<unsigned char>(data[j])])
                     ++j;
-                if (j > i)
+                if (j > i) {
                     m_afterName = IsNameByte(static_cast<unsigned char>(data[j - 1]));
+                    if (m_pDeclarations)
+                        TrackText(std::string_view(data + i, j - i));
+                }
                 i = j;
                 if (i >= size)
                     break;
@@ -211,25 +332,35 @@ void CssReader::Feed(const char* data, std::size_t size, ScanSink& sink) {
                     } else if (i >= size) {
                         // "/" at the end: whether a comment begins is known next Feed.
                         m_state = State::Slash;
+                    } else if (m_pDeclarations) {
+                        Track(d);
                     }
                     m_afterName = false;
                 } else if (d == '"' || d == '\'') {
+                    if (m_pDeclarations)
+                        Track(d);
                     m_quote = static_cast<char>(d);
                     m_escape = false;
                     m_state = State::String;
                 } else if (d == '\\') {
                     // An escape continues a name; the escaped byte is skipped with it,
                     // in the next Feed when this one ends here.
+                    if (m_pDeclarations)
+                        Track(d);
                     if (i < size)
                         ++i;
                     else
                         m_state = State::Escape;
                     m_afterName = true;
                 } else if (d == '@') {
+                    if (m_pDeclarations)
+                        Track(d);
                     m_match = 1;
                     m_state = State::MatchImport;
                 } else {  // 'u' or 'U'
                     if (m_afterName) {
+                        if (m_pDeclarations)
+                            Track(d);
                         continue;
                     }
                     m_match = 1;
@@ -248,6 +379,8 @@ void CssReader::Feed(const char* data, std::size_t size, ScanSink& sink) {
                     ++i;
                     m_state = State::Comment;
                     m_star = false;
+                } else if (m_pDeclarations) {
+                    Track('/');
                 }
                 break;
             case State::Comment:
@@ -285,6 +418,8 @@ void CssReader::Feed(const char* data, std::size_t size, ScanSink& sink) {
                         m_state = State::UrlOpen;
                     }
                 } else {
+                    if (m_pDeclarations)
+                        TrackText(std::string_view(kUrl, m_match));
                     m_state = State::Normal;
                     m_afterName = true;
                     m_import = false;
@@ -297,6 +432,8 @@ void CssReader::Feed(const char* data, std::size_t size, ScanSink& sink) {
                     if (++m_match == 7)
                         m_state = State::ImportGap;
                 } else {
+                    if (m_pDeclarations)
+                        TrackText(std::string_view(kImport + 1, m_match - 1));
                     m_state = State::Normal;
                     m_afterName = m_match > 1;
                 }

@@ -258,6 +258,7 @@ void CMirrorJob::HandleLink(std::string& link, int kind) {
     LinkFacts facts;
     facts.hyperlink = kind == kHyperlink || kind == kNofollowLink || kind == kMetadataLink;
     facts.metadata = kind == kMetadataLink;
+    facts.replaced = kind == kReplacedObject;
     const bool onSiteHost = IsSiteUrl(target);
     const bool fetchable = IsFetchableUrl(target);
     const ScopeVerdict verdict =

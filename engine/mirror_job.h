@@ -37,6 +37,9 @@ constexpr int kBaseHref = 2;
 constexpr int kNofollowLink = 3;
 // A LINK about the page (rel="alternate", "edit", "search"...): not followed.
 constexpr int kMetadataLink = 4;
+// A stylesheet's reference that a later declaration replaces (CssFallbackFinder): no
+// browser of today loads it, so it is not fetched and leads to the live site.
+constexpr int kReplacedObject = 5;
 
 // A URL waiting to be fetched. strLocalDir uses "/" separators and ends with "/";
 // it is a single "/" for the download directory itself. strFileName is the name its
@@ -213,6 +216,9 @@ public:
     // Forgets a scan in progress (before each file).
     void ResetScan();
     int ProcessHtmlChunk();
+    // Reads the stylesheet being passed over for the references later declarations
+    // replace; false when it cannot be read (reported).
+    bool FindReplacedReferences();
 
     // Placement (engine/placement.cpp): moves the finished download to its final path.
     void PlaceDownload(CProgressLog& log);
@@ -306,7 +312,10 @@ private:
             cache.Clear();
     }
     CLinkTextCache& CacheFor(int kind) {
-        return m_linkCache[kind == kHyperlink ? 0 : kind == kEmbeddedObject ? 1 : 2];
+        return m_linkCache[kind == kHyperlink        ? 0
+                           : kind == kEmbeddedObject ? 1
+                           : kind == kReplacedObject ? 3
+                                                     : 2];
     }
     // The text decided earlier for `link` of `kind` in the current page context, or
     // null; the link's visited entry (or kNone) in `id`.
@@ -332,7 +341,7 @@ private:
     void CompleteValue(std::string& value, int kind);
 
     // Decided link texts of the current page context (see CachedLinkText).
-    CLinkTextCache m_linkCache[3];  // hyperlinks, objects, nofollow hyperlinks
+    CLinkTextCache m_linkCache[4];  // hyperlinks, objects, nofollow hyperlinks, replaced objects
     std::string m_strLinkCacheContext;
     std::string m_strLinkCacheUrl;
     std::string m_strLinkCacheBase;

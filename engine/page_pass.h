@@ -1,7 +1,9 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "css/css_reader.h"
 #include "html/html_scanner.h"
@@ -24,6 +26,9 @@ struct CPagePass {
     bool m_bScanCss = false;
     HtmlScanner m_scanner;
     CssReader m_cssReader;
+    // The offsets of a stylesheet's references that later declarations replace
+    // (CssFallbackFinder), ascending; found before the pass starts.
+    std::vector<std::uint64_t> m_replaced;
     bool m_bScanning = false;  // inside a Feed (the page cannot change)
     // The current file stands whole in its place (set by the placement, reset per URL).
     bool m_bSaved = false;
@@ -48,6 +53,13 @@ struct CPagePass {
         m_scanner.Reset();
         m_scanner.SetFindBase(findBase);
         m_cssReader.Reset();
+        m_replaced.clear();
+    }
+    // The link kind a reference of the file at `offset` is handled as.
+    int KindAt(int kind, std::uint64_t offset, int replacedKind) const {
+        if (m_bScanCss && std::binary_search(m_replaced.begin(), m_replaced.end(), offset))
+            return replacedKind;
+        return kind;
     }
     // Dropping the file objects closes them; a failure to close is of no interest here.
     void CloseFiles() {

@@ -1,5 +1,6 @@
 #include <algorithm>
 
+#include "css/css_fallbacks.h"
 #include "engine/messages.h"
 #include "engine/mirror_job.h"
 #include "platform/fs.h"
@@ -67,6 +68,25 @@ void CMirrorJob::StartOutput() {
     }
 }
 
+// A stylesheet is read once before its pass for the references that later
+// declarations replace.
+bool CMirrorJob::FindReplacedReferences() {
+    CssFallbackFinder finder;
+    try {
+        std::uint64_t offset = 0;
+        while (const std::size_t got =
+                   m_pass.m_pInFile->ReadAt(m_pBuffer.get(), kBufferSize, offset)) {
+            finder.Feed(m_pBuffer.get(), got);
+            offset += got;
+        }
+    } catch (const FileException& e) {
+        ReportFileError(e.cause);
+        return false;
+    }
+    m_pass.m_replaced = finder.Finish();
+    return true;
+}
+
 int CMirrorJob::ProcessHtmlChunk() {
     const bool modify = m_limits.m_bModifyLinks;
     if (!m_pass.m_pInFile) {
@@ -82,6 +102,9 @@ int CMirrorJob::ProcessHtmlChunk() {
         m_pass.m_pInFile = std::move(in);
         m_pass.m_bDeferOutput = modify;
         m_pass.m_nSameBytes = 0;
+        if (m_pass.m_bScanCss && !FindReplacedReferences()) {
+            return EndPass(false);
+        }
     }
 
     std::size_t count = 0;

@@ -11,7 +11,8 @@ public:
     explicit ScanOutput(CMirrorJob& job) : m_job(job) {}
     void Write(const char* data, std::size_t size) override { m_job.WriteOut(data, size); }
     void RobotsDirective(std::string_view content) override { m_job.TakeRobotsDirective(content); }
-    void Link(std::string& value, int kind, std::uint64_t) override {
+    void Link(std::string& value, int reported, std::uint64_t offset) override {
+        const int kind = m_job.m_pass.KindAt(reported, offset, kReplacedObject);
         if (!m_job.m_pass.m_bDeferOutput && !m_job.m_bRecording) {
             m_job.CompleteValue(value, kind);
             return;

@@ -25,6 +25,7 @@ struct LinkFacts {
     bool outside = false;    // a hyperlink outside the start folder ("Stay below")
     bool nofollow = false;   // a hyperlink of a page, or a tag, that asks not to be followed
     bool metadata = false;   // a LINK about the page (alternate, edit, search...)
+    bool replaced = false;   // an embedded object no browser of today loads (a fallback)
 };
 
 constexpr LinkAction DecideLink(const LinkFacts& f) {
@@ -38,10 +39,10 @@ constexpr LinkAction DecideLink(const LinkFacts& f) {
         // Another host's file that could not be fetched is loaded from there.
         if (f.visited && f.failed)
             return LinkAction::Live;
-        return f.visited ? LinkAction::Local : LinkAction::Follow;
+        return f.visited ? LinkAction::Local : f.replaced ? LinkAction::Live : LinkAction::Follow;
     }
     if (!f.hyperlink)
-        return f.visited ? LinkAction::Local : LinkAction::Follow;
+        return f.visited ? LinkAction::Local : f.replaced ? LinkAction::Live : LinkAction::Follow;
     if (f.cgi)
         return LinkAction::Live;
     if (f.visited)

@@ -241,3 +241,73 @@ TEST(Scope, RequestsArePacedAndCancelStillEndsTheRunAtOnce) {
 
 }  // namespace
 }  // namespace tandril
+
+namespace tandril {
+namespace {
+
+// Icons as MediaWiki serves them: each names a PNG for old browsers, then the SVG behind
+// a gradient that only newer browsers read. A browser of today loads the SVG only; so
+// does a run, in each mode and when an unchanged copy is updated.
+TEST(Stylesheets, ImagesThatALaterDeclarationReplacesAreNotFetched) {
+    const std::string css =
+        ".add{background-image:url(icons/add.png);background-image:linear-gradient("
+        "transparent,transparent),url(icons/add.svg)}\n"
+        ".old{background:url(icons/old.png);background:-webkit-image-set(url(icons/old.svg) "
+        "1x)}\n"
+        ".both{list-style:url(icons/both.png);list-style:url(icons/new.png)}\n"
+        ".plain{cursor:url(icons/both.png),auto}\n";
+    struct Mode {
+        const char* name;
+        bool modify;
+        bool relative;
+    } modes[] = {{"linked", true, false}, {"portable", true, true}, {"copy only", false, false}};
+    for (const Mode& mode : modes) {
+        SCOPED_TRACE(mode.name);
+        CHttpServer server;
+        Route sheet{200, css, "text/css"};
+        sheet.etag = "\"s1\"";
+        server.Set("/style.css", sheet);
+        server.SetPage("/index.html", "<link rel=stylesheet href=style.css><p>icons</p>");
+        for (const char* icon : {"/icons/add.png", "/icons/add.svg", "/icons/old.png",
+                                 "/icons/old.svg", "/icons/both.png", "/icons/new.png"})
+            server.SetFile(icon, icon, "image/png");
+        CTempDir dir;
+        CMirrorJob job;
+        job.m_limits.m_bModifyLinks = mode.modify;
+        job.m_limits.m_bRelativeLinks = mode.relative;
+        ASSERT_EQ(test::MirrorSite(job, server.Root() + "/index.html", dir.Path()).end,
+                  RunEnd::Done);
+        // Replaced: add.png. Kept: what a browser may still use (old.png, as its
+        // replacement is prefixed) and both.png, which another rule uses.
+        for (const char* fetched : {"/icons/add.svg", "/icons/old.png", "/icons/old.svg",
+                                    "/icons/both.png", "/icons/new.png"})
+            EXPECT_TRUE(Asked(server, fetched)) << fetched;
+        EXPECT_FALSE(Asked(server, "/icons/add.png"));
+        const std::string saved = ReadFile(dir.Path() + "style.css");
+        if (mode.modify) {
+            // What was left leads to the live site.
+            EXPECT_NE(saved.find("url(" + server.Root() + "/icons/add.png)"), std::string::npos)
+                << saved;
+            EXPECT_EQ(saved.find("url(icons/add.png)"), std::string::npos) << saved;
+        } else {
+            EXPECT_EQ(saved, css);
+        }
+
+        // An update: the stylesheet is unchanged (304) and its recorded links are met
+        // again; the replaced icon is still not asked for.
+        const std::size_t before = server.Requests().size();
+        CMirrorJob again;
+        again.m_limits = job.m_limits;
+        ASSERT_EQ(test::MirrorSite(again, server.Root() + "/index.html", dir.Path()).end,
+                  RunEnd::Done);
+        const auto requests = server.Requests();
+        EXPECT_GT(requests.size(), before);
+        EXPECT_EQ(std::count(requests.begin() + static_cast<std::ptrdiff_t>(before), requests.end(),
+                             "/icons/add.png"),
+                  0);
+        EXPECT_EQ(ReadFile(dir.Path() + "style.css"), saved);
+    }
+}
+
+}  // namespace
+}  // namespace tandril

@@ -1,7 +1,9 @@
 #include "css/css_reader.h"
+#include "css/css_fallbacks.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "html/value_readers.h"
@@ -207,6 +209,82 @@ TEST(ValueReaders, RefreshContent) {
             EXPECT_EQ(content.substr(r->start, r->size), c.url);
         }
     }
+}
+
+}  // namespace
+}  // namespace tandril
+
+namespace tandril {
+namespace {
+
+// The values of the references that a fallback finder names, the document fed in pieces.
+std::vector<std::string> Fallbacks(const std::string& css, std::size_t piece) {
+    const Recorder all = Read(css, css.size() + 1, false);
+    CssFallbackFinder finder;
+    for (std::size_t pos = 0; pos < css.size(); pos += piece)
+        finder.Feed(css.data() + pos, std::min(piece, css.size() - pos));
+    std::vector<std::string> values;
+    for (std::uint64_t offset : finder.Finish()) {
+        const auto at = std::find(all.offsets.begin(), all.offsets.end(), offset);
+        values.push_back(at == all.offsets.end() ? "?" : all.values[at - all.offsets.begin()]);
+    }
+    return values;
+}
+
+TEST(CssFallbacks, OnlyWhatALaterPlainDeclarationReplacesIsNamed) {
+    using V = std::vector<std::string>;
+    const struct {
+        const char* css;
+        V fallbacks;
+    } kCases[] = {
+        // MediaWiki's icons: a PNG, then an SVG behind a gradient.
+        {".i{background-image:url(a.png);background-image:linear-gradient(transparent,"
+         "transparent),url(a.svg)}",
+         V{"a.png"}},
+        {".i { Background-Image : url('a.png') ;\n  background-image: url(\"a.svg\") }",
+         V{"a.png"}},
+        // Three of one property: the last replaces both.
+        {"a{background:url(1);background:url(2);background:url(3) no-repeat}", V{"1", "2"}},
+        // A later value that a browser might reject replaces nothing.
+        {"a{background:url(a.png);background:-webkit-image-set(url(a.svg) 1x)}", V{}},
+        {"a{background:url(a.png);background:image-set(url(a.svg) 1x)}", V{}},
+        {"a{background:url(a.png);background:url(b.png)\\9}", V{}},
+        // ...until a plain one comes.
+        {"a{background:url(a);background:-moz-element(#x);background:url(c)}", V{"a"}},
+        // Weights are not compared.
+        {"a{background:url(a) !important;background:url(b)}", V{}},
+        {"a{background:url(a);background:url(b)!important}", V{}},
+        // Other properties, other blocks, old browsers' hacks.
+        {"a{background:url(a)}a{background:url(b)}", V{}},
+        {"a{background:url(a);background-image:url(b)}", V{}},
+        {"a{*background:url(a);background:url(b)}", V{}},
+        {"a{background:url(a);*background:url(b)}", V{}},
+        // Nested blocks keep their own declarations.
+        {"@media screen{a{list-style:url(a)}b{list-style:url(b)}}", V{}},
+        {"@media print{a{list-style:url(a);list-style:url(b)}}", V{"a"}},
+        {"a{cursor:url(a),auto; b{cursor:url(b),auto} cursor:url(c),auto}", V{"a"}},
+        {"a{x:url(a); b:hover{x:url(b)} x:url(c)}", V{"a"}},
+        // What looks like structure inside strings, comments and URLs is not.
+        {"a{content:\"};x:\";x:url(a);/* } x: */x:url(data:a;b{c}) }", V{"a"}},
+        {"a{x:url(a);x:calc(1px + 2px) rgb(1,2,3)}", V{"a"}},
+        // References outside declarations.
+        {"@import url(a.css);@import url(a.css);a{x:1}", V{}},
+        {"url(a);url(b)", V{}},
+        // Unbalanced and hostile text.
+        {"}}a{x:url(a);x:url(b)", V{}},
+        {"a{x:url(a);x:url(b);", V{"a"}},
+    };
+    for (const auto& c : kCases) {
+        for (std::size_t piece :
+             {std::size_t{1}, std::size_t{2}, std::size_t{5}, std::size_t{1000}})
+            EXPECT_EQ(Fallbacks(c.css, piece), c.fallbacks) << c.css << " in pieces of " << piece;
+    }
+    // Blocks nested deeper than the finder follows name nothing and break nothing.
+    std::string deep(5000, '{');
+    deep += "x:url(a);x:url(b)";
+    deep += std::string(5000, '}');
+    deep += "a{x:url(c);x:url(d)}";
+    EXPECT_EQ(Fallbacks(deep, 4096), V{"c"});
 }
 
 }  // namespace
