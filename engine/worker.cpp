@@ -348,14 +348,6 @@ bool CMirrorRun::OnConnect() {
         if (Gone()) {
             return false;
         }
-        const TransferOutcome& failed = m_pSession->Current();
-        if (!failed.fileCreated) {
-            // Nowhere to put the download: treated as a failed write, the run stalls.
-            ShowMessage(kIdsCannotCreateFile, m_pSession->CurrentFileName());
-            m_job.m_limits.m_nFiles += 1;
-            SetEnd(RunEnd::Stalled);
-            return true;
-        }
         if (startUrl) {
             ShowMessageBox(ProgramTitle(), m_pSession->ConnectFailure(m_job.m_strUrl),
                            MessageIcon::Information);
@@ -399,6 +391,13 @@ bool CMirrorRun::OnRead() {
         left -= part;
     }
     m_job.m_limits.m_nFiles += 1;
+    if (got.fileRefused) {
+        // Nowhere to put the download: treated as a failed write, the run stalls.
+        ShowMessage(kIdsCannotCreateFile, m_pSession->CurrentFileName());
+        m_pSession->DropCurrent();
+        SetEnd(RunEnd::Stalled);
+        return true;
+    }
     if (got.fileCause >= 0) {
         // The file may lack its end: the run stalls, as for any failed write.
         ReportFileError(got.fileCause);

@@ -4,11 +4,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <vector>
+
+#include <unistd.h>
 
 #include "platform/curl_errors.h"
 #include "platform/file.h"
@@ -59,10 +62,29 @@ struct Transfer {
     std::string request;
     int maxRetries = 0;
     bool retryRefused = true;  // a refused connection is tried again
-    bool waiting = false;  // started, not yet handed to libcurl: its time has not come
+    bool waiting = false;      // started, not yet handed to libcurl: its time has not come
     std::chrono::steady_clock::time_point launchAt;
     CFile file;
+    bool fileMade = false;  // the file of this try was made
     TransferOutcome out;
+
+    // The transfer's file is made with the first byte of a body (or for an empty body
+    // that is kept): an answer without one (a 304 of an update, a failure) touches no
+    // file. False when it cannot be made (noted in the outcome).
+    bool MakeFile() {
+        if (fileMade)
+            return true;
+        // Most bodies are pages, written in one or two pieces: a write buffer in each of
+        // up to 192 slots would only add memory. A large body arrives in TLS records or
+        // HTTP/2 frames of 8 to 16 KiB, gathered into 64 KiB writes once it is seen to
+        // be large.
+        fileMade = file.CreateFresh(path, CFile::Buffering::kGatheredWhenLarge);
+        if (fileMade)
+            return true;
+        out.fileRefused = true;
+        out.fileCause = FileCauseFromErrno(errno);
+        return false;
+    }
 
     static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self) {
         auto* t = static_cast<Transfer*>(self);
@@ -70,6 +92,8 @@ struct Transfer {
         if (t->redirecting || t->retrying) {
             return n;
         }
+        if (!t->MakeFile())
+            return 0;  // libcurl ends the transfer with a write error
         try {
             t->file.Write(data, n);
         } catch (const FileException& e) {
@@ -287,9 +311,10 @@ struct CTransferPool::Impl {
             // What it held is dropped either way.
         }
         t.out = TransferOutcome{};
-        t.out.fileCreated = t.file.CreateFresh(t.path, CFile::Buffering::kGatheredWhenLarge);
-        if (!t.out.fileCreated)
-            return false;
+        // What the try before wrote is no part of the answer; the next body makes the
+        // file afresh.
+        ::unlink(t.path.c_str());
+        t.fileMade = false;
         t.redirecting = false;
         t.retrying = false;
         t.hops = 0;
@@ -336,6 +361,16 @@ struct CTransferPool::Impl {
             }
         }
         t.out.complete = result == CURLE_OK && t.out.opened && t.out.fileCause < 0;
+        // An empty body that is kept is an empty file.
+        if (t.out.complete && t.out.status < 300 && !t.fileMade) {
+            t.out.complete = t.MakeFile();
+            try {
+                t.file.Close();
+            } catch (const FileException& e) {
+                t.out.fileCause = e.cause;
+                t.out.complete = false;
+            }
+        }
         if (result != CURLE_OK && t.out.fileCause < 0 && t.out.error.empty()) {
             // A server that closes without a byte of answer reads the same whether the
             // request went on a new connection or a reused one.
@@ -469,8 +504,7 @@ void CTransferPool::Start(int slot, const std::string& url, const std::string& p
     };
     const bool headersMade = add("If-None-Match: ", conditions.etag) &&
                              add("If-Modified-Since: ", conditions.lastModified);
-    if (!headersMade ||
-        curl_easy_setopt(t.easy, CURLOPT_HTTPHEADER, t.headers) != CURLE_OK) {
+    if (!headersMade || curl_easy_setopt(t.easy, CURLOPT_HTTPHEADER, t.headers) != CURLE_OK) {
         // Without its conditions the request is an ordinary one.
         curl_slist_free_all(t.headers);
         t.headers = nullptr;
@@ -484,11 +518,8 @@ void CTransferPool::Start(int slot, const std::string& url, const std::string& p
     t.request = EncodeForRequest(url);
     t.firstRequest = t.request;
     t.path = path;
-    // Most bodies are pages, written in one or two pieces: a write buffer in each of up to
-    // 96 slots would only add memory. A large body arrives in TLS records or HTTP/2
-    // frames of 8 to 16 KiB, which are gathered into 64 KiB writes once it is seen to be large.
-    t.out.fileCreated = t.file.CreateFresh(path, CFile::Buffering::kGatheredWhenLarge);
-    if (!t.out.fileCreated || s.interrupted.load()) {
+    t.fileMade = false;
+    if (s.interrupted.load()) {
         t.out.ended = true;
         return;
     }

@@ -10,7 +10,7 @@ namespace tandril {
 
 // How one transfer went.
 struct TransferOutcome {
-    bool fileCreated = false;  // its file could be created
+    bool fileRefused = false;  // its file could not be created (fileCause says why)
     bool opened = false;       // the final answer's headers arrived
     bool ended = false;        // nothing more will happen to it
     bool complete = false;     // the whole body arrived and is in the file

@@ -124,10 +124,12 @@ TEST_F(Transfers, UnreachableServersAndBadFiles) {
     EXPECT_FALSE(out.opened);
     EXPECT_EQ(out.error, "connection refused");
     EXPECT_FALSE(Fetch(pool, "http://").opened);
-    // A file that cannot be created ends the transfer before it starts.
+    // A file that cannot be created ends the transfer at the first byte of its body.
     pool.Start(0, server.Root() + "/x", tmp.Path() + "no/such/dir/file");
-    EXPECT_FALSE(pool.WaitForHeaders(0));
-    EXPECT_FALSE(pool.Outcome(0).fileCreated);
+    while (!pool.WaitForEnd(0, 200)) {
+    }
+    EXPECT_TRUE(pool.Outcome(0).fileRefused);
+    EXPECT_FALSE(pool.Outcome(0).complete);
     pool.Release(0);
 }
 
@@ -255,6 +257,36 @@ TEST(TransfersHostile, UnfollowableAnswersAreFinal) {
         }
         pool.Release(0);
     }
+}
+
+}  // namespace
+}  // namespace tandril
+
+namespace tandril {
+namespace {
+
+TEST_F(Transfers, AnAnswerWithoutABodyMakesNoFile) {
+    test::Route unchanged{200, "<p>page</p>"};
+    unchanged.etag = "\"v1\"";
+    server.Set("/page.html", unchanged);
+    server.Set("/empty.html", test::Route{200, ""});
+    // A 304: no file.
+    pool.Start(0, server.Root() + "/page.html", tmp.Path() + "slot",
+               RequestConditions{"\"v1\"", ""});
+    while (!pool.WaitForEnd(0, 200)) {
+    }
+    EXPECT_EQ(pool.Outcome(0).status, 304);
+    EXPECT_TRUE(pool.Outcome(0).complete);
+    EXPECT_FALSE(test::FileExists(tmp.Path() + "slot"));
+    pool.Release(0);
+    // An empty 200: an empty file, made afresh over what stood there.
+    test::WriteFile(tmp.Path() + "slot", "old");
+    pool.Start(0, server.Root() + "/empty.html", tmp.Path() + "slot");
+    while (!pool.WaitForEnd(0, 200)) {
+    }
+    EXPECT_TRUE(pool.Outcome(0).complete);
+    EXPECT_EQ(test::ReadFile(tmp.Path() + "slot"), "");
+    pool.Release(0);
 }
 
 }  // namespace

@@ -449,3 +449,29 @@ TEST(MirrorHostile, TemporaryFileIsNeverFollowed) {
 
 }  // namespace
 }  // namespace tandril
+
+namespace tandril {
+namespace {
+
+// A transfer's own file that cannot be made (a full directory in the way) stalls the
+// run with the file named; an answer without a body makes no file at all.
+TEST(MirrorHostile, TransferFileThatCannotBeMadeStallsTheRun) {
+    test::CHttpServer server;
+    server.SetPage("/start.html", "<p>fine</p>");
+    test::CMessageRecorder boxes;
+    test::CTempDir tmp;
+    std::filesystem::create_directories(tmp.Path() + "~tmp~00~.tmp/inside");
+    CMirrorJob job;
+    job.m_limits.m_bObeyRobots = false;
+    job.m_limits.m_nMaxConnections = 1;
+    const test::RunResult r =
+        test::MirrorSite(job, server.Root() + "/start.html", tmp.Path(), std::chrono::seconds(10));
+    EXPECT_EQ(r.end, RunEnd::Stalled);
+    ASSERT_EQ(boxes.Texts().size(), 1u);
+    EXPECT_EQ(boxes.Texts()[0], "Cannot create file ~tmp~00~.tmp!");
+    EXPECT_FALSE(test::FileExists(tmp.Path() + "start.html"));
+    EXPECT_TRUE(test::FileExists(tmp.Path() + "~tmp~00~.tmp/inside"));
+}
+
+}  // namespace
+}  // namespace tandril
