@@ -11,7 +11,9 @@
 namespace tandril {
 namespace {
 
+// One transaction: one commit, however many tables.
 constexpr const char* kSchema = R"(
+BEGIN IMMEDIATE;
 CREATE TABLE IF NOT EXISTS settings(key TEXT PRIMARY KEY, value TEXT) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS urls(id INTEGER PRIMARY KEY, url TEXT NOT NULL,
   base_dir TEXT, base_file TEXT, dir TEXT, file TEXT, level INTEGER, state INTEGER,
@@ -23,6 +25,7 @@ CREATE TABLE IF NOT EXISTS kept_out(url TEXT PRIMARY KEY, state INTEGER) WITHOUT
 CREATE TABLE IF NOT EXISTS previous(url TEXT PRIMARY KEY, dir TEXT, file TEXT, etag TEXT,
   modified TEXT, type TEXT, state INTEGER, base TEXT, nofollow INTEGER, links BLOB,
   page INTEGER);
+COMMIT;
 )";
 
 constexpr auto kCommitEvery = std::chrono::milliseconds(250);
