@@ -2,12 +2,16 @@
 // is the stylesheet. Oracles:
 //  - with a sink that changes nothing, the output equals the input byte for byte;
 //  - the references found do not depend on where the pieces are cut;
-//  - with every reference rewritten, nothing crashes and memory stays bounded.
+//  - with every reference rewritten, nothing crashes and memory stays bounded;
+//  - the references a fallback finder names are references the reader reports, the same
+//    wherever the pieces are cut.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "css/css_fallbacks.h"
 #include "css/css_reader.h"
 
 using namespace tandril;
@@ -18,13 +22,15 @@ class Sink : public ScanSink {
 public:
     explicit Sink(bool rewrite) : m_rewrite(rewrite) {}
     void Write(const char* data, std::size_t size) override { output.append(data, size); }
-    void Link(std::string& value, int, std::uint64_t) override {
+    void Link(std::string& value, int, std::uint64_t offset) override {
         values.push_back(value);
+        offsets.push_back(offset);
         if (m_rewrite)
             value = "../x (\"'\\\n" + value;
     }
     std::string output;
     std::vector<std::string> values;
+    std::vector<std::uint64_t> offsets;
 
 private:
     bool m_rewrite;
@@ -38,6 +44,13 @@ void Read(const std::string& css, std::size_t piece, Sink& sink) {
             std::abort();
     }
     reader.Finish(sink);
+}
+
+std::vector<std::uint64_t> Fallbacks(const std::string& css, std::size_t piece) {
+    CssFallbackFinder finder;
+    for (std::size_t pos = 0; pos < css.size(); pos += piece)
+        finder.Feed(css.data() + pos, std::min(piece, css.size() - pos));
+    return finder.Finish();
 }
 
 }  // namespace
@@ -58,5 +71,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Read(rewritten.output, 4096, again);
     if (again.values.size() < rewritten.values.size())
         std::abort();
+    const std::vector<std::uint64_t> fallbacks = Fallbacks(css, piece);
+    if (fallbacks != Fallbacks(css, css.size() + 1))
+        std::abort();
+    for (std::uint64_t offset : fallbacks) {
+        if (!std::binary_search(whole.offsets.begin(), whole.offsets.end(), offset))
+            std::abort();
+    }
     return 0;
 }
