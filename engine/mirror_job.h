@@ -190,7 +190,13 @@ public:
     // file's type.
     FileType TakeUnchanged(const PreviousFile& previous, const Answer& answer);
     // Moves the changes made since the last call into `out`.
-    std::vector<RecordChange> TakeChanges() { return std::move(m_changes); }
+    std::vector<RecordChange> TakeChanges() {
+        std::vector<RecordChange> taken = std::move(m_changes);
+        // A file's changes are a few: room for them in one allocation.
+        m_changes.clear();
+        m_changes.reserve(4);
+        return taken;
+    }
 
     // Link handling (engine/link_handler.cpp): on return `link` holds the text that
     // the saved page carries in its place.

@@ -96,17 +96,22 @@ bool GetChange(Reader& in, RecordChange& c) {
 
 void AppendJournalEntry(std::string& out, std::uint64_t seq,
                         const std::vector<RecordChange>& changes, const CopyTallies& t) {
-    std::string body;
-    PutRecordNumber(body, seq);
-    PutRecordNumber(body, changes.size());
+    // The body is written in place after room for its length and hash: an entry costs
+    // no allocation once `out` has grown.
+    const std::size_t start = out.size();
+    out.append(8, '\0');
+    PutRecordNumber(out, seq);
+    PutRecordNumber(out, changes.size());
     for (const RecordChange& c : changes)
-        PutChange(body, c);
+        PutChange(out, c);
     for (std::uint32_t n : {t.files, t.megaBytes, t.kiloRest, t.byteRest, t.unchanged, t.changed,
                             t.added, t.gone, t.failed})
-        PutRecordNumber(body, n);
-    PutU32(out, static_cast<std::uint32_t>(body.size()));
-    PutU32(out, Fnv1a(body));
-    out += body;
+        PutRecordNumber(out, n);
+    const std::string_view body = std::string_view(out).substr(start + 8);
+    std::string head;
+    PutU32(head, static_cast<std::uint32_t>(body.size()));
+    PutU32(head, Fnv1a(body));
+    out.replace(start, 8, head);
 }
 
 std::vector<JournalEntry> ReadJournalEntries(std::string_view bytes) {
