@@ -125,7 +125,8 @@ char Lower(unsigned char c) {
     return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
 }
 
-// Functions that every browser of today reads in any property that takes them.
+// Functions that every browser of today reads in any property (or @font-face
+// descriptor) that takes them.
 bool IsPlainFunction(std::string_view name) {
     static constexpr std::string_view kPlain[] = {"",
                                                   "linear-gradient",
@@ -136,7 +137,9 @@ bool IsPlainFunction(std::string_view name) {
                                                   "rgba",
                                                   "hsl",
                                                   "hsla",
-                                                  "calc"};
+                                                  "calc",
+                                                  "format",
+                                                  "local"};
     for (std::string_view plain : kPlain) {
         if (name == plain)
             return true;

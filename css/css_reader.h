@@ -15,7 +15,8 @@ struct CssDeclaration {
     std::uint32_t number = 0;  // its number: the one its references were reported with
     std::string_view name;     // the property, lower-cased
     // Its value holds nothing that any browser of today might reject: no "!", no
-    // escape, and no function but the gradients, the colours and calc().
+    // escape, and no function but the gradients, the colours, calc(), and format() and
+    // local() of a font's sources.
     bool plain = true;
     bool bang = false;  // "!" in its value (!important, or an old browser's hack)
 };

@@ -267,6 +267,11 @@ TEST(CssFallbacks, OnlyWhatALaterPlainDeclarationReplacesIsNamed) {
         // What looks like structure inside strings, comments and URLs is not.
         {"a{content:\"};x:\";x:url(a);/* } x: */x:url(data:a;b{c}) }", V{"a"}},
         {"a{x:url(a);x:calc(1px + 2px) rgb(1,2,3)}", V{"a"}},
+        // The classic font sources: the first src is for a browser of 2011 only.
+        {"@font-face{font-family:F;src:url(f.eot);src:url(f.eot?#iefix) "
+         "format('embedded-opentype'),local(F),url(f.woff2) format(\"woff2\")}",
+         V{"f.eot"}},
+        {"@font-face{src:url(f.woff);src:url(f.woff2) tech(variations)}", V{}},
         // References outside declarations.
         {"@import url(a.css);@import url(a.css);a{x:1}", V{}},
         {"url(a);url(b)", V{}},
