@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace tandril {
@@ -149,14 +150,28 @@ CJournalFile::~CJournalFile() {
 
 bool CJournalFile::OpenEmpty(const std::string& path) {
     Close();
-    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_NOFOLLOW | O_CLOEXEC,
-                  0644);
+    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    m_end = 0;
+    m_reserved = 0;
+    m_bCanReserve = true;
     return m_fd >= 0;
 }
 
+void CJournalFile::Reserve(std::uint64_t size) {
+    constexpr std::uint64_t kStep = 1024 * 1024;
+    const std::uint64_t want = std::max({size, m_reserved * 2, kStep});
+    // Without it, entries are written past the end as plain appends.
+    if (::fallocate(m_fd, 0, 0, static_cast<off_t>(want)) == 0)
+        m_reserved = want;
+    else
+        m_bCanReserve = false;
+}
+
 bool CJournalFile::Append(std::string_view bytes) {
+    if (m_fd >= 0 && m_bCanReserve && m_end + bytes.size() > m_reserved)
+        Reserve(m_end + bytes.size());
     while (m_fd >= 0 && !bytes.empty()) {
-        const ssize_t n = ::write(m_fd, bytes.data(), bytes.size());
+        const ssize_t n = ::pwrite(m_fd, bytes.data(), bytes.size(), static_cast<off_t>(m_end));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -164,15 +179,13 @@ bool CJournalFile::Append(std::string_view bytes) {
             return false;
         }
         bytes.remove_prefix(static_cast<std::size_t>(n));
+        m_end += static_cast<std::uint64_t>(n);
     }
     return m_fd >= 0;
 }
 
 bool CJournalFile::Truncate() {
-    if (m_fd >= 0 && ::ftruncate(m_fd, 0) != 0) {
-        Close();
-        return false;
-    }
+    m_end = 0;
     return m_fd >= 0;
 }
 

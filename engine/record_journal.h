@@ -39,14 +39,24 @@ public:
     // Opens (creating) the file at `path` empty; false when it cannot be made.
     bool OpenEmpty(const std::string& path);
     bool IsOpen() const { return m_fd >= 0; }
-    // Appends `bytes` whole; false (and the journal is given up) on any failure.
+    // Appends `bytes` whole after the last entry; false (and the journal is given up) on
+    // any failure.
     bool Append(std::string_view bytes);
-    // Empties the file.
+    // Starts again from the file's beginning. What lies past the newest entry then is
+    // zeros, a torn entry, or whole entries that the record already holds (their
+    // numbers are not above its last commit's): reading stops or skips them.
     bool Truncate();
     void Close();
 
 private:
+    // Sets room aside on disk up to at least `size` bytes, so that an entry changes
+    // neither the file's size nor its blocks (on ext4 that is most of an append's cost).
+    void Reserve(std::uint64_t size);
+
     int m_fd = -1;
+    std::uint64_t m_end = 0;       // where the next entry goes
+    std::uint64_t m_reserved = 0;  // bytes set aside so far
+    bool m_bCanReserve = true;     // the file system sets room aside (fallocate)
 };
 
 }  // namespace tandril

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/record_journal.h"
+#include "tests/support/test_support.h"
 
 namespace tandril {
 namespace {
@@ -90,6 +91,41 @@ TEST(RecordJournal, EntriesReadBackUntilTheFirstBrokenOne) {
             EXPECT_EQ(links[0].written, "a.html");
         }
     }
+}
+
+// The file keeps its room after a new start: what lies past the newest entries is
+// zeros, torn bytes or entries the record already holds (no higher numbers).
+TEST(RecordJournal, AFileStartedAgainReadsBackItsNewEntriesFirst) {
+    test::CTempDir dir;
+    const std::string path = dir.Path() + "copy.journal";
+    const auto readAll = [&path] { return test::ReadFile(path); };
+    CJournalFile journal;
+    ASSERT_TRUE(journal.OpenEmpty(path));
+    CopyTallies tallies;
+    for (std::uint32_t i = 1; i <= 40; ++i) {
+        std::string entry;
+        AppendJournalEntry(entry, i, FileChanges(i), tallies);
+        ASSERT_TRUE(journal.Append(entry));
+    }
+    std::vector<JournalEntry> entries = ReadJournalEntries(readAll());
+    ASSERT_EQ(entries.size(), 40u);
+    EXPECT_EQ(entries.back().seq, 40u);
+    // Entries 1 to 40 are in the record; the journal starts again with shorter entries.
+    ASSERT_TRUE(journal.Truncate());
+    for (std::uint32_t i = 41; i <= 43; ++i) {
+        std::string entry;
+        std::vector<RecordChange> changes;
+        changes.push_back(UrlMet{i, "http://h/" + std::to_string(i), LocalName{}, LocalName{}, 1});
+        AppendJournalEntry(entry, i, changes, tallies);
+        ASSERT_TRUE(journal.Append(entry));
+    }
+    journal.Close();
+    entries = ReadJournalEntries(readAll());
+    ASSERT_GE(entries.size(), 3u);
+    for (std::uint32_t i = 0; i < 3; ++i)
+        EXPECT_EQ(entries[i].seq, 41 + i);
+    for (std::size_t i = 3; i < entries.size(); ++i)
+        EXPECT_LE(entries[i].seq, 40u);
 }
 
 }  // namespace
