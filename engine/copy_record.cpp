@@ -672,12 +672,6 @@ bool CCopyRecord::Write(const std::vector<std::vector<RecordChange>>& files, con
                            "UPDATE urls SET page_base = ?, nofollow = ?, links = ? WHERE id = ?");
     CSqliteStatement page(m_db,
                           "UPDATE urls SET fix_page = ?, stylesheet = ?, notes = ? WHERE id = ?");
-    // A page fetched and scanned in the batch: its row written once, not three times.
-    CSqliteStatement pageDone(m_db,
-                              "UPDATE urls SET state = ?, dir = ?, file = ?, status = ?, etag = ?, "
-                              "modified = ?, type = ?, size = ?, time = ?, reason = ?, "
-                              "page_base = ?, nofollow = ?, links = ?, fix_page = ?, "
-                              "stylesheet = ?, notes = ? WHERE id = ?");
     CSqliteStatement resized(m_db, "UPDATE urls SET size = ? WHERE id = ?");
     CSqliteStatement host(m_db, "INSERT INTO hosts(url) VALUES(?)");
     CSqliteStatement keptOut(m_db, "INSERT OR REPLACE INTO kept_out(url, state) VALUES(?, ?)");
@@ -722,28 +716,6 @@ bool CCopyRecord::Write(const std::vector<std::vector<RecordChange>>& files, con
                     .BindBlob(21, row.notes);
             }
             ok = insert.Run();
-            continue;
-        }
-        if (d != nullptr && row.links != nullptr && row.page != nullptr) {
-            const RecordChange& l = *row.links;
-            ok = pageDone.Bind(1, static_cast<int>(d->state))
-                     .BindView(2, d->name.localDir)
-                     .BindView(3, d->name.fileName)
-                     .Bind(4, d->status)
-                     .BindView(5, d->etag)
-                     .BindView(6, d->modified)
-                     .BindView(7, d->type)
-                     .Bind(8, static_cast<std::int64_t>(size))
-                     .Bind(9, now)
-                     .BindView(10, d->reason)
-                     .BindView(11, l.url)
-                     .Bind(12, l.flag ? 1 : 0)
-                     .BindBlob(13, l.links)
-                     .Bind(14, row.page->id)
-                     .Bind(15, row.page->flag ? 1 : 0)
-                     .BindBlob(16, row.notes)
-                     .Bind(17, d->id)
-                     .Run();
             continue;
         }
         if (d != nullptr) {
