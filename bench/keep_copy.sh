@@ -47,38 +47,16 @@ work=$(mktemp -d /tmp/tandril-keep-XXXXXX)
 chmod 755 "$work"
 cli=tdkeep-cli$$
 srv=tdkeep-srv$$
-nginx_pid=""
-link_pid=""
-cleanup() {
-    [ -n "$link_pid" ] && kill "$link_pid" 2>/dev/null || true
-    [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
-    ip netns del "$cli" 2>/dev/null || true
-    ip netns del "$srv" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+trap bench_cleanup EXIT
 
 # --- the site -----------------------------------------------------------------------
-filler=$(printf 'Tandril copies a web site into a local directory. %.0s' $(seq 1 30))
 site="$work/www/site"
-mkdir -p "$site/pages"
-{
-    echo "<html><head><title>Index</title></head><body><h1>Pages</h1><ul>"
-    for i in $(seq 0 $((pages - 1))); do echo "<li><a href=\"pages/p$i.html\">Page $i</a></li>"; done
-    echo "</ul></body></html>"
-} > "$site/index.html"
-for i in $(seq 0 $((pages - 1))); do
-    printf '<html><head><title>Page %d</title></head><body>\n<p>%s</p>\n<a href="p%d.html">next</a> <a href="p%d.html">previous</a> <a href="../index.html">index</a>\n</body></html>\n' \
-        "$i" "$filler" "$(( (i + 1) % pages ))" "$(( (i + pages - 1) % pages ))" > "$site/pages/p$i.html"
-done
+make_page_site "$site" "$pages"
 touch -d '2026-01-01 00:00:00' "$site/index.html" "$site"/pages/*.html
 cp -a "$site" "$work/pristine"
 
 # --- namespaces, nginx, the link ----------------------------------------------------
-ip netns add "$cli"
-ip netns add "$srv"
-ip -n "$cli" link set lo up
-ip -n "$srv" link set lo up
+bench_namespaces
 server_ip=10.77.0.2
 scheme="${KEEP_SCHEME:-http}"
 t_ca=(); w_ca=(); listen="$server_ip:8080"; tls=""
@@ -108,13 +86,7 @@ http {
     server { listen $listen; $tls root $work/www; }
 }
 CONF
-"$link" "$cli" td0 "$srv" td1 "$(( rtt * 500 ))" > "$work/link.out" &
-link_pid=$!
-for _ in $(seq 1 50); do grep -q ready "$work/link.out" 2>/dev/null && break; sleep 0.1; done
-ip -n "$cli" addr add 10.77.0.1/30 dev td0
-ip -n "$cli" link set td0 up
-ip -n "$srv" addr add $server_ip/30 dev td1
-ip -n "$srv" link set td1 up
+start_delay_link "$rtt"
 ip netns exec "$srv" nginx -c "$work/nginx/nginx.conf" -p "$work/nginx" &
 nginx_pid=$!
 sleep 0.5

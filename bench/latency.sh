@@ -47,42 +47,22 @@ work=$(mktemp -d /tmp/tandril-latency-XXXXXX)
 chmod 755 "$work"
 cli=tdlat-cli$$
 srv=tdlat-srv$$
-nginx_pid=""
-link_pid=""
 mnt="$work/mnt"
 cleanup() {
-    [ -n "$link_pid" ] && kill "$link_pid" 2>/dev/null || true
-    [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
     umount "$mnt" 2>/dev/null || true
-    ip netns del "$cli" 2>/dev/null || true
-    ip netns del "$srv" 2>/dev/null || true
-    rm -rf "$work"
+    bench_cleanup
 }
 trap cleanup EXIT
 
 # --- the sites ----------------------------------------------------------------------
-filler=$(printf 'Tandril copies a web site into a local directory. %.0s' $(seq 1 30))
 for n in 500 2000; do
-    site="$work/www/s$n"
-    mkdir -p "$site/pages"
-    {
-        echo "<html><head><title>Index</title></head><body><h1>Pages</h1><ul>"
-        for i in $(seq 0 $((n - 1))); do echo "<li><a href=\"pages/p$i.html\">Page $i</a></li>"; done
-        echo "</ul></body></html>"
-    } > "$site/index.html"
-    for i in $(seq 0 $((n - 1))); do
-        printf '<html><head><title>Page %d</title></head><body>\n<p>%s</p>\n<a href="p%d.html">next</a> <a href="p%d.html">previous</a> <a href="../index.html">index</a>\n</body></html>\n' \
-            "$i" "$filler" "$(( (i + 1) % n ))" "$(( (i + n - 1) % n ))" > "$site/pages/p$i.html"
-    done
+    make_page_site "$work/www/s$n" "$n"
 done
 mkdir -p "$work/www/big"
 head -c $((256 * 1024 * 1024)) /dev/urandom > "$work/www/big/large.bin"
 
 # --- the namespaces, nginx ----------------------------------------------------------
-ip netns add "$cli"
-ip netns add "$srv"
-ip -n "$cli" link set lo up
-ip -n "$srv" link set lo up
+bench_namespaces
 server_ip=10.77.0.2
 
 t_ca=(); w_ca=(); w2_ca=(); c_ca=(); ca=""
@@ -95,18 +75,7 @@ fi
 write_nginx_conf "$work/nginx" "$work/www" "$ca" 127.0.0.1:8080 "$server_ip:8080"
 
 # --- the link -----------------------------------------------------------------------
-# (Re)creates the link with a one-way delay of half the round trip.
-set_link() {
-    [ -n "$link_pid" ] && { kill "$link_pid"; wait "$link_pid" 2>/dev/null || true; }
-    "$link" "$cli" td0 "$srv" td1 "$(( $1 * 500 ))" > "$work/link.out" &
-    link_pid=$!
-    for _ in $(seq 1 50); do grep -q ready "$work/link.out" 2>/dev/null && break; sleep 0.1; done
-    ip -n "$cli" addr add 10.77.0.1/30 dev td0
-    ip -n "$cli" link set td0 up
-    ip -n "$srv" addr add $server_ip/30 dev td1
-    ip -n "$srv" link set td1 up
-}
-set_link 0
+start_delay_link 0
 ip netns exec "$srv" nginx -c "$work/nginx/nginx.conf" -p "$work/nginx" &
 nginx_pid=$!
 sleep 0.5
@@ -224,7 +193,7 @@ for rtt in $rtts; do
         ns="$srv"; host=127.0.0.1
     else
         ns="$cli"; host=$server_ip
-        set_link "$rtt"
+        start_delay_link "$rtt"
     fi
     base="$scheme://$host:8080"
     ip netns exec "$ns" curl -s "${c_ca[@]}" -o /dev/null \
