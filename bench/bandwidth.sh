@@ -11,6 +11,7 @@
 #     defaults: build-bench 3 20000 40 2
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/nginx_common.sh
 build="${1:-build-bench}"
 rounds="${2:-3}"
 rate="${3:-20000}"
@@ -29,27 +30,11 @@ work=$(mktemp -d /tmp/tandril-bandwidth-XXXXXX)
 chmod 755 "$work"
 cli=tdbw-cli$$
 srv=tdbw-srv$$
-nginx_pid="" link_pid=""
-cleanup() {
-    [ -n "$link_pid" ] && kill "$link_pid" 2>/dev/null || true
-    [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
-    ip netns del "$cli" 2>/dev/null || true
-    ip netns del "$srv" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+trap bench_cleanup EXIT
 
-ip netns add "$cli"
-ip netns add "$srv"
-ip -n "$cli" link set lo up
-ip -n "$srv" link set lo up
-"$link" "$cli" bw0 "$srv" bw1 "$(( rtt * 500 ))" "$rate" > "$work/link.out" &
-link_pid=$!
-for _ in $(seq 1 50); do grep -q ready "$work/link.out" 2>/dev/null && break; sleep 0.1; done
-ip -n "$cli" addr add 10.78.0.1/30 dev bw0
-ip -n "$cli" link set bw0 up
-ip -n "$srv" addr add 10.78.0.2/30 dev bw1
-ip -n "$srv" link set bw1 up
+bench_namespaces
+server_ip=10.78.0.2
+start_delay_link "$rtt" "$rate"
 
 mkdir -p "$work/nginx/logs"
 cat > "$work/nginx/nginx.conf" <<CONF
@@ -94,7 +79,8 @@ sent = sum(int(line.split()[0]) for line in open(log) if line.strip())
 requests = sum(1 for line in open(log) if line.strip())
 saved = packed = files = 0
 text = (".html", ".htm", ".css", ".js", ".svg", ".txt", ".json", ".xml")
-for d, _, names in os.walk(copy):
+for d, dirs, names in os.walk(copy):
+    dirs[:] = [x for x in dirs if x != "%tandril"]  # the record of the copy, not the copy
     for n in names:
         if n.startswith("~tmp~"):
             continue
