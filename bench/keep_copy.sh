@@ -24,6 +24,7 @@
 #   KEEP_SCHEME=https          nginx over TLS with HTTP/2 (a CA made for the run; HTTrack,
 #                              which cannot be given one, is left out)
 #   KEEP_CLIENTS="..."         the clients of the updates (tandril wget wget2 httrack)
+#   KEEP_MOMENTS="0.2 0.5 ..."  the kills' intervals in seconds, in place of random ones
 # Needs root (namespaces).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -190,7 +191,8 @@ if [[ " $parts " == *" kill "* ]]; then
     : > "$log"
     # Random moments of the copy, within the time of one uninterrupted run: each run is
     # killed that much later than the one before it was.
-    moments=$(python3 -c "import random; m = sorted(random.uniform(0, $once_t * 0.9) for _ in range($kills)); print(' '.join(f'{b - a:.2f}' for a, b in zip([0] + m, m)))")
+    moments=${KEEP_MOMENTS:-}
+    [ -n "$moments" ] || moments=$(python3 -c "import random; m = sorted(random.uniform(0, $once_t * 0.9) for _ in range($kills)); print(' '.join(f'{b - a:.2f}' for a, b in zip([0] + m, m)))")
     for at in $moments; do
         ip netns exec "$cli" "$runner" --url "$url" --dir "$dir/" --levels 100 --files 100000 \
             --mb 4096 "${t_ca[@]}" > /dev/null 2>&1 &
@@ -210,4 +212,7 @@ if [[ " $parts " == *" kill "* ]]; then
         echo "  final tree DIFFERS from one uninterrupted run's:"; head -20 "$work/diff"
     fi
     python3 -c "print(f'  requests {$total_req} (one run {$once_req}), bytes {$total_bytes} (one run {$once_bytes}): x{$total_bytes / $once_bytes:.3f}')"
+    [ -z "${KEEP_LOG:-}" ] || cp "$log" "$KEEP_LOG"
+    # What was asked for more than once, and what those requests cost.
+    awk '{n[$2]++; b[$2] += $3} END {for (u in n) if (n[u] > 1) {k++; x += b[u] * (n[u] - 1) / n[u]; if (n[u] > 2 || b[u] > 20000) l = l " " u "(" n[u] "x)"} printf "  asked for again: %d URLs, about %d bytes;%s\n", k, x, l}' "$log"
 fi
