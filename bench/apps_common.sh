@@ -126,7 +126,7 @@ error_log $work/nginx/logs/error.log warn;
 events { worker_connections 256; }
 http {
     include /etc/nginx/mime.types;
-    log_format plain '\$status \$request_uri';
+    log_format plain '\$status \$request_uri \$bytes_sent';
     access_log $work/nginx/logs/access.log plain;
     client_body_temp_path $work/nginx/body; proxy_temp_path $work/nginx/proxy;
     fastcgi_temp_path $work/nginx/fastcgi; uwsgi_temp_path $work/nginx/uwsgi;

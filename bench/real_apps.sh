@@ -13,6 +13,8 @@
 #     opens each article's saved page: pages styled, and failed loads of images,
 #     stylesheets, fonts and scripts;
 #   - the requests the server saw for each copy (nginx's access log).
+# Tandril's copy is then updated at once (the site unchanged): its requests, how many
+# were answered 304, and the bytes nginx sent against those of the first copy.
 #
 #   bench/real_apps.sh [BUILD_DIR] [ARTICLES]     (defaults: build-bench, 40)
 set -euo pipefail
@@ -31,7 +33,7 @@ here="$(pwd)"
 source "$here/bench/apps_common.sh"
 apps=(dokuwiki mediawiki)
 requests() { wc -l < "$log"; }
-declare -A seen
+declare -A seen updates
 for a in "${apps[@]}"; do
     url="${starts[$a]}"
     mkdir -p "$work/$a-copies/wget" "$work/$a-copies/moved"
@@ -41,6 +43,15 @@ for a in "${apps[@]}"; do
         --mb 4096 --no-robots > "$work/$a-copies/tandril.json" 2> "$work/$a-copies/tandril.log" \
         || true
     seen[$a,tandril]="$(( $(requests) - before )) $(python3 -c "import time; print(f'{time.time() - $start:.1f}')")"
+    full_bytes=$(tail -n +$((before + 1)) "$log" | awk '{b += $3} END {print b + 0}')
+    # The same copy updated at once (the site unchanged): what asking again costs.
+    before=$(requests)
+    start=$(date +%s.%N)
+    "$runner" --url "$url" --dir "$work/$a-copies/tandril" --levels $levels --files 100000 \
+        --mb 4096 --no-robots > /dev/null 2>&1 || true
+    secs=$(python3 -c "import time; print(f'{time.time() - $start:.1f}')")
+    updates[$a]=$(tail -n +$((before + 1)) "$log" | awk -v full="$full_bytes" -v secs="$secs" \
+        '{n++; b += $3; if ($1 == 304) u++} END {printf "%d requests (%d answered 304), %d bytes: %.1f%% of the first copy'"'"'s %d, %s s", n, u, b, 100 * b / full, full, secs}')
     before=$(requests)
     "$runner" --url "$url" --dir "$work/$a-copies/portable" --levels $levels --files 100000 \
         --mb 4096 --no-robots --relative-links > /dev/null 2>&1 || true
@@ -55,6 +66,9 @@ apps_stop
 
 printf '%-9s %-9s %8s %6s %7s %9s %7s %6s | %s\n' app copy requests secs files articles \
     reachable styled "browser: failed/requests (by type)"
+for a in "${apps[@]}"; do
+    echo "$a: update of tandril's copy: ${updates[$a]}"
+done
 for a in "${apps[@]}"; do
     for copy in tandril portable wget; do
         dir="$work/$a-copies/$copy"
