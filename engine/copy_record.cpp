@@ -665,9 +665,17 @@ bool CCopyRecord::Write(const std::vector<std::vector<RecordChange>>& files, con
                             "level, state, status, etag, modified, type, size, time, reason, "
                             "page_base, nofollow, links, fix_page, stylesheet, notes) VALUES(?, "
                             "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-    CSqliteStatement done(m_db,
-                          "UPDATE urls SET state = ?, dir = ?, file = ?, status = ?, etag = ?, "
-                          "modified = ?, type = ?, size = ?, time = ?, reason = ? WHERE id = ?");
+    // A URL met in an earlier batch and settled in this one: its row is rewritten once,
+    // with the links and notes of its page when they came in the same batch (a parameter
+    // left unbound keeps the column).
+    CSqliteStatement done(
+        m_db,
+        "UPDATE urls SET state = ?, dir = ?, file = ?, status = ?, etag = ?, "
+        "modified = ?, type = ?, size = ?, time = ?, reason = ?, "
+        "page_base = coalesce(?12, page_base), nofollow = coalesce(?13, nofollow), "
+        "links = coalesce(?14, links), fix_page = coalesce(?15, fix_page), "
+        "stylesheet = coalesce(?16, stylesheet), notes = coalesce(?17, notes) "
+        "WHERE id = ?11");
     CSqliteStatement links(m_db,
                            "UPDATE urls SET page_base = ?, nofollow = ?, links = ? WHERE id = ?");
     CSqliteStatement page(m_db,
@@ -719,21 +727,32 @@ bool CCopyRecord::Write(const std::vector<std::vector<RecordChange>>& files, con
             continue;
         }
         if (d != nullptr) {
-            ok = done.Bind(1, static_cast<int>(d->state))
-                     .BindView(2, d->name.localDir)
-                     .BindView(3, d->name.fileName)
-                     .Bind(4, d->status)
-                     .BindView(5, d->etag)
-                     .BindView(6, d->modified)
-                     .BindView(7, d->type)
-                     .Bind(8, static_cast<std::int64_t>(size))
-                     .Bind(9, now)
-                     .BindView(10, d->reason)
-                     .Bind(11, d->id)
-                     .Run();
-        } else if (row.resized != nullptr) {
-            ok = resized.Bind(1, static_cast<std::int64_t>(size)).Bind(2, row.resized->id).Run();
+            done.Bind(1, static_cast<int>(d->state))
+                .BindView(2, d->name.localDir)
+                .BindView(3, d->name.fileName)
+                .Bind(4, d->status)
+                .BindView(5, d->etag)
+                .BindView(6, d->modified)
+                .BindView(7, d->type)
+                .Bind(8, static_cast<std::int64_t>(size))
+                .Bind(9, now)
+                .BindView(10, d->reason)
+                .Bind(11, d->id);
+            if (row.links != nullptr) {
+                done.BindView(12, row.links->url)
+                    .Bind(13, row.links->flag ? 1 : 0)
+                    .BindBlob(14, row.links->links);
+            }
+            if (row.page != nullptr) {
+                done.Bind(15, row.page->id)
+                    .Bind(16, row.page->flag ? 1 : 0)
+                    .BindBlob(17, row.notes);
+            }
+            ok = done.Run();
+            continue;
         }
+        if (row.resized != nullptr)
+            ok = resized.Bind(1, static_cast<std::int64_t>(size)).Bind(2, row.resized->id).Run();
         if (ok && row.links != nullptr) {
             const RecordChange& l = *row.links;
             ok = links.BindView(1, l.url)

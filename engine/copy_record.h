@@ -157,7 +157,12 @@ struct RecordChange {
           type(std::move(c.type)),
           reason(std::move(c.reason)) {}
     RecordChange(PageAdded&& c)
-        : what(What::Page), flag(c.stylesheet), id(c.page), number(c.id), name(std::move(c.name)) {}
+        : what(What::Page),
+          flag(c.stylesheet),
+          id(c.page),
+          number(c.id),
+          name(std::move(c.name)),
+          links(std::move(c.notes)) {}
     RecordChange(PageLinks&& c)
         : what(What::Links),
           flag(c.nofollow),

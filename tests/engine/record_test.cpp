@@ -142,6 +142,101 @@ TEST(CopyRecord, EachStateIsKept) {
               "Updated: 0 unchanged, 3 changed, 0 new, 1 gone, 1 failed.");
 }
 
+// A URL met in one commit and settled in a later one: its row gathers the later changes
+// (state, validators, links, notes) and keeps what they do not name.
+TEST(CopyRecord, ChangesOfAUrlSpreadOverCommitsAddUp) {
+    CTempDir tmp;
+    const std::string start = "http://example.test/";
+    CopySettings settings;
+    settings.startUrl = start;
+    const auto met = [](std::uint32_t id, const std::string& file) {
+        return UrlMet{id, "http://example.test/" + file, LocalName{file, ""}, LocalName{file, ""},
+                      1};
+    };
+    const auto done = [&tmp](std::uint32_t id, const std::string& file, const std::string& body,
+                             const std::string& etag) {
+        test::WriteFile(tmp.Path() + file, body);
+        UrlDone d;
+        d.id = id;
+        d.name = LocalName{file, ""};
+        d.status = 200;
+        d.etag = etag;
+        d.modified = "Thu, 01 Jan 2026 00:00:00 GMT";
+        d.type = id == 2 ? "image/gif" : "text/html";
+        d.size = body.size();
+        return d;
+    };
+    std::string links;
+    EncodeLink(links, 0, "img.gif", "img.gif");
+    std::string notes;
+    PutRecordNumber(notes, 2);  // the page waits for the image's name
+    const auto batch = [&](std::vector<RecordChange>&& changes, bool finished,
+                           CCopyRecord::Opened expected) {
+        CCopyRecord record;
+        ASSERT_EQ(record.Open(tmp.Path(), start, false), expected);
+        ASSERT_TRUE(record.Begin(settings));
+        record.Hand(std::move(changes), CopyTallies{});
+        ASSERT_TRUE(record.End(finished));
+    };
+
+    {
+        // The start page, fetched and scanned: it met a page and an image.
+        std::vector<RecordChange> first;
+        first.emplace_back(met(0, "index.html"));
+        first.emplace_back(done(0, "index.html", "<a href=page.html>", "\"i\""));
+        first.emplace_back(met(1, "page.html"));
+        first.emplace_back(met(2, "img.gif"));
+        batch(std::move(first), false, CCopyRecord::Opened::Fresh);
+    }
+    {
+        // The page, in a later commit: fetched, its links, its notes.
+        std::vector<RecordChange> second;
+        second.emplace_back(done(1, "page.html", "<img src=img.gif>", "\"p\""));
+        second.emplace_back(PageLinks{1, start + "page.html", true, links});
+        second.emplace_back(PageAdded{7, 1, LocalName{"page.html", ""}, false, notes});
+        batch(std::move(second), false, CCopyRecord::Opened::Continue);
+    }
+    {
+        CCopyRecord record;
+        ASSERT_EQ(record.Open(tmp.Path(), start, false), CCopyRecord::Opened::Continue);
+        RecordedCopy copy;
+        ASSERT_TRUE(record.Load(copy));
+        ASSERT_EQ(copy.urls.size(), 3u);
+        EXPECT_EQ(copy.urls[1].state, UrlState::Fetched);
+        EXPECT_EQ(copy.urls[2].state, UrlState::Queued);
+        ASSERT_EQ(copy.pages.size(), 1u);
+        EXPECT_EQ(copy.pages[0].page, 7u);
+        EXPECT_EQ(copy.pages[0].id, 1u);
+        ASSERT_EQ(copy.notes.size(), 1u);
+        EXPECT_EQ(copy.notes[0].target, 2u);
+        EXPECT_EQ(copy.notes[0].page, 7u);
+        record.End(false);
+    }
+    {
+        // The image, in a later commit still: a plain file leaves the link columns empty.
+        std::vector<RecordChange> third;
+        third.emplace_back(done(2, "img.gif", "GIF89a", "\"g\""));
+        batch(std::move(third), true, CCopyRecord::Opened::Continue);
+    }
+    CCopyRecord record;
+    ASSERT_EQ(record.Open(tmp.Path(), start, false), CCopyRecord::Opened::Update);
+    std::unordered_map<std::string, PreviousFile> previous;
+    ASSERT_TRUE(record.LoadPrevious(previous));
+    ASSERT_EQ(previous.size(), 3u);
+    const PreviousFile& page = previous[start + "page.html"];
+    EXPECT_TRUE(page.page);
+    EXPECT_EQ(page.links, links);
+    EXPECT_EQ(page.base, start + "page.html");
+    EXPECT_TRUE(page.nofollow);
+    EXPECT_EQ(page.etag, "\"p\"");
+    const PreviousFile& image = previous[start + "img.gif"];
+    EXPECT_FALSE(image.page);
+    EXPECT_TRUE(image.links.empty());
+    EXPECT_EQ(image.etag, "\"g\"");
+    EXPECT_EQ(image.type, "image/gif");
+    record.End(false);
+}
+
 // A record that cannot be used changes nothing, and says why; a fresh start replaces it.
 TEST(CopyRecord, RecordsThatCannotBeUsedAreLeftAlone) {
     CHttpServer server;
@@ -224,13 +319,20 @@ TEST(CopyRecord, RecordsThatCannotBeUsedAreLeftAlone) {
     }
 }
 
-// A chain of pages, each with an image, for runs that stop and go on.
-void SetChain(CHttpServer& server, int pages) {
+// A chain of pages, each with an image, for runs that stop and go on. With `data`, each
+// page also links to a file whose name says page and whose type says image: the page is
+// saved before its link's target has its name, and the link is corrected when it has.
+void SetChain(CHttpServer& server, int pages, bool data = false) {
     for (int i = 0; i < pages; ++i) {
         std::string body =
             "<p>page " + std::to_string(i) + "</p><img src=img" + std::to_string(i) + ".gif>";
         for (int j = i + 1; j <= i + 3 && j < pages; ++j)
             body += " <a href=p" + std::to_string(j) + ".php>p" + std::to_string(j) + "</a>";
+        if (data) {
+            body += " <a href=data" + std::to_string(i) + ".php>data</a>";
+            server.SetFile("/data" + std::to_string(i) + ".php", "GIF89a" + std::to_string(i),
+                           "image/gif");
+        }
         server.SetPage("/p" + std::to_string(i) + ".php", body);
         server.SetFile("/img" + std::to_string(i) + ".gif", "GIF89a" + std::string(i, 'x'),
                        "image/gif");
@@ -241,7 +343,7 @@ void SetChain(CHttpServer& server, int pages) {
 // where the last stopped, and the end is the copy one run would have made.
 TEST(CopyRecord, LimitedRunsContinueToTheCopyOfOneRun) {
     CHttpServer server;
-    SetChain(server, 30);
+    SetChain(server, 30, true);
     const std::string start = server.Root() + "/p0.php";
     CTempDir once;
     {
@@ -284,7 +386,7 @@ TEST(CopyRecord, LimitedRunsContinueToTheCopyOfOneRun) {
             seen.push_back(target);
         std::set<std::string> unique(seen.begin(), seen.end());
         EXPECT_EQ(unique.size(), seen.size()) << "a file was fetched twice";
-        EXPECT_EQ(seen.size(), 60u);
+        EXPECT_EQ(seen.size(), 90u);
 
         auto copy = test::ReadCopy(tmp.Path());
         auto expected = test::ReadCopy(once.Path());
