@@ -213,10 +213,45 @@ bool CCopyRecord::ReplayJournal() {
         tallies = entry.tallies;
         last = entry.seq;
     }
+    DropUnplacedReplacements(files);
     if (!files.empty() && !Write(files, tallies, last))
         return false;
     DeleteFile(JournalPath());
     return true;
+}
+
+void CCopyRecord::DropUnplacedReplacements(std::vector<std::vector<RecordChange>>& files) {
+    // The names the journal gives, then those of the record, for the pages concerned.
+    std::unordered_map<std::uint32_t, LocalName> names;
+    for (const auto& changes : files) {
+        for (const RecordChange& c : changes) {
+            if (c.what == RecordChange::What::Met || c.what == RecordChange::What::Done)
+                names[c.id] = c.name;
+        }
+    }
+    CSqliteStatement nameOf(m_db, "SELECT dir, file FROM urls WHERE id = ?");
+    for (auto& changes : files) {
+        for (auto it = changes.begin(); it != changes.end();) {
+            if (it->what != RecordChange::What::Resized || !it->flag) {
+                ++it;
+                continue;
+            }
+            LocalName name;
+            if (const auto known = names.find(it->id); known != names.end()) {
+                name = known->second;
+            } else {
+                nameOf.Bind(1, it->id);
+                if (nameOf.Next() == CSqliteStatement::Step::Row)
+                    name = NameOf(nameOf.Text(0), nameOf.Text(1));
+                nameOf.Reset();
+            }
+            const std::string path = m_targetDir + LocalPathOf(name);
+            if (!name.fileName.empty() && IsRegularFile(path) && FileSizeOf(path) == it->size)
+                ++it;
+            else
+                it = changes.erase(it);
+        }
+    }
 }
 
 bool CCopyRecord::CreateSchema(bool created) {
@@ -506,7 +541,8 @@ bool CCopyRecord::LoadPrevious(std::unordered_map<std::string, PreviousFile>& fi
     return true;
 }
 
-bool CCopyRecord::Begin(const CopySettings& s) {
+bool CCopyRecord::Begin(const CopySettings& s, const CopyTallies& tallies) {
+    m_handedTallies = tallies;
     const auto flag = [](bool value) { return std::string(value ? "1" : "0"); };
     const bool ok = m_db.Exec("BEGIN IMMEDIATE;") && PutSetting("start_url", s.startUrl) &&
                     PutSetting("program", TANDRIL_VERSION) && PutSetting("state", "unfinished") &&
@@ -545,8 +581,22 @@ bool CCopyRecord::Begin(const CopySettings& s) {
     return true;
 }
 
+void CCopyRecord::NoteReplacing(std::uint32_t id, std::uint64_t size) {
+    if (!m_journal->IsOpen())
+        return;
+    const std::uint64_t seq = ++m_appendedSeq;
+    std::vector<RecordChange> note;
+    note.emplace_back(FileResized{id, size, true});
+    m_entry.clear();
+    AppendJournalEntry(m_entry, seq, note, m_handedTallies);
+    if (m_committedSeq.load() + 1 == seq)
+        m_journal->Truncate();
+    m_journal->Append(m_entry);
+}
+
 void CCopyRecord::Hand(std::vector<RecordChange>&& changes, const CopyTallies& tallies) {
     const std::uint64_t seq = ++m_appendedSeq;
+    m_handedTallies = tallies;
     if (m_journal->IsOpen()) {
         m_entry.clear();
         AppendJournalEntry(m_entry, seq, changes, tallies);

@@ -109,6 +109,9 @@ struct PageLinks {  // the links of a saved page or stylesheet, as found and as 
 struct FileResized {  // a saved page was rewritten (its links corrected)
     std::uint32_t id = 0;
     std::uint64_t size = 0;
+    // Noted before the new text took the page's place: it holds only if the file has
+    // this size (a run killed in between left the old one).
+    bool beforeReplacing = false;
 };
 struct HostAdded {  // a host joined the site (where the start URL's redirects ended)
     std::string url;
@@ -123,7 +126,7 @@ struct RecordChange {
     enum class What : std::uint8_t { Met, Done, Page, Links, Resized, Host, KeptOut };
     What what = What::Met;
     UrlState state = UrlState::Queued;
-    bool flag = false;         // a stylesheet (Page), nofollow (Links)
+    bool flag = false;  // a stylesheet (Page), nofollow (Links), noted before replacing (Resized)
     std::uint32_t id = 0;      // the URL's id; the fix-up page (Page)
     std::uint32_t number = 0;  // the level (Met); the URL's id (Page)
     long status = 0;
@@ -169,7 +172,8 @@ struct RecordChange {
           id(c.id),
           url(std::move(c.base)),
           links(std::move(c.links)) {}
-    RecordChange(const FileResized& c) : what(What::Resized), id(c.id), size(c.size) {}
+    RecordChange(const FileResized& c)
+        : what(What::Resized), flag(c.beforeReplacing), id(c.id), size(c.size) {}
     RecordChange(HostAdded&& c) : what(What::Host), url(std::move(c.url)) {}
     RecordChange(UrlKeptOut&& c) : what(What::KeptOut), state(c.state), url(std::move(c.url)) {}
 };
@@ -272,10 +276,15 @@ public:
     // The files of the copy an update starts from (after Update, or Continue of one).
     bool LoadPrevious(std::unordered_map<std::string, PreviousFile>& files);
 
-    // Writes the settings, marks the copy unfinished and starts the writer.
-    bool Begin(const CopySettings& settings);
+    // Writes the settings, marks the copy unfinished and starts the writer. `tallies`:
+    // the counts the run starts from.
+    bool Begin(const CopySettings& settings, const CopyTallies& tallies = {});
     // Hands over the changes of files that are done, with the counts after them.
     void Hand(std::vector<RecordChange>&& changes, const CopyTallies& tallies);
+    // Notes in the journal alone that a saved page is about to be replaced by a text of
+    // `size` bytes. The change itself is handed over afterwards; if the run is killed
+    // in between, the next opening keeps whichever size the file has.
+    void NoteReplacing(std::uint32_t id, std::uint64_t size);
     // Writes what is left; marks the copy finished when `finished`. Stops the writer.
     bool End(bool finished);
 
@@ -290,6 +299,9 @@ private:
     bool StartUpdate();
     // Applies the journal's entries that the record lacks, then empties it.
     bool ReplayJournal();
+    // Drops from `files` the sizes noted before a page was replaced where the page does
+    // not have them: the run was killed before the new text took its place.
+    void DropUnplacedReplacements(std::vector<std::vector<RecordChange>>& files);
     void WriterLoop();
     // Writes the changes of files up to entry `seq` in one transaction.
     bool Write(const std::vector<std::vector<RecordChange>>& files, const CopyTallies& tallies,
@@ -316,6 +328,7 @@ private:
     std::unique_ptr<CJournalFile> m_journal;
     std::string m_entry;  // the worker's buffer for one entry
     std::uint64_t m_appendedSeq = 0;
+    CopyTallies m_handedTallies;  // the counts of the last entry handed over
     std::atomic<std::uint64_t> m_committedSeq{0};
 };
 

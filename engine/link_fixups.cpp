@@ -75,11 +75,12 @@ void CLinkFixups::Clear() {
 
 std::vector<std::string> CLinkFixups::Apply(const std::string& targetDir,
                                             const std::string& tempPath, bool relative,
-                                            std::vector<std::uint32_t>& rewritten) {
+                                            std::vector<std::uint32_t>& rewritten,
+                                            const ReplacingFn& replacing) {
     std::vector<std::string> failed;
     for (const auto& [id, fixes] : m_fixes) {
         const Page& page = m_pages[id];
-        switch (Rewrite(page, fixes, targetDir, tempPath, relative)) {
+        switch (Rewrite(page, fixes, targetDir, tempPath, relative, replacing)) {
             case Rewritten::Failed:
                 failed.push_back(targetDir + LocalPathOf(page.name));
                 break;
@@ -96,7 +97,8 @@ std::vector<std::string> CLinkFixups::Apply(const std::string& targetDir,
 
 CLinkFixups::Rewritten CLinkFixups::Rewrite(const Page& page, const std::vector<Fix>& fixes,
                                             const std::string& targetDir,
-                                            const std::string& tempPath, bool relative) {
+                                            const std::string& tempPath, bool relative,
+                                            const ReplacingFn& replacing) {
     std::vector<std::string> from, to;
     for (const Fix& fix : fixes) {
         from.push_back(fix.from);
@@ -136,6 +138,8 @@ CLinkFixups::Rewritten CLinkFixups::Rewrite(const Page& page, const std::vector<
         DeleteFile(tempPath);
         return Rewritten::No;
     }
+    if (replacing)
+        replacing(page.urlId, FileSizeOf(tempPath));
     if (!RenameFile(tempPath, path)) {
         DeleteFile(tempPath);
         return Rewritten::Failed;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -35,9 +36,12 @@ public:
     // page, so a page is never left half written); links are written as relative
     // paths when `relative`, else as file URLs below `targetDir`. Returns the pages
     // that could not be rewritten (they keep their old links); the visited ids of the
-    // pages rewritten are added to `rewritten`.
+    // pages rewritten are added to `rewritten`. `replacing`, when given, is told the
+    // visited id and the new size of each page just before its new text takes its place.
+    using ReplacingFn = std::function<void(std::uint32_t urlId, std::uint64_t size)>;
     std::vector<std::string> Apply(const std::string& targetDir, const std::string& tempPath,
-                                   bool relative, std::vector<std::uint32_t>& rewritten);
+                                   bool relative, std::vector<std::uint32_t>& rewritten,
+                                   const ReplacingFn& replacing = {});
     void Clear();
 
 private:
@@ -53,7 +57,7 @@ private:
     };
     enum class Rewritten { No, Yes, Failed };
     Rewritten Rewrite(const Page& page, const std::vector<Fix>& fixes, const std::string& targetDir,
-                      const std::string& tempPath, bool relative);
+                      const std::string& tempPath, bool relative, const ReplacingFn& replacing);
 
     std::vector<Page> m_pages;
     std::map<std::uint32_t, std::vector<Fix>> m_fixes;

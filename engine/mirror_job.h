@@ -153,8 +153,9 @@ public:
     void TakeFailure(bool keptOut = false, UrlState state = UrlState::Failed,
                      const std::string& reason = std::string());
     // Rewrites the saved pages whose links lead to a name their target did not get;
-    // a page that cannot be rewritten is logged (message 114).
-    void FixLinks(CProgressLog& log);
+    // a page that cannot be rewritten is logged (message 114). While recording,
+    // `replacing` is told each page's new size before the page is replaced.
+    void FixLinks(CProgressLog& log, const CLinkFixups::ReplacingFn& replacing = {});
 
     // The record of the copy (engine/copy_state.cpp). While m_bRecording is set, the run's
     // changes are kept in m_changes until the worker hands them to the record after each

@@ -112,13 +112,14 @@ void CMirrorJob::TakeFailure(bool keptOut, UrlState state, const std::string& re
     }
 }
 
-void CMirrorJob::FixLinks(CProgressLog& log) {
+void CMirrorJob::FixLinks(CProgressLog& log, const CLinkFixups::ReplacingFn& replacing) {
     if (!m_fixups.Pending()) {
         return;
     }
     std::vector<std::uint32_t> rewritten;
     for (const std::string& page :
-         m_fixups.Apply(m_strTargetDir, PageTempFilePath(), m_limits.m_bRelativeLinks, rewritten)) {
+         m_fixups.Apply(m_strTargetDir, PageTempFilePath(), m_limits.m_bRelativeLinks, rewritten,
+                        m_bRecording ? replacing : CLinkFixups::ReplacingFn{})) {
         log.AddLogArg(kIdsCannotCreateFile, page);
     }
     if (m_bRecording) {

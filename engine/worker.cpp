@@ -284,7 +284,7 @@ bool CMirrorRun::OpenRecord() {
     } else {
         m_job.m_bRecording = true;
     }
-    if (!m_record.Begin(m_job.CurrentCopySettings())) {
+    if (!m_record.Begin(m_job.CurrentCopySettings(), m_job.CurrentTallies())) {
         m_job.m_bRecording = false;
         m_record.End(false);
         m_log.AddLogArg(kIdsRecordCannotCreate, dir);
@@ -338,7 +338,6 @@ bool CMirrorRun::OnConnect() {
             }
             m_job.TakeFailure(true, check == CMirrorJob::FetchCheck::Refused ? UrlState::Refused
                                                                              : UrlState::Excluded);
-            m_job.FixLinks(m_log);
             return NextFile();
         }
     }
@@ -435,8 +434,6 @@ bool CMirrorRun::OnRead() {
     }
     // The server's type decides how the file is read and the name it is saved under.
     const FileType type = m_job.TakeFileType(contentType);
-    // Pages that linked to it under a name its type changed lead to it again.
-    m_job.FixLinks(m_log);
     if (m_job.PrepareLocalDirectory(m_log)) {
         if (type != FileType::Other) {
             m_job.m_pass.m_bScanCss = type == FileType::Stylesheet;
@@ -458,7 +455,6 @@ bool CMirrorRun::TakeUnchangedFile() {
     const CMirrorJob::Answer answer{got.status, got.etag, got.lastModified, got.contentType};
     m_pSession->DropCurrent();
     m_job.TakeUnchanged(previous, answer);
-    m_job.FixLinks(m_log);
     return NextFile();
 }
 
@@ -507,11 +503,17 @@ bool CMirrorRun::SkipFailedFile(UrlState state, const std::string& reason) {
         m_log.Failure(m_job.m_strUrl, reason);
     }
     m_job.TakeFailure(false, state, reason);
-    m_job.FixLinks(m_log);
     return NextFile();
 }
 
 bool CMirrorRun::NextFile() {
+    // Pages that linked to the file under a name its type changed lead to it again. The
+    // journal learns each one's new size before it is replaced, so that a kill at any
+    // moment leaves a page the record describes.
+    m_job.FixLinks(m_log, [this](std::uint32_t id, std::uint64_t size) {
+        if (m_bRecordOpen)
+            m_record.NoteReplacing(id, size);
+    });
     m_job.FlushNotes(m_log);
     HandChanges();
     ReportProgress();

@@ -103,8 +103,8 @@ private:
     bool m_bStartUrl = true;  // the next URL opened is the run's first (worker thread)
     CCopyRecord m_record;     // the worker's while it runs; closed by Cancel after the join
     bool m_bRecordOpen = false;
-    bool m_bNothingLeft = false;  // a continued copy had nothing left to fetch
-    CMirrorJob::Answer m_answer;  // the current download's answer
+    bool m_bNothingLeft = false;    // a continued copy had nothing left to fetch
+    CMirrorJob::Answer m_answer;    // the current download's answer
     std::uint32_t m_nFailures = 0;  // files of this run that could not be fetched
     std::atomic<RunEnd> m_end{RunEnd::Running};
     std::mutex m_endMutex;

@@ -237,6 +237,59 @@ TEST(CopyRecord, ChangesOfAUrlSpreadOverCommitsAddUp) {
     record.End(false);
 }
 
+// A page's new size is noted before its corrected text replaces it. A run killed in
+// between leaves the old page, and the record keeps the size of the page on disk.
+TEST(CopyRecord, ASizeNotedBeforeReplacingHoldsOnlyIfThePageWasReplaced) {
+    for (const bool replaced : {false, true}) {
+        SCOPED_TRACE(replaced ? "replaced" : "killed before replacing");
+        CTempDir tmp;
+        const std::string start = "http://example.test/";
+        CopySettings settings;
+        settings.startUrl = start;
+        const std::string before = "<a href=data.php.html>data</a>";
+        const std::string after = "<a href=data.php>data</a>";
+        test::WriteFile(tmp.Path() + "index.html", before);
+        {
+            CCopyRecord record;
+            ASSERT_EQ(record.Open(tmp.Path(), start, false), CCopyRecord::Opened::Fresh);
+            ASSERT_TRUE(record.Begin(settings));
+            std::vector<RecordChange> first;
+            first.emplace_back(
+                UrlMet{0, start, LocalName{"index.html", ""}, LocalName{"index.html", ""}, 0});
+            UrlDone done;
+            done.id = 0;
+            done.name = LocalName{"index.html", ""};
+            done.status = 200;
+            done.size = before.size();
+            first.emplace_back(std::move(done));
+            record.Hand(std::move(first), CopyTallies{});
+            ASSERT_TRUE(record.End(false));
+        }
+        {
+            // The note alone reaches the journal; the run stops there.
+            CCopyRecord record;
+            ASSERT_EQ(record.Open(tmp.Path(), start, false), CCopyRecord::Opened::Continue);
+            ASSERT_TRUE(record.Begin(settings, CopyTallies{1}));
+            record.NoteReplacing(0, after.size());
+            if (replaced)
+                test::WriteFile(tmp.Path() + "index.html", after);
+            record.End(false);
+        }
+        ASSERT_TRUE(test::FileExists(tmp.Path() + "%tandril/copy.journal"));
+        CCopyRecord record;
+        ASSERT_EQ(record.Open(tmp.Path(), start, false), CCopyRecord::Opened::Continue);
+        RecordedCopy copy;
+        ASSERT_TRUE(record.Load(copy));
+        record.End(false);
+        // Either way the page is the record's, and is not fetched again.
+        ASSERT_EQ(copy.urls.size(), 1u);
+        EXPECT_EQ(copy.urls[0].state, UrlState::Fetched);
+        EXPECT_EQ(ReadRecord(tmp.Path())[start].size,
+                  static_cast<std::int64_t>((replaced ? after : before).size()));
+        EXPECT_EQ(copy.tallies.files, 1u);
+    }
+}
+
 // A record that cannot be used changes nothing, and says why; a fresh start replaces it.
 TEST(CopyRecord, RecordsThatCannotBeUsedAreLeftAlone) {
     CHttpServer server;
@@ -416,7 +469,7 @@ TEST(CopyRecord, LimitedRunsContinueToTheCopyOfOneRun) {
 // and the end is the copy of one uninterrupted run.
 TEST(CopyRecord, KilledRunsContinueToTheCopyOfOneRun) {
     CHttpServer server;
-    SetChain(server, 500);
+    SetChain(server, 500, true);
     server.SetAnswerDelay(4);
     const std::string start = server.Root() + "/p0.php";
     const auto runBench = [&](const std::string& dir, int killAfterMs) {
