@@ -581,30 +581,28 @@ bool CCopyRecord::Begin(const CopySettings& s, const CopyTallies& tallies) {
     return true;
 }
 
-void CCopyRecord::NoteReplacing(std::uint32_t id, std::uint64_t size) {
+void CCopyRecord::Journal(std::uint64_t seq, const std::vector<RecordChange>& changes,
+                          const CopyTallies& tallies) {
     if (!m_journal->IsOpen())
         return;
-    const std::uint64_t seq = ++m_appendedSeq;
-    std::vector<RecordChange> note;
-    note.emplace_back(FileResized{id, size, true});
     m_entry.clear();
-    AppendJournalEntry(m_entry, seq, note, m_handedTallies);
+    AppendJournalEntry(m_entry, seq, changes, tallies);
+    // Everything before this entry is in the record: the journal starts again.
     if (m_committedSeq.load() + 1 == seq)
         m_journal->Truncate();
     m_journal->Append(m_entry);
 }
 
+void CCopyRecord::NoteReplacing(std::uint32_t id, std::uint64_t size) {
+    std::vector<RecordChange> note;
+    note.emplace_back(FileResized{id, size, true});
+    Journal(++m_appendedSeq, note, m_handedTallies);
+}
+
 void CCopyRecord::Hand(std::vector<RecordChange>&& changes, const CopyTallies& tallies) {
     const std::uint64_t seq = ++m_appendedSeq;
     m_handedTallies = tallies;
-    if (m_journal->IsOpen()) {
-        m_entry.clear();
-        AppendJournalEntry(m_entry, seq, changes, tallies);
-        // Everything before this entry is in the record: the journal starts again.
-        if (m_committedSeq.load() + 1 == seq)
-            m_journal->Truncate();
-        m_journal->Append(m_entry);
-    }
+    Journal(seq, changes, tallies);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_pending.push_back(std::move(changes));
@@ -720,12 +718,12 @@ bool CCopyRecord::Write(const std::vector<std::vector<RecordChange>>& files, con
     // left unbound keeps the column).
     CSqliteStatement done(
         m_db,
-        "UPDATE urls SET state = ?, dir = ?, file = ?, status = ?, etag = ?, "
-        "modified = ?, type = ?, size = ?, time = ?, reason = ?, "
-        "page_base = coalesce(?12, page_base), nofollow = coalesce(?13, nofollow), "
-        "links = coalesce(?14, links), fix_page = coalesce(?15, fix_page), "
-        "stylesheet = coalesce(?16, stylesheet), notes = coalesce(?17, notes) "
-        "WHERE id = ?11");
+        "UPDATE urls SET state = ?1, dir = ?2, file = ?3, status = ?4, etag = ?5, "
+        "modified = ?6, type = ?7, size = ?8, time = ?9, reason = ?10, "
+        "page_base = coalesce(?11, page_base), nofollow = coalesce(?12, nofollow), "
+        "links = coalesce(?13, links), fix_page = coalesce(?14, fix_page), "
+        "stylesheet = coalesce(?15, stylesheet), notes = coalesce(?16, notes) "
+        "WHERE id = ?17");
     CSqliteStatement links(m_db,
                            "UPDATE urls SET page_base = ?, nofollow = ?, links = ? WHERE id = ?");
     CSqliteStatement page(m_db,
@@ -735,6 +733,24 @@ bool CCopyRecord::Write(const std::vector<std::vector<RecordChange>>& files, con
     CSqliteStatement keptOut(m_db, "INSERT OR REPLACE INTO kept_out(url, state) VALUES(?, ?)");
     CSqliteStatement setting(m_db, "INSERT OR REPLACE INTO settings(key, value) VALUES(?, ?)");
     const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+    // The statements name a settled URL's answer, a page's links and a page's notes in
+    // the same order, each from its own first parameter.
+    const auto bindAnswer = [now](CSqliteStatement& s, int at, const RecordChange& d,
+                                  std::uint64_t size) {
+        s.Bind(at, d.status)
+            .BindView(at + 1, d.etag)
+            .BindView(at + 2, d.modified)
+            .BindView(at + 3, d.type)
+            .Bind(at + 4, static_cast<std::int64_t>(size))
+            .Bind(at + 5, now)
+            .BindView(at + 6, d.reason);
+    };
+    const auto bindLinks = [](CSqliteStatement& s, int at, const RecordChange& l) {
+        s.BindView(at, l.url).Bind(at + 1, l.flag ? 1 : 0).BindBlob(at + 2, l.links);
+    };
+    const auto bindPage = [](CSqliteStatement& s, int at, const Row& row) {
+        s.Bind(at, row.page->id).Bind(at + 1, row.page->flag ? 1 : 0).BindBlob(at + 2, row.notes);
+    };
     bool ok = true;
     for (const Row& row : rows) {
         if (!ok)
@@ -754,25 +770,12 @@ bool CCopyRecord::Write(const std::vector<std::vector<RecordChange>>& files, con
                 .BindView(6, name.fileName)
                 .Bind(7, m.number)
                 .Bind(8, static_cast<int>(d != nullptr ? d->state : UrlState::Queued));
-            if (d != nullptr) {
-                insert.Bind(9, d->status)
-                    .BindView(10, d->etag)
-                    .BindView(11, d->modified)
-                    .BindView(12, d->type)
-                    .Bind(13, static_cast<std::int64_t>(size))
-                    .Bind(14, now)
-                    .BindView(15, d->reason);
-            }
-            if (row.links != nullptr) {
-                insert.BindView(16, row.links->url)
-                    .Bind(17, row.links->flag ? 1 : 0)
-                    .BindBlob(18, row.links->links);
-            }
-            if (row.page != nullptr) {
-                insert.Bind(19, row.page->id)
-                    .Bind(20, row.page->flag ? 1 : 0)
-                    .BindBlob(21, row.notes);
-            }
+            if (d != nullptr)
+                bindAnswer(insert, 9, *d, size);
+            if (row.links != nullptr)
+                bindLinks(insert, 16, *row.links);
+            if (row.page != nullptr)
+                bindPage(insert, 19, row);
             ok = insert.Run();
             continue;
         }
@@ -780,43 +783,24 @@ bool CCopyRecord::Write(const std::vector<std::vector<RecordChange>>& files, con
             done.Bind(1, static_cast<int>(d->state))
                 .BindView(2, d->name.localDir)
                 .BindView(3, d->name.fileName)
-                .Bind(4, d->status)
-                .BindView(5, d->etag)
-                .BindView(6, d->modified)
-                .BindView(7, d->type)
-                .Bind(8, static_cast<std::int64_t>(size))
-                .Bind(9, now)
-                .BindView(10, d->reason)
-                .Bind(11, d->id);
-            if (row.links != nullptr) {
-                done.BindView(12, row.links->url)
-                    .Bind(13, row.links->flag ? 1 : 0)
-                    .BindBlob(14, row.links->links);
-            }
-            if (row.page != nullptr) {
-                done.Bind(15, row.page->id)
-                    .Bind(16, row.page->flag ? 1 : 0)
-                    .BindBlob(17, row.notes);
-            }
+                .Bind(17, d->id);
+            bindAnswer(done, 4, *d, size);
+            if (row.links != nullptr)
+                bindLinks(done, 11, *row.links);
+            if (row.page != nullptr)
+                bindPage(done, 14, row);
             ok = done.Run();
             continue;
         }
         if (row.resized != nullptr)
             ok = resized.Bind(1, static_cast<std::int64_t>(size)).Bind(2, row.resized->id).Run();
         if (ok && row.links != nullptr) {
-            const RecordChange& l = *row.links;
-            ok = links.BindView(1, l.url)
-                     .Bind(2, l.flag ? 1 : 0)
-                     .BindBlob(3, l.links)
-                     .Bind(4, l.id)
-                     .Run();
+            bindLinks(links, 1, *row.links);
+            ok = links.Bind(4, row.links->id).Run();
         }
         if (ok && row.page != nullptr) {
-            ok = page.Bind(1, row.page->id)
-                     .Bind(2, row.page->flag ? 1 : 0)
-                     .BindBlob(3, row.notes)
-                     .Bind(4, row.page->number)
-                     .Run();
+            bindPage(page, 1, row);
+            ok = page.Bind(4, row.page->number).Run();
         }
     }
     for (const auto& changes : files) {

@@ -302,6 +302,9 @@ private:
     // Drops from `files` the sizes noted before a page was replaced where the page does
     // not have them: the run was killed before the new text took its place.
     void DropUnplacedReplacements(std::vector<std::vector<RecordChange>>& files);
+    // Writes one entry to the journal, if it is open.
+    void Journal(std::uint64_t seq, const std::vector<RecordChange>& changes,
+                 const CopyTallies& tallies);
     void WriterLoop();
     // Writes the changes of files up to entry `seq` in one transaction.
     bool Write(const std::vector<std::vector<RecordChange>>& files, const CopyTallies& tallies,
