@@ -182,6 +182,41 @@ CopyInfo ReadCopyInfo(const std::string& targetDir) {
     return info;
 }
 
+// The statements a write runs, prepared once per writer (a transaction every 200 files
+// would otherwise prepare them all again).
+struct CCopyRecord::WriteStatements {
+    explicit WriteStatements(CSqliteDb& db)
+        : insert(db,
+                 "INSERT INTO urls(id, url, base_dir, base_file, dir, file, "
+                 "level, state, status, etag, modified, type, size, time, reason, "
+                 "page_base, nofollow, links, fix_page, stylesheet, notes) VALUES(?, "
+                 "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+          // A URL met in an earlier batch and settled in this one: its row is rewritten
+          // once, with the links and notes of its page when they came in the same batch
+          // (a parameter left unbound keeps the column).
+          done(db,
+               "UPDATE urls SET state = ?1, dir = ?2, file = ?3, status = ?4, etag = ?5, "
+               "modified = ?6, type = ?7, size = ?8, time = ?9, reason = ?10, "
+               "page_base = coalesce(?11, page_base), nofollow = coalesce(?12, nofollow), "
+               "links = coalesce(?13, links), fix_page = coalesce(?14, fix_page), "
+               "stylesheet = coalesce(?15, stylesheet), notes = coalesce(?16, notes) "
+               "WHERE id = ?17"),
+          links(db, "UPDATE urls SET page_base = ?, nofollow = ?, links = ? WHERE id = ?"),
+          page(db, "UPDATE urls SET fix_page = ?, stylesheet = ?, notes = ? WHERE id = ?"),
+          resized(db, "UPDATE urls SET size = ? WHERE id = ?"),
+          host(db, "INSERT INTO hosts(url) VALUES(?)"),
+          keptOut(db, "INSERT OR REPLACE INTO kept_out(url, state) VALUES(?, ?)"),
+          setting(db, "INSERT OR REPLACE INTO settings(key, value) VALUES(?, ?)") {}
+    CSqliteStatement insert;
+    CSqliteStatement done;
+    CSqliteStatement links;
+    CSqliteStatement page;
+    CSqliteStatement resized;
+    CSqliteStatement host;
+    CSqliteStatement keptOut;
+    CSqliteStatement setting;
+};
+
 CCopyRecord::CCopyRecord() : m_journal(std::make_unique<CJournalFile>()) {}
 
 CCopyRecord::~CCopyRecord() {
@@ -214,8 +249,11 @@ bool CCopyRecord::ReplayJournal() {
         last = entry.seq;
     }
     DropUnplacedReplacements(files);
-    if (!files.empty() && !Write(files, tallies, last))
-        return false;
+    if (!files.empty()) {
+        WriteStatements statements(m_db);
+        if (!Write(statements, files, tallies, last))
+            return false;
+    }
     DeleteFile(JournalPath());
     return true;
 }
@@ -616,6 +654,7 @@ void CCopyRecord::Hand(std::vector<RecordChange>&& changes, const CopyTallies& t
 }
 
 void CCopyRecord::WriterLoop() {
+    WriteStatements statements(m_db);
     for (;;) {
         std::vector<std::vector<RecordChange>> changes;
         CopyTallies tallies;
@@ -636,7 +675,7 @@ void CCopyRecord::WriterLoop() {
             seq = m_pendingSeq;
             m_pendingFiles = 0;
         }
-        if (Write(changes, tallies, seq)) {
+        if (Write(statements, changes, tallies, seq)) {
             m_committedSeq.store(seq);
         } else {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -650,7 +689,8 @@ void CCopyRecord::WriterLoop() {
     }
 }
 
-bool CCopyRecord::Write(const std::vector<std::vector<RecordChange>>& files, const CopyTallies& t,
+bool CCopyRecord::Write(WriteStatements& statements,
+                        const std::vector<std::vector<RecordChange>>& files, const CopyTallies& t,
                         std::uint64_t seq) {
     // The changes of one URL within a batch become one row: most URLs are met, fetched
     // and scanned within 250 ms. A page's notes (the targets whose names its links wait
@@ -708,30 +748,14 @@ bool CCopyRecord::Write(const std::vector<std::vector<RecordChange>>& files, con
 
     if (!m_db.Exec("BEGIN IMMEDIATE;"))
         return false;
-    CSqliteStatement insert(m_db,
-                            "INSERT INTO urls(id, url, base_dir, base_file, dir, file, "
-                            "level, state, status, etag, modified, type, size, time, reason, "
-                            "page_base, nofollow, links, fix_page, stylesheet, notes) VALUES(?, "
-                            "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-    // A URL met in an earlier batch and settled in this one: its row is rewritten once,
-    // with the links and notes of its page when they came in the same batch (a parameter
-    // left unbound keeps the column).
-    CSqliteStatement done(
-        m_db,
-        "UPDATE urls SET state = ?1, dir = ?2, file = ?3, status = ?4, etag = ?5, "
-        "modified = ?6, type = ?7, size = ?8, time = ?9, reason = ?10, "
-        "page_base = coalesce(?11, page_base), nofollow = coalesce(?12, nofollow), "
-        "links = coalesce(?13, links), fix_page = coalesce(?14, fix_page), "
-        "stylesheet = coalesce(?15, stylesheet), notes = coalesce(?16, notes) "
-        "WHERE id = ?17");
-    CSqliteStatement links(m_db,
-                           "UPDATE urls SET page_base = ?, nofollow = ?, links = ? WHERE id = ?");
-    CSqliteStatement page(m_db,
-                          "UPDATE urls SET fix_page = ?, stylesheet = ?, notes = ? WHERE id = ?");
-    CSqliteStatement resized(m_db, "UPDATE urls SET size = ? WHERE id = ?");
-    CSqliteStatement host(m_db, "INSERT INTO hosts(url) VALUES(?)");
-    CSqliteStatement keptOut(m_db, "INSERT OR REPLACE INTO kept_out(url, state) VALUES(?, ?)");
-    CSqliteStatement setting(m_db, "INSERT OR REPLACE INTO settings(key, value) VALUES(?, ?)");
+    CSqliteStatement& insert = statements.insert;
+    CSqliteStatement& done = statements.done;
+    CSqliteStatement& links = statements.links;
+    CSqliteStatement& page = statements.page;
+    CSqliteStatement& resized = statements.resized;
+    CSqliteStatement& host = statements.host;
+    CSqliteStatement& keptOut = statements.keptOut;
+    CSqliteStatement& setting = statements.setting;
     const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
     // The statements name a settled URL's answer, a page's links and a page's notes in
     // the same order, each from its own first parameter.

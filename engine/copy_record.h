@@ -307,8 +307,9 @@ private:
                  const CopyTallies& tallies);
     void WriterLoop();
     // Writes the changes of files up to entry `seq` in one transaction.
-    bool Write(const std::vector<std::vector<RecordChange>>& files, const CopyTallies& tallies,
-               std::uint64_t seq);
+    struct WriteStatements;
+    bool Write(WriteStatements& statements, const std::vector<std::vector<RecordChange>>& files,
+               const CopyTallies& tallies, std::uint64_t seq);
     void StopWriter();
     std::string JournalPath() const;
 

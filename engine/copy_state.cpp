@@ -124,7 +124,7 @@ void CMirrorJob::RecordSaved(const Answer& answer, bool scanned) {
     done.etag = answer.etag;
     done.modified = answer.lastModified;
     done.type = answer.contentType;
-    done.size = FileSizeOf(m_strTargetDir + LocalPathOf(done.name));
+    done.size = m_pass.m_nSavedBytes;
     m_changes.push_back(std::move(done));
     if (scanned) {
         m_changes.push_back(PageLinks{m_nUrlId, m_strBaseUrl.empty() ? m_strUrl : m_strBaseUrl,

@@ -30,8 +30,13 @@ struct CPagePass {
     // (CssFallbackFinder), ascending; found before the pass starts.
     std::vector<std::uint64_t> m_replaced;
     bool m_bScanning = false;  // inside a Feed (the page cannot change)
-    // The current file stands whole in its place (set by the placement, reset per URL).
+    // The current file stands whole in its place (set by the placement, reset per URL),
+    // m_nSavedBytes long.
     bool m_bSaved = false;
+    std::uint64_t m_nSavedBytes = 0;
+    // The length of the current download, and of what the page's output file holds.
+    std::uint64_t m_nDownloadBytes = 0;
+    std::uint64_t m_nOutBytes = 0;
     // The page's output file could not be made (reported): the run cannot go on.
     bool m_bOutputRefused = false;
 

@@ -28,6 +28,7 @@ void CMirrorJob::PlaceDownload(CProgressLog& log) {
     // rename(2) replaces an older copy in one step, so a failed move keeps it.
     const std::string finalPath = FinalPath();
     m_pass.m_bSaved = IsInsideTargetDir(finalPath) && RenameFile(TempFilePath(), finalPath);
+    m_pass.m_nSavedBytes = m_pass.m_nDownloadBytes;
     if (!m_pass.m_bSaved) {
         log.AddLogArg(kIdsCannotCreateFile, finalPath);
     }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 namespace tandril {
 namespace {
@@ -14,11 +15,6 @@ void PutText(std::string& out, std::string_view text) {
     out.append(text);
 }
 
-void PutU32(std::string& out, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i)
-        out += static_cast<char>((value >> (8 * i)) & 0xff);
-}
-
 std::uint32_t GetU32(std::string_view in) {
     std::uint32_t value = 0;
     for (int i = 0; i < 4; ++i)
@@ -26,13 +22,20 @@ std::uint32_t GetU32(std::string_view in) {
     return value;
 }
 
-std::uint32_t Fnv1a(std::string_view bytes) {
-    std::uint32_t hash = 2166136261u;
-    for (char c : bytes) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= 16777619u;
+// FNV-1a taken eight bytes at a time (a byte at a time it costs a run of small files
+// more than the write of its entries), folded to 32 bits.
+std::uint32_t EntryHash(std::string_view bytes) {
+    std::uint64_t hash = 14695981039346656037ull;
+    std::size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes.data() + i, 8);
+        hash = (hash ^ word) * 1099511628211ull;
+        hash ^= hash >> 29;
     }
-    return hash;
+    for (; i < bytes.size(); ++i)
+        hash = (hash ^ static_cast<unsigned char>(bytes[i])) * 1099511628211ull;
+    return static_cast<std::uint32_t>(hash ^ (hash >> 32));
 }
 
 // Reads what Put* wrote; false when the bytes end first.
@@ -109,17 +112,19 @@ void AppendJournalEntry(std::string& out, std::uint64_t seq,
                             t.added, t.gone, t.failed})
         PutRecordNumber(out, n);
     const std::string_view body = std::string_view(out).substr(start + 8);
-    std::string head;
-    PutU32(head, static_cast<std::uint32_t>(body.size()));
-    PutU32(head, Fnv1a(body));
-    out.replace(start, 8, head);
+    const std::uint32_t size = static_cast<std::uint32_t>(body.size());
+    const std::uint32_t hash = EntryHash(body);
+    for (int i = 0; i < 4; ++i) {
+        out[start + i] = static_cast<char>((size >> (8 * i)) & 0xff);
+        out[start + 4 + i] = static_cast<char>((hash >> (8 * i)) & 0xff);
+    }
 }
 
 std::vector<JournalEntry> ReadJournalEntries(std::string_view bytes) {
     std::vector<JournalEntry> entries;
     while (bytes.size() >= 8) {
         const std::uint32_t size = GetU32(bytes);
-        if (size > bytes.size() - 8 || Fnv1a(bytes.substr(8, size)) != GetU32(bytes.substr(4)))
+        if (size > bytes.size() - 8 || EntryHash(bytes.substr(8, size)) != GetU32(bytes.substr(4)))
             break;
         Reader in(bytes.substr(8, size));
         bytes.remove_prefix(8 + std::size_t{size});

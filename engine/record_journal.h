@@ -15,7 +15,7 @@ namespace tandril {
 // groups; each commit notes the last entry it holds, and an opening of the record applies
 // the entries after it.
 //
-// An entry: its length and an FNV-1a hash of its bytes (4 bytes each), then its sequence
+// An entry: its length and a hash of its bytes (4 bytes each), then its sequence
 // number, the file's changes and the run's counts after it. A torn or damaged entry ends
 // the journal there.
 struct JournalEntry {

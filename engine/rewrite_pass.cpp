@@ -17,6 +17,7 @@ bool CMirrorJob::EndPass(bool complete) {
         // Nothing was rewritten: the download is the page, placed as it came.
         if (complete) {
             m_pass.m_bSaved = RenameFile(TempFilePath(), FinalPath());
+            m_pass.m_nSavedBytes = m_pass.m_nDownloadBytes;
             if (!m_pass.m_bSaved)
                 ShowMessage(kIdsCannotCreateFile, FinalPath());
         }
@@ -41,6 +42,7 @@ bool CMirrorJob::EndPass(bool complete) {
             DeleteFile(PageTempFilePath());
         }
         m_pass.m_bSaved = complete;
+        m_pass.m_nSavedBytes = m_pass.m_nOutBytes;
     }
     return false;
 }
@@ -55,6 +57,7 @@ void CMirrorJob::StartOutput() {
         throw OutputRefused{};
     }
     m_pass.m_pOutFile = std::move(out);
+    m_pass.m_nOutBytes = m_pass.m_nSameBytes;
     char block[16384];
     for (std::uint64_t done = 0; done < m_pass.m_nSameBytes;) {
         const std::size_t want = static_cast<std::size_t>(

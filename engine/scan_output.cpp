@@ -36,6 +36,7 @@ void CMirrorJob::WriteOut(const char* data, std::size_t size) {
         m_pass.m_nSameBytes += size;
     } else if (m_limits.m_bModifyLinks && size > 0) {
         m_pass.m_pOutFile->Write(data, size);
+        m_pass.m_nOutBytes += size;
     }
 }
 

@@ -427,6 +427,7 @@ bool CMirrorRun::OnRead() {
     }
     const std::string contentType = got.contentType;
     m_answer = CMirrorJob::Answer{got.status, got.etag, got.lastModified, got.contentType};
+    m_job.m_pass.m_nDownloadBytes = got.bytes;
     if (!m_pSession->TakeDownload()) {
         ShowMessage(kIdsCannotCreateFile, CMirrorJob::kTempFileName);
         SetEnd(RunEnd::Stalled);
