@@ -7,6 +7,7 @@
 #include "engine/record_journal.h"
 #include "platform/file.h"
 #include "platform/fs.h"
+#include "platform/thread.h"
 
 namespace tandril {
 namespace {
@@ -654,6 +655,14 @@ void CCopyRecord::Hand(std::vector<RecordChange>&& changes, const CopyTallies& t
 }
 
 void CCopyRecord::WriterLoop() {
+    // The writer takes only time that no other thread of the machine wants. A
+    // transaction takes a millisecond or two, and a thread at normal priority keeps its
+    // processor until its time slice ends: a server on this machine (or the worker)
+    // woken meanwhile would wait, and the transfers with it. On a machine kept busy by
+    // other programs the writer falls behind (the journal keeps what it has not
+    // written yet) and the end of a run waits for it. Best effort: without it the
+    // writer runs as any thread.
+    RunOnlyWhenIdle();
     WriteStatements statements(m_db);
     for (;;) {
         std::vector<std::vector<RecordChange>> changes;

@@ -1,5 +1,7 @@
 #include "platform/thread.h"
 
+#include <sched.h>
+
 namespace tandril {
 
 void CMessageQueue::Post(unsigned message) {
@@ -23,6 +25,11 @@ unsigned CMessageQueue::Get() {
     unsigned message = m_messages.front();
     m_messages.pop_front();
     return message;
+}
+
+bool RunOnlyWhenIdle() {
+    sched_param param{};
+    return sched_setscheduler(0, SCHED_IDLE, &param) == 0;
 }
 
 }  // namespace tandril

@@ -24,4 +24,9 @@ private:
     bool m_quit = false;
 };
 
+// Lets the calling thread run only on time no other thread of the machine wants (Linux's
+// SCHED_IDLE): a thread at that policy gives way at once to any thread that wakes. There
+// is no way back for a program without privileges. False when the system refuses.
+bool RunOnlyWhenIdle();
+
 }  // namespace tandril
