@@ -620,12 +620,12 @@ bool CCopyRecord::Begin(const CopySettings& s, const CopyTallies& tallies) {
     return true;
 }
 
-void CCopyRecord::Journal(std::uint64_t seq, const std::vector<RecordChange>& changes,
+void CCopyRecord::Journal(std::uint64_t seq, const CChangeList& changes,
                           const CopyTallies& tallies) {
-    if (!m_journal->IsOpen())
-        return;
     m_entry.clear();
     AppendJournalEntry(m_entry, seq, changes, tallies);
+    if (!m_journal->IsOpen())
+        return;
     // Everything before this entry is in the record: the journal starts again.
     if (m_committedSeq.load() + 1 == seq)
         m_journal->Truncate();
@@ -633,20 +633,21 @@ void CCopyRecord::Journal(std::uint64_t seq, const std::vector<RecordChange>& ch
 }
 
 void CCopyRecord::NoteReplacing(std::uint32_t id, std::uint64_t size) {
-    std::vector<RecordChange> note;
-    note.emplace_back(FileResized{id, size, true});
+    CChangeList note;
+    note.Add(FileResized{id, size, true});
     Journal(++m_appendedSeq, note, m_handedTallies);
 }
 
-void CCopyRecord::Hand(std::vector<RecordChange>&& changes, const CopyTallies& tallies) {
+void CCopyRecord::Hand(CChangeList& changes, const CopyTallies& tallies) {
     const std::uint64_t seq = ++m_appendedSeq;
     m_handedTallies = tallies;
     Journal(seq, changes, tallies);
+    changes.Clear();
     {
+        // The writer reads the entry back, off the worker's path.
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_pending.push_back(std::move(changes));
+        m_pending.append(m_entry);
         m_pendingSeq = seq;
-        m_pendingTallies = tallies;
         m_pendingFiles += 1;
         if (m_pendingFiles < kCommitFiles)
             return;
@@ -664,9 +665,8 @@ void CCopyRecord::WriterLoop() {
     // writer runs as any thread.
     RunOnlyWhenIdle();
     WriteStatements statements(m_db);
+    std::string entries;  // its room goes back to the worker at the next swap
     for (;;) {
-        std::vector<std::vector<RecordChange>> changes;
-        CopyTallies tallies;
         std::uint64_t seq = 0;
         bool stop = false;
         {
@@ -679,12 +679,21 @@ void CCopyRecord::WriterLoop() {
                     return;
                 continue;
             }
-            changes.swap(m_pending);
-            tallies = m_pendingTallies;
+            entries.swap(m_pending);
             seq = m_pendingSeq;
             m_pendingFiles = 0;
         }
-        if (Write(statements, changes, tallies, seq)) {
+        std::vector<std::vector<RecordChange>> changes;
+        CopyTallies tallies;
+        std::uint64_t last = 0;
+        for (JournalEntry& entry : ReadJournalEntries(entries)) {
+            changes.push_back(std::move(entry.changes));
+            tallies = entry.tallies;
+            last = entry.seq;
+        }
+        entries.clear();
+        // Entries the worker made are read back whole, or the record is not written on.
+        if (last == seq && Write(statements, changes, tallies, seq)) {
             m_committedSeq.store(seq);
         } else {
             std::lock_guard<std::mutex> lock(m_mutex);

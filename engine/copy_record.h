@@ -178,6 +178,34 @@ struct RecordChange {
     RecordChange(UrlKeptOut&& c) : what(What::KeptOut), state(c.state), url(std::move(c.url)) {}
 };
 
+// The changes of one file as the journal keeps them, encoded as they are made (no object
+// per change: a run of small files pays for each one). Owned by the job until the worker
+// hands it to the record; used by the worker thread only.
+class CChangeList {
+public:
+    void Add(const UrlMet& c);
+    void Add(const UrlDone& c);
+    void Add(const PageAdded& c);
+    void Add(const PageLinks& c);
+    void Add(const FileResized& c);
+    void Add(const HostAdded& c);
+    void Add(const UrlKeptOut& c);
+    // Empties the list; its room is kept for the next file.
+    void Clear() {
+        m_bytes.clear();
+        m_count = 0;
+    }
+    bool Empty() const { return m_count == 0; }
+    std::uint32_t Count() const { return m_count; }
+    // The changes one after the other, each as ReadJournalEntries reads it back into a
+    // RecordChange.
+    const std::string& Bytes() const { return m_bytes; }
+
+private:
+    std::string m_bytes;
+    std::uint32_t m_count = 0;
+};
+
 // One link of a page in PageLinks::links: its kind, the value found, the text written.
 struct RecordedLink {
     int kind = 0;
@@ -279,8 +307,9 @@ public:
     // Writes the settings, marks the copy unfinished and starts the writer. `tallies`:
     // the counts the run starts from.
     bool Begin(const CopySettings& settings, const CopyTallies& tallies = {});
-    // Hands over the changes of files that are done, with the counts after them.
-    void Hand(std::vector<RecordChange>&& changes, const CopyTallies& tallies);
+    // Hands over the changes of a file that is done, with the counts after it, and
+    // empties `changes`.
+    void Hand(CChangeList& changes, const CopyTallies& tallies);
     // Notes in the journal alone that a saved page is about to be replaced by a text of
     // `size` bytes. The change itself is handed over afterwards; if the run is killed
     // in between, the next opening keeps whichever size the file has.
@@ -302,9 +331,8 @@ private:
     // Drops from `files` the sizes noted before a page was replaced where the page does
     // not have them: the run was killed before the new text took its place.
     void DropUnplacedReplacements(std::vector<std::vector<RecordChange>>& files);
-    // Writes one entry to the journal, if it is open.
-    void Journal(std::uint64_t seq, const std::vector<RecordChange>& changes,
-                 const CopyTallies& tallies);
+    // Makes the entry of `changes` in m_entry and writes it to the journal, if it is open.
+    void Journal(std::uint64_t seq, const CChangeList& changes, const CopyTallies& tallies);
     void WriterLoop();
     // Writes the changes of files up to entry `seq` in one transaction.
     struct WriteStatements;
@@ -321,12 +349,13 @@ private:
     std::thread m_writer;
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::vector<std::vector<RecordChange>> m_pending;  // by file; guarded by m_mutex
-    CopyTallies m_pendingTallies;                      // guarded by m_mutex
-    std::size_t m_pendingFiles = 0;                    // guarded by m_mutex
-    bool m_bStop = false;                              // guarded by m_mutex
-    bool m_bWriteFailed = false;                       // guarded by m_mutex
-    std::uint64_t m_pendingSeq = 0;                    // the last entry pending; guarded by m_mutex
+    // The journal's entries not written yet (the writer reads them back); guarded by
+    // m_mutex.
+    std::string m_pending;
+    std::size_t m_pendingFiles = 0;  // guarded by m_mutex
+    bool m_bStop = false;            // guarded by m_mutex
+    bool m_bWriteFailed = false;     // guarded by m_mutex
+    std::uint64_t m_pendingSeq = 0;  // the last entry pending; guarded by m_mutex
 
     // The journal: the worker appends, the writer notes what it has committed.
     std::unique_ptr<CJournalFile> m_journal;

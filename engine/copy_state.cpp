@@ -39,12 +39,12 @@ CopyTallies CMirrorJob::CurrentTallies() const {
 
 void CMirrorJob::StartRecording() {
     m_bRecording = true;
-    m_changes.clear();
+    m_changes.Clear();
     // The start URL was queued before the record was open.
     if (m_nUrlId != CVisitedSet::kNone) {
-        m_changes.push_back(UrlMet{m_nUrlId, m_strUrl,
-                                   LocalName{m_strBaseName, CurrentLocalName().localDir},
-                                   m_mapVisited.Name(m_nUrlId), 0});
+        m_changes.Add(UrlMet{m_nUrlId, m_strUrl,
+                             LocalName{m_strBaseName, CurrentLocalName().localDir},
+                             m_mapVisited.Name(m_nUrlId), 0});
     }
 }
 
@@ -103,8 +103,8 @@ bool CMirrorJob::RestoreCopy(RecordedCopy&& copy) {
 
 void CMirrorJob::RecordPageNotes() {
     if (m_bRecording && m_nPageId != CVisitedSet::kNone) {
-        m_changes.push_back(PageAdded{m_nPageId, m_nUrlId, CurrentLocalName(), m_pass.m_bScanCss,
-                                      std::move(m_pageNotes)});
+        m_changes.Add(PageAdded{m_nPageId, m_nUrlId, CurrentLocalName(), m_pass.m_bScanCss,
+                                std::move(m_pageNotes)});
     }
     m_pageNotes.clear();
 }
@@ -125,10 +125,10 @@ void CMirrorJob::RecordSaved(const Answer& answer, bool scanned) {
     done.modified = answer.lastModified;
     done.type = answer.contentType;
     done.size = m_pass.m_nSavedBytes;
-    m_changes.push_back(std::move(done));
+    m_changes.Add(std::move(done));
     if (scanned) {
-        m_changes.push_back(PageLinks{m_nUrlId, m_strBaseUrl.empty() ? m_strUrl : m_strBaseUrl,
-                                      m_bPageNoFollow, std::move(m_pageLinks)});
+        m_changes.Add(PageLinks{m_nUrlId, m_strBaseUrl.empty() ? m_strUrl : m_strBaseUrl,
+                                m_bPageNoFollow, std::move(m_pageLinks)});
         m_pageLinks.clear();
         RecordPageNotes();
     }
@@ -190,10 +190,9 @@ FileType CMirrorJob::TakeUnchanged(const PreviousFile& previous, const Answer& a
         done.modified = answer.lastModified.empty() ? previous.modified : answer.lastModified;
         done.type = previous.type;
         done.size = FileSizeOf(m_strTargetDir + LocalPathOf(done.name));
-        m_changes.push_back(std::move(done));
+        m_changes.Add(std::move(done));
         if (previous.page) {
-            m_changes.push_back(
-                PageLinks{m_nUrlId, previous.base, previous.nofollow, previous.links});
+            m_changes.Add(PageLinks{m_nUrlId, previous.base, previous.nofollow, previous.links});
             if (replayed)
                 RecordPageNotes();
         }

@@ -56,7 +56,7 @@ void CMirrorJob::AddSiteHost(const std::string& url) {
         return;
     }
     if (m_bRecording) {
-        m_changes.push_back(HostAdded{url});
+        m_changes.Add(HostAdded{url});
     }
     m_strPageAuthority.assign(1, '\0');
     m_strPageScheme.assign(1, '\0');
@@ -296,8 +296,7 @@ void CMirrorJob::HandleLink(std::string& link, int kind) {
         NoteLinkLeft(facts, url);
         if (m_bRecording && (facts.refused || facts.excluded) &&
             m_keptOutRecorded.insert(url).second) {
-            m_changes.push_back(
-                UrlKeptOut{url, facts.refused ? UrlState::Refused : UrlState::Excluded});
+            m_changes.Add(UrlKeptOut{url, facts.refused ? UrlState::Refused : UrlState::Excluded});
         }
     }
     switch (action) {

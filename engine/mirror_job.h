@@ -190,14 +190,8 @@ public:
     // page's recorded links are handled as a scan would have handled them. Returns the
     // file's type.
     FileType TakeUnchanged(const PreviousFile& previous, const Answer& answer);
-    // Moves the changes made since the last call into `out`.
-    std::vector<RecordChange> TakeChanges() {
-        std::vector<RecordChange> taken = std::move(m_changes);
-        // A file's changes are a few: room for them in one allocation.
-        m_changes.clear();
-        m_changes.reserve(4);
-        return taken;
-    }
+    // The changes made since the record last took them.
+    CChangeList& Changes() { return m_changes; }
 
     // Link handling (engine/link_handler.cpp): on return `link` holds the text that
     // the saved page carries in its place.
@@ -275,7 +269,7 @@ public:
     CInternetOptions m_netOptions;
     // The copy's record: kept while set; the changes not handed over yet.
     bool m_bRecording = false;
-    std::vector<RecordChange> m_changes;
+    CChangeList m_changes;
     // The links of the page being scanned, as found and as written (see EncodeLink), and
     // the targets whose names they wait for.
     std::string m_pageLinks;

@@ -65,7 +65,26 @@ private:
     std::string_view m_in;
 };
 
-void PutChange(std::string& out, const RecordChange& c) {
+// One change, in the order GetChange reads it: the numbers, then the texts.
+struct ChangeFields {
+    RecordChange::What what = RecordChange::What::Met;
+    UrlState state = UrlState::Queued;
+    bool flag = false;
+    std::uint32_t id = 0;
+    std::uint32_t number = 0;
+    long status = 0;
+    std::uint64_t size = 0;
+    std::string_view url;
+    const LocalName* base = nullptr;
+    const LocalName* name = nullptr;
+    std::string_view etag;
+    std::string_view modified;
+    std::string_view type;
+    std::string_view reason;
+    std::string_view links;
+};
+
+void PutChange(std::string& out, const ChangeFields& c) {
     out += static_cast<char>(c.what);
     PutRecordNumber(out, static_cast<std::uint64_t>(c.state));
     PutRecordNumber(out, c.flag ? 1 : 0);
@@ -73,11 +92,13 @@ void PutChange(std::string& out, const RecordChange& c) {
     PutRecordNumber(out, c.number);
     PutRecordNumber(out, static_cast<std::uint64_t>(c.status < 0 ? 0 : c.status));
     PutRecordNumber(out, c.size);
+    const std::string_view none;
     for (std::string_view text :
-         {std::string_view(c.url), std::string_view(c.base.localDir),
-          std::string_view(c.base.fileName), std::string_view(c.name.localDir),
-          std::string_view(c.name.fileName), std::string_view(c.etag), std::string_view(c.modified),
-          std::string_view(c.type), std::string_view(c.reason), std::string_view(c.links)})
+         {c.url, c.base != nullptr ? std::string_view(c.base->localDir) : none,
+          c.base != nullptr ? std::string_view(c.base->fileName) : none,
+          c.name != nullptr ? std::string_view(c.name->localDir) : none,
+          c.name != nullptr ? std::string_view(c.name->fileName) : none, c.etag, c.modified, c.type,
+          c.reason, c.links})
         PutText(out, text);
 }
 
@@ -98,16 +119,93 @@ bool GetChange(Reader& in, RecordChange& c) {
 
 }  // namespace
 
-void AppendJournalEntry(std::string& out, std::uint64_t seq,
-                        const std::vector<RecordChange>& changes, const CopyTallies& t) {
+void CChangeList::Add(const UrlMet& c) {
+    ChangeFields f;
+    f.what = RecordChange::What::Met;
+    f.id = c.id;
+    f.number = c.level;
+    f.url = c.url;
+    f.base = &c.base;
+    f.name = &c.name;
+    PutChange(m_bytes, f);
+    ++m_count;
+}
+
+void CChangeList::Add(const UrlDone& c) {
+    ChangeFields f;
+    f.what = RecordChange::What::Done;
+    f.state = c.state;
+    f.id = c.id;
+    f.status = c.status;
+    f.size = c.size;
+    f.name = &c.name;
+    f.etag = c.etag;
+    f.modified = c.modified;
+    f.type = c.type;
+    f.reason = c.reason;
+    PutChange(m_bytes, f);
+    ++m_count;
+}
+
+void CChangeList::Add(const PageAdded& c) {
+    ChangeFields f;
+    f.what = RecordChange::What::Page;
+    f.flag = c.stylesheet;
+    f.id = c.page;
+    f.number = c.id;
+    f.name = &c.name;
+    f.links = c.notes;
+    PutChange(m_bytes, f);
+    ++m_count;
+}
+
+void CChangeList::Add(const PageLinks& c) {
+    ChangeFields f;
+    f.what = RecordChange::What::Links;
+    f.flag = c.nofollow;
+    f.id = c.id;
+    f.url = c.base;
+    f.links = c.links;
+    PutChange(m_bytes, f);
+    ++m_count;
+}
+
+void CChangeList::Add(const FileResized& c) {
+    ChangeFields f;
+    f.what = RecordChange::What::Resized;
+    f.flag = c.beforeReplacing;
+    f.id = c.id;
+    f.size = c.size;
+    PutChange(m_bytes, f);
+    ++m_count;
+}
+
+void CChangeList::Add(const HostAdded& c) {
+    ChangeFields f;
+    f.what = RecordChange::What::Host;
+    f.url = c.url;
+    PutChange(m_bytes, f);
+    ++m_count;
+}
+
+void CChangeList::Add(const UrlKeptOut& c) {
+    ChangeFields f;
+    f.what = RecordChange::What::KeptOut;
+    f.state = c.state;
+    f.url = c.url;
+    PutChange(m_bytes, f);
+    ++m_count;
+}
+
+void AppendJournalEntry(std::string& out, std::uint64_t seq, const CChangeList& changes,
+                        const CopyTallies& t) {
     // The body is written in place after room for its length and hash: an entry costs
     // no allocation once `out` has grown.
     const std::size_t start = out.size();
     out.append(8, '\0');
     PutRecordNumber(out, seq);
-    PutRecordNumber(out, changes.size());
-    for (const RecordChange& c : changes)
-        PutChange(out, c);
+    PutRecordNumber(out, changes.Count());
+    out.append(changes.Bytes());
     for (std::uint32_t n : {t.files, t.megaBytes, t.kiloRest, t.byteRest, t.unchanged, t.changed,
                             t.added, t.gone, t.failed})
         PutRecordNumber(out, n);

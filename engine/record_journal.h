@@ -23,8 +23,8 @@ struct JournalEntry {
     std::vector<RecordChange> changes;
     CopyTallies tallies;
 };
-void AppendJournalEntry(std::string& out, std::uint64_t seq,
-                        const std::vector<RecordChange>& changes, const CopyTallies& tallies);
+void AppendJournalEntry(std::string& out, std::uint64_t seq, const CChangeList& changes,
+                        const CopyTallies& tallies);
 // The whole entries at the start of `bytes`, in order.
 std::vector<JournalEntry> ReadJournalEntries(std::string_view bytes);
 

@@ -39,7 +39,7 @@ std::uint32_t CMirrorJob::EnqueueUrl(const std::string& url, int kind, const Loc
         level -= 1;
     }
     if (m_bRecording) {
-        m_changes.push_back(UrlMet{id, url, base, name, level});
+        m_changes.Add(UrlMet{id, url, base, name, level});
     }
     m_listQueue.push_back(CQueueEntry{url, level, std::move(name.fileName),
                                       std::move(name.localDir), base.fileName, id});
@@ -65,7 +65,7 @@ void CMirrorJob::ResetUrlState() {
     m_strPageScheme.assign(1, '\0');
     m_pass.CloseFiles();
     m_nLevel = 0;
-    m_changes.clear();
+    m_changes.Clear();
     m_pageLinks.clear();
     m_pageNotes.clear();
 }
@@ -102,7 +102,7 @@ void CMirrorJob::TakeFailure(bool keptOut, UrlState state, const std::string& re
         done.state = state;
         done.name = m_mapVisited.Name(m_nUrlId);
         done.reason = reason;
-        m_changes.push_back(std::move(done));
+        m_changes.Add(std::move(done));
     }
     const std::vector<std::uint32_t> pages = m_mapVisited.MarkFailed(m_nUrlId);
     const std::string offsite = std::string(kOffsiteFolder) + "/";
@@ -126,7 +126,7 @@ void CMirrorJob::FixLinks(CProgressLog& log, const CLinkFixups::ReplacingFn& rep
         // The record checks a saved file by its size.
         for (std::uint32_t id : rewritten) {
             const std::string path = m_strTargetDir + LocalPathOf(m_mapVisited.Name(id));
-            m_changes.push_back(FileResized{id, FileSizeOf(path)});
+            m_changes.Add(FileResized{id, FileSizeOf(path)});
         }
     }
 }

@@ -296,7 +296,7 @@ bool CMirrorRun::OpenRecord() {
 
 void CMirrorRun::HandChanges() {
     if (m_bRecordOpen) {
-        m_record.Hand(m_job.TakeChanges(), m_job.CurrentTallies());
+        m_record.Hand(m_job.Changes(), m_job.CurrentTallies());
     }
 }
 

@@ -170,31 +170,30 @@ TEST(CopyRecord, ChangesOfAUrlSpreadOverCommitsAddUp) {
     EncodeLink(links, 0, "img.gif", "img.gif");
     std::string notes;
     PutRecordNumber(notes, 2);  // the page waits for the image's name
-    const auto batch = [&](std::vector<RecordChange>&& changes, bool finished,
-                           CCopyRecord::Opened expected) {
+    const auto batch = [&](CChangeList& changes, bool finished, CCopyRecord::Opened expected) {
         CCopyRecord record;
         ASSERT_EQ(record.Open(tmp.Path(), start, false), expected);
         ASSERT_TRUE(record.Begin(settings));
-        record.Hand(std::move(changes), CopyTallies{});
+        record.Hand(changes, CopyTallies{});
         ASSERT_TRUE(record.End(finished));
     };
 
     {
         // The start page, fetched and scanned: it met a page and an image.
-        std::vector<RecordChange> first;
-        first.emplace_back(met(0, "index.html"));
-        first.emplace_back(done(0, "index.html", "<a href=page.html>", "\"i\""));
-        first.emplace_back(met(1, "page.html"));
-        first.emplace_back(met(2, "img.gif"));
-        batch(std::move(first), false, CCopyRecord::Opened::Fresh);
+        CChangeList first;
+        first.Add(met(0, "index.html"));
+        first.Add(done(0, "index.html", "<a href=page.html>", "\"i\""));
+        first.Add(met(1, "page.html"));
+        first.Add(met(2, "img.gif"));
+        batch(first, false, CCopyRecord::Opened::Fresh);
     }
     {
         // The page, in a later commit: fetched, its links, its notes.
-        std::vector<RecordChange> second;
-        second.emplace_back(done(1, "page.html", "<img src=img.gif>", "\"p\""));
-        second.emplace_back(PageLinks{1, start + "page.html", true, links});
-        second.emplace_back(PageAdded{7, 1, LocalName{"page.html", ""}, false, notes});
-        batch(std::move(second), false, CCopyRecord::Opened::Continue);
+        CChangeList second;
+        second.Add(done(1, "page.html", "<img src=img.gif>", "\"p\""));
+        second.Add(PageLinks{1, start + "page.html", true, links});
+        second.Add(PageAdded{7, 1, LocalName{"page.html", ""}, false, notes});
+        batch(second, false, CCopyRecord::Opened::Continue);
     }
     {
         CCopyRecord record;
@@ -214,9 +213,9 @@ TEST(CopyRecord, ChangesOfAUrlSpreadOverCommitsAddUp) {
     }
     {
         // The image, in a later commit still: a plain file leaves the link columns empty.
-        std::vector<RecordChange> third;
-        third.emplace_back(done(2, "img.gif", "GIF89a", "\"g\""));
-        batch(std::move(third), true, CCopyRecord::Opened::Continue);
+        CChangeList third;
+        third.Add(done(2, "img.gif", "GIF89a", "\"g\""));
+        batch(third, true, CCopyRecord::Opened::Continue);
     }
     CCopyRecord record;
     ASSERT_EQ(record.Open(tmp.Path(), start, false), CCopyRecord::Opened::Update);
@@ -253,16 +252,16 @@ TEST(CopyRecord, ASizeNotedBeforeReplacingHoldsOnlyIfThePageWasReplaced) {
             CCopyRecord record;
             ASSERT_EQ(record.Open(tmp.Path(), start, false), CCopyRecord::Opened::Fresh);
             ASSERT_TRUE(record.Begin(settings));
-            std::vector<RecordChange> first;
-            first.emplace_back(
+            CChangeList first;
+            first.Add(
                 UrlMet{0, start, LocalName{"index.html", ""}, LocalName{"index.html", ""}, 0});
             UrlDone done;
             done.id = 0;
             done.name = LocalName{"index.html", ""};
             done.status = 200;
             done.size = before.size();
-            first.emplace_back(std::move(done));
-            record.Hand(std::move(first), CopyTallies{});
+            first.Add(std::move(done));
+            record.Hand(first, CopyTallies{});
             ASSERT_TRUE(record.End(false));
         }
         {

@@ -8,27 +8,68 @@
 namespace tandril {
 namespace {
 
-std::vector<RecordChange> FileChanges(std::uint32_t id) {
-    std::vector<RecordChange> changes;
-    changes.push_back(UrlMet{id, "http://h/p" + std::to_string(id) + ".php?a=1&b=\xe9",
-                             LocalName{"p.php@a=1", "/"}, LocalName{"p.php@a=1", "/"}, 3});
+// The changes of one file, of every kind: as the list the worker writes, and as the
+// record reads each one back.
+struct FileChanges {
+    CChangeList list;
+    std::vector<RecordChange> want;
+
+    template <typename Change>
+    void Add(const Change& change) {
+        list.Add(change);
+        want.emplace_back(Change(change));
+    }
+};
+
+FileChanges ChangesOf(std::uint32_t id) {
+    FileChanges changes;
+    changes.Add(UrlMet{id, "http://h/p" + std::to_string(id) + ".php?a=1&b=\xe9",
+                       LocalName{"p.php@a=1", "/"}, LocalName{"p.php@a=1", "/d/"}, 3});
     UrlDone done;
     done.id = id;
     done.name = LocalName{"p.php@a=1.html", "/"};
     done.status = 200;
     done.etag = "\"e\"";
+    done.modified = "Tue, 08 Dec 2026 10:00:00 GMT";
     done.type = "text/html";
     done.size = 1234567890123ull;
-    changes.push_back(std::move(done));
+    changes.Add(done);
     std::string notes;
     PutRecordNumber(notes, id + 1);
     PutRecordNumber(notes, 300000);
-    changes.push_back(PageAdded{7, id, LocalName{"p.php@a=1.html", "/"}, false, notes});
+    changes.Add(PageAdded{7, id, LocalName{"p.php@a=1.html", "/"}, true, notes});
     std::string links;
     EncodeLink(links, 0, "a.html", "a.html");
     EncodeLink(links, 1, std::string("x\0y", 3), "file:///tmp/x%00y");
-    changes.push_back(PageLinks{id, "http://h/", true, links});
+    changes.Add(PageLinks{id, "http://h/", true, links});
+    changes.Add(FileResized{id, 77, true});
+    changes.Add(HostAdded{"https://other.test/"});
+    changes.Add(UrlKeptOut{"http://h/private/", UrlState::Excluded});
+    UrlDone failed;
+    failed.id = id + 1;
+    failed.state = UrlState::Gone;
+    failed.name = LocalName{"q.html", "/"};
+    failed.reason = "HTTP 410";
+    changes.Add(failed);
     return changes;
+}
+
+void ExpectSameChange(const RecordChange& got, const RecordChange& want) {
+    EXPECT_EQ(got.what, want.what);
+    EXPECT_EQ(got.state, want.state);
+    EXPECT_EQ(got.flag, want.flag);
+    EXPECT_EQ(got.id, want.id);
+    EXPECT_EQ(got.number, want.number);
+    EXPECT_EQ(got.status, want.status);
+    EXPECT_EQ(got.size, want.size);
+    EXPECT_EQ(got.url, want.url);
+    EXPECT_EQ(got.base, want.base);
+    EXPECT_EQ(got.name, want.name);
+    EXPECT_EQ(got.etag, want.etag);
+    EXPECT_EQ(got.modified, want.modified);
+    EXPECT_EQ(got.type, want.type);
+    EXPECT_EQ(got.reason, want.reason);
+    EXPECT_EQ(got.links, want.links);
 }
 
 TEST(RecordJournal, EntriesReadBackUntilTheFirstBrokenOne) {
@@ -40,7 +81,7 @@ TEST(RecordJournal, EntriesReadBackUntilTheFirstBrokenOne) {
             third = bytes.size() + 6;  // inside entry 3's head
         tallies.files = i;
         tallies.unchanged = 10 * i;
-        AppendJournalEntry(bytes, 100 + i, FileChanges(i), tallies);
+        AppendJournalEntry(bytes, 100 + i, ChangesOf(i).list, tallies);
     }
     struct Case {
         const char* name;
@@ -70,18 +111,11 @@ TEST(RecordJournal, EntriesReadBackUntilTheFirstBrokenOne) {
             EXPECT_EQ(e.seq, 100 + id);
             EXPECT_EQ(e.tallies.files, id);
             EXPECT_EQ(e.tallies.unchanged, 10 * id);
-            const std::vector<RecordChange> want = FileChanges(id);
+            const std::vector<RecordChange> want = ChangesOf(id).want;
             ASSERT_EQ(e.changes.size(), want.size());
             for (std::size_t k = 0; k < want.size(); ++k) {
-                EXPECT_EQ(e.changes[k].what, want[k].what);
-                EXPECT_EQ(e.changes[k].id, want[k].id);
-                EXPECT_EQ(e.changes[k].number, want[k].number);
-                EXPECT_EQ(e.changes[k].size, want[k].size);
-                EXPECT_EQ(e.changes[k].url, want[k].url);
-                EXPECT_EQ(e.changes[k].name, want[k].name);
-                EXPECT_EQ(e.changes[k].etag, want[k].etag);
-                EXPECT_EQ(e.changes[k].links, want[k].links);
-                EXPECT_EQ(e.changes[k].flag, want[k].flag);
+                SCOPED_TRACE(k);
+                ExpectSameChange(e.changes[k], want[k]);
             }
             std::vector<RecordedLink> links;
             ASSERT_TRUE(DecodeLinks(e.changes[3].links, links));
@@ -104,7 +138,7 @@ TEST(RecordJournal, AFileStartedAgainReadsBackItsNewEntriesFirst) {
     CopyTallies tallies;
     for (std::uint32_t i = 1; i <= 40; ++i) {
         std::string entry;
-        AppendJournalEntry(entry, i, FileChanges(i), tallies);
+        AppendJournalEntry(entry, i, ChangesOf(i).list, tallies);
         ASSERT_TRUE(journal.Append(entry));
     }
     std::vector<JournalEntry> entries = ReadJournalEntries(readAll());
@@ -114,8 +148,8 @@ TEST(RecordJournal, AFileStartedAgainReadsBackItsNewEntriesFirst) {
     ASSERT_TRUE(journal.Truncate());
     for (std::uint32_t i = 41; i <= 43; ++i) {
         std::string entry;
-        std::vector<RecordChange> changes;
-        changes.push_back(UrlMet{i, "http://h/" + std::to_string(i), LocalName{}, LocalName{}, 1});
+        CChangeList changes;
+        changes.Add(UrlMet{i, "http://h/" + std::to_string(i), LocalName{}, LocalName{}, 1});
         AppendJournalEntry(entry, i, changes, tallies);
         ASSERT_TRUE(journal.Append(entry));
     }
