@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "engine/record_bytes.h"
 #include "engine/record_journal.h"
 #include "platform/file.h"
 #include "platform/fs.h"
@@ -113,17 +114,33 @@ bool GetRecordNumber(std::string_view& in, std::uint64_t& value) {
     return false;
 }
 
-void EncodeLink(std::string& out, int kind, std::string_view found, std::string_view written) {
-    PutRecordNumber(out, static_cast<std::uint64_t>(kind));
-    PutRecordNumber(out, found.size());
-    out.append(found);
+std::size_t EncodeLinkFound(std::string& out, int kind, std::string_view found) {
+    CRecordBytes put(out, 2 * CRecordBytes::kNumberBytes + found.size());
+    put.Number(static_cast<std::uint64_t>(kind));
+    put.Number(found.size());
+    const std::size_t at = put.Offset();
+    put.Bytes(found);
+    return at;
+}
+
+bool EncodeLinkWritten(std::string& out, std::size_t foundAt, std::size_t foundSize,
+                       std::string_view written) {
     // A link written as found (copy only, or a link left alone) stores no second text.
-    if (written == found) {
-        PutRecordNumber(out, 0);
+    const bool same = foundAt <= out.size() && foundSize <= out.size() - foundAt &&
+                      std::string_view(out).substr(foundAt, foundSize) == written;
+    CRecordBytes put(out, CRecordBytes::kNumberBytes + (same ? 0 : written.size()));
+    if (same) {
+        put.Number(0);
     } else {
-        PutRecordNumber(out, written.size() + 1);
-        out.append(written);
+        put.Number(written.size() + 1);
+        put.Bytes(written);
     }
+    return !same;
+}
+
+void EncodeLink(std::string& out, int kind, std::string_view found, std::string_view written) {
+    const std::size_t at = EncodeLinkFound(out, kind, found);
+    EncodeLinkWritten(out, at, found.size(), written);
 }
 
 bool DecodeLinks(std::string_view bytes, std::vector<RecordedLink>& links) {

@@ -184,6 +184,9 @@ struct RecordChange {
 class CChangeList {
 public:
     void Add(const UrlMet& c);
+    // The same as Add(UrlMet), without copying the URL and names into one.
+    void AddMet(std::uint32_t id, std::string_view url, const LocalName& base,
+                const LocalName& name, std::uint32_t level);
     void Add(const UrlDone& c);
     void Add(const PageAdded& c);
     void Add(const PageLinks& c);
@@ -213,6 +216,12 @@ struct RecordedLink {
     std::string written;
 };
 void EncodeLink(std::string& out, int kind, std::string_view found, std::string_view written);
+// EncodeLink in two steps, for a value that is changed in place: the kind and the value
+// found, then the text written. EncodeLinkFound returns where the value's bytes start in
+// `out`; EncodeLinkWritten returns true when `written` differs from them.
+std::size_t EncodeLinkFound(std::string& out, int kind, std::string_view found);
+bool EncodeLinkWritten(std::string& out, std::size_t foundAt, std::size_t foundSize,
+                       std::string_view written);
 // False when `bytes` is not a list EncodeLink made.
 bool DecodeLinks(std::string_view bytes, std::vector<RecordedLink>& links);
 

@@ -127,8 +127,12 @@ void CMirrorJob::RecordSaved(const Answer& answer, bool scanned) {
     done.size = m_pass.m_nSavedBytes;
     m_changes.Add(std::move(done));
     if (scanned) {
-        m_changes.Add(PageLinks{m_nUrlId, m_strBaseUrl.empty() ? m_strUrl : m_strBaseUrl,
-                                m_bPageNoFollow, std::move(m_pageLinks)});
+        // The links' room stays with the job for the next page.
+        PageLinks links{
+            m_nUrlId, m_strBaseUrl.empty() ? m_strUrl : m_strBaseUrl, m_bPageNoFollow, {}};
+        links.links.swap(m_pageLinks);
+        m_changes.Add(links);
+        m_pageLinks.swap(links.links);
         m_pageLinks.clear();
         RecordPageNotes();
     }

@@ -7,13 +7,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include "engine/record_bytes.h"
+
 namespace tandril {
 namespace {
-
-void PutText(std::string& out, std::string_view text) {
-    PutRecordNumber(out, text.size());
-    out.append(text);
-}
 
 std::uint32_t GetU32(std::string_view in) {
     std::uint32_t value = 0;
@@ -85,21 +82,30 @@ struct ChangeFields {
 };
 
 void PutChange(std::string& out, const ChangeFields& c) {
-    out += static_cast<char>(c.what);
-    PutRecordNumber(out, static_cast<std::uint64_t>(c.state));
-    PutRecordNumber(out, c.flag ? 1 : 0);
-    PutRecordNumber(out, c.id);
-    PutRecordNumber(out, c.number);
-    PutRecordNumber(out, static_cast<std::uint64_t>(c.status < 0 ? 0 : c.status));
-    PutRecordNumber(out, c.size);
     const std::string_view none;
-    for (std::string_view text :
-         {c.url, c.base != nullptr ? std::string_view(c.base->localDir) : none,
-          c.base != nullptr ? std::string_view(c.base->fileName) : none,
-          c.name != nullptr ? std::string_view(c.name->localDir) : none,
-          c.name != nullptr ? std::string_view(c.name->fileName) : none, c.etag, c.modified, c.type,
-          c.reason, c.links})
-        PutText(out, text);
+    const std::string_view texts[] = {c.url,
+                                      c.base != nullptr ? std::string_view(c.base->localDir) : none,
+                                      c.base != nullptr ? std::string_view(c.base->fileName) : none,
+                                      c.name != nullptr ? std::string_view(c.name->localDir) : none,
+                                      c.name != nullptr ? std::string_view(c.name->fileName) : none,
+                                      c.etag,
+                                      c.modified,
+                                      c.type,
+                                      c.reason,
+                                      c.links};
+    std::size_t most = 1 + 6 * CRecordBytes::kNumberBytes;
+    for (std::string_view text : texts)
+        most += CRecordBytes::kNumberBytes + text.size();
+    CRecordBytes put(out, most);
+    put.Byte(static_cast<char>(c.what));
+    put.Number(static_cast<std::uint64_t>(c.state));
+    put.Number(c.flag ? 1 : 0);
+    put.Number(c.id);
+    put.Number(c.number);
+    put.Number(static_cast<std::uint64_t>(c.status < 0 ? 0 : c.status));
+    put.Number(c.size);
+    for (std::string_view text : texts)
+        put.Text(text);
 }
 
 bool GetChange(Reader& in, RecordChange& c) {
@@ -120,13 +126,18 @@ bool GetChange(Reader& in, RecordChange& c) {
 }  // namespace
 
 void CChangeList::Add(const UrlMet& c) {
+    AddMet(c.id, c.url, c.base, c.name, c.level);
+}
+
+void CChangeList::AddMet(std::uint32_t id, std::string_view url, const LocalName& base,
+                         const LocalName& name, std::uint32_t level) {
     ChangeFields f;
     f.what = RecordChange::What::Met;
-    f.id = c.id;
-    f.number = c.level;
-    f.url = c.url;
-    f.base = &c.base;
-    f.name = &c.name;
+    f.id = id;
+    f.number = level;
+    f.url = url;
+    f.base = &base;
+    f.name = &name;
     PutChange(m_bytes, f);
     ++m_count;
 }
@@ -202,13 +213,16 @@ void AppendJournalEntry(std::string& out, std::uint64_t seq, const CChangeList& 
     // The body is written in place after room for its length and hash: an entry costs
     // no allocation once `out` has grown.
     const std::size_t start = out.size();
-    out.append(8, '\0');
-    PutRecordNumber(out, seq);
-    PutRecordNumber(out, changes.Count());
-    out.append(changes.Bytes());
-    for (std::uint32_t n : {t.files, t.megaBytes, t.kiloRest, t.byteRest, t.unchanged, t.changed,
-                            t.added, t.gone, t.failed})
-        PutRecordNumber(out, n);
+    {
+        CRecordBytes put(out, 8 + 11 * CRecordBytes::kNumberBytes + changes.Bytes().size());
+        put.Bytes(std::string_view("\0\0\0\0\0\0\0\0", 8));
+        put.Number(seq);
+        put.Number(changes.Count());
+        put.Bytes(changes.Bytes());
+        for (std::uint32_t n : {t.files, t.megaBytes, t.kiloRest, t.byteRest, t.unchanged,
+                                t.changed, t.added, t.gone, t.failed})
+            put.Number(n);
+    }
     const std::string_view body = std::string_view(out).substr(start + 8);
     const std::uint32_t size = static_cast<std::uint32_t>(body.size());
     const std::uint32_t hash = EntryHash(body);

@@ -17,13 +17,21 @@ public:
             m_job.CompleteValue(value, kind);
             return;
         }
-        const std::string found = value;
-        m_job.CompleteValue(value, kind);
-        if (m_job.m_bRecording)
-            EncodeLink(m_job.m_pageLinks, kind, found, value);
         // The scanner writes the new text after this call, and the old bytes before
         // it are still those of the download.
-        if (m_job.m_pass.m_bDeferOutput && value != found)
+        bool rewritten;
+        if (m_job.m_bRecording) {
+            // The value found is kept in the page's links, not copied.
+            const std::size_t size = value.size();
+            const std::size_t at = EncodeLinkFound(m_job.m_pageLinks, kind, value);
+            m_job.CompleteValue(value, kind);
+            rewritten = EncodeLinkWritten(m_job.m_pageLinks, at, size, value);
+        } else {
+            const std::string found = value;
+            m_job.CompleteValue(value, kind);
+            rewritten = value != found;
+        }
+        if (m_job.m_pass.m_bDeferOutput && rewritten)
             m_job.StartOutput();
     }
 

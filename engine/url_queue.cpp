@@ -39,7 +39,7 @@ std::uint32_t CMirrorJob::EnqueueUrl(const std::string& url, int kind, const Loc
         level -= 1;
     }
     if (m_bRecording) {
-        m_changes.Add(UrlMet{id, url, base, name, level});
+        m_changes.AddMet(id, url, base, name, level);
     }
     m_listQueue.push_back(CQueueEntry{url, level, std::move(name.fileName),
                                       std::move(name.localDir), base.fileName, id});
