@@ -632,6 +632,8 @@ bool CCopyRecord::Begin(const CopySettings& s, const CopyTallies& tallies) {
         m_pending.clear();
         m_pendingFiles = 0;
         m_pendingSeq = m_appendedSeq;
+        m_held.clear();
+        m_heldFiles = 0;
     }
     m_writer = std::thread(&CCopyRecord::WriterLoop, this);
     return true;
@@ -660,16 +662,33 @@ void CCopyRecord::Hand(CChangeList& changes, const CopyTallies& tallies) {
     m_handedTallies = tallies;
     Journal(seq, changes, tallies);
     changes.Clear();
-    {
-        // The writer reads the entry back, off the worker's path.
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_pending.append(m_entry);
-        m_pendingSeq = seq;
-        m_pendingFiles += 1;
-        if (m_pendingFiles < kCommitFiles)
-            return;
-    }
-    m_wake.notify_one();
+    // The writer reads the entry back, off the worker's path. The worker never waits
+    // for its lock: the writer may hold it while it is kept off the processor for long
+    // (it runs only on idle time), and the entry waits for the next file then.
+    m_held.append(m_entry);
+    m_heldSeq = seq;
+    m_heldFiles += 1;
+    std::unique_lock<std::mutex> lock(m_mutex, std::try_to_lock);
+    if (!lock.owns_lock())
+        return;
+    PassHeldEntries();
+    const bool wake = m_pendingFiles >= kCommitFiles;
+    lock.unlock();
+    if (wake)
+        m_wake.notify_one();
+}
+
+void CCopyRecord::PassHeldEntries() {
+    if (m_heldFiles == 0)
+        return;
+    if (m_pending.empty())
+        m_pending.swap(m_held);
+    else
+        m_pending.append(m_held);
+    m_held.clear();
+    m_pendingSeq = m_heldSeq;
+    m_pendingFiles += m_heldFiles;
+    m_heldFiles = 0;
 }
 
 void CCopyRecord::WriterLoop() {
@@ -896,6 +915,7 @@ void CCopyRecord::StopWriter() {
         return;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        PassHeldEntries();
         m_bStop = true;
     }
     m_wake.notify_one();

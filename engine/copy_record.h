@@ -348,6 +348,8 @@ private:
     bool Write(WriteStatements& statements, const std::vector<std::vector<RecordChange>>& files,
                const CopyTallies& tallies, std::uint64_t seq);
     void StopWriter();
+    // Moves the entries the worker holds to those pending (m_mutex held).
+    void PassHeldEntries();
     std::string JournalPath() const;
 
     CSqliteDb m_db;
@@ -369,6 +371,10 @@ private:
     // The journal: the worker appends, the writer notes what it has committed.
     std::unique_ptr<CJournalFile> m_journal;
     std::string m_entry;  // the worker's buffer for one entry
+    // Entries the worker made while the writer held the lock, and the last one's number.
+    std::string m_held;
+    std::uint64_t m_heldSeq = 0;
+    std::size_t m_heldFiles = 0;
     std::uint64_t m_appendedSeq = 0;
     CopyTallies m_handedTallies;  // the counts of the last entry handed over
     std::atomic<std::uint64_t> m_committedSeq{0};
