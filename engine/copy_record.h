@@ -120,8 +120,9 @@ struct UrlKeptOut {  // a link the scope keeps out (robots.txt, a skip pattern):
     std::string url;
     UrlState state = UrlState::Refused;
 };
-// One change, as the record keeps it until it is written: the fields its kind uses.
-// (One flat struct rather than a variant: copied into the record in bulk.)
+// One change, as the record reads it back from the journal to write it: the fields its
+// kind uses. (One flat struct rather than a variant: read and written in bulk.) Made
+// from a change of the kinds above, it holds what CChangeList::Add encodes of it.
 struct RecordChange {
     enum class What : std::uint8_t { Met, Done, Page, Links, Resized, Host, KeptOut };
     What what = What::Met;
@@ -198,7 +199,6 @@ public:
         m_bytes.clear();
         m_count = 0;
     }
-    bool Empty() const { return m_count == 0; }
     std::uint32_t Count() const { return m_count; }
     // The changes one after the other, each as ReadJournalEntries reads it back into a
     // RecordChange.
