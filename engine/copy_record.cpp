@@ -347,11 +347,19 @@ bool CCopyRecord::Setting(const char* key, std::string& value) {
     }
 }
 
-bool CCopyRecord::PutSetting(const char* key, const std::string& value) {
-    CSqliteStatement put(m_db, "INSERT OR REPLACE INTO settings(key, value) VALUES(?, ?)");
-    put.Bind(1, std::string_view(key)).Bind(2, value);
-    if (!put.Run()) {
+bool CCopyRecord::PutSettings(std::initializer_list<std::pair<const char*, std::string>> settings) {
+    bool ok = m_db.Exec("BEGIN IMMEDIATE;");
+    {
+        CSqliteStatement put(m_db, "INSERT OR REPLACE INTO settings(key, value) VALUES(?, ?)");
+        for (const auto& [key, value] : settings) {
+            if (!ok)
+                break;
+            ok = put.Bind(1, std::string_view(key)).BindView(2, value).Run();
+        }
+    }
+    if (!ok || !m_db.Exec("COMMIT;")) {
         m_error = m_db.Error();
+        m_db.Exec("ROLLBACK;");
         return false;
     }
     return true;
@@ -438,7 +446,7 @@ CCopyRecord::Opened CCopyRecord::Open(const std::string& targetDir, const std::s
             return CreateSchema(false) ? Opened::Continue : Opened::Damaged;
         }
     }
-    if (!CreateSchema(!existed) || !PutSetting("format", std::to_string(kFormat))) {
+    if (!CreateSchema(!existed) || !PutSettings({{"format", std::to_string(kFormat)}})) {
         m_db.Close();
         return Opened::CannotCreate;
     }
@@ -600,24 +608,21 @@ bool CCopyRecord::LoadPrevious(std::unordered_map<std::string, PreviousFile>& fi
 bool CCopyRecord::Begin(const CopySettings& s, const CopyTallies& tallies) {
     m_handedTallies = tallies;
     const auto flag = [](bool value) { return std::string(value ? "1" : "0"); };
-    const bool ok = m_db.Exec("BEGIN IMMEDIATE;") && PutSetting("start_url", s.startUrl) &&
-                    PutSetting("program", TANDRIL_VERSION) && PutSetting("state", "unfinished") &&
-                    PutSetting("update", flag(m_bUpdate)) &&
-                    PutSetting("modify_links", flag(s.modifyLinks)) &&
-                    PutSetting("relative_links", flag(s.relativeLinks)) &&
-                    PutSetting("offsite_embedded", flag(s.offsiteEmbedded)) &&
-                    PutSetting("obey_robots", flag(s.obeyRobots)) &&
-                    PutSetting("no_parent", flag(s.noParent)) &&
-                    PutSetting("max_levels", std::to_string(s.maxLevels)) &&
-                    PutSetting("max_files", std::to_string(s.maxFiles)) &&
-                    PutSetting("max_megabytes", std::to_string(s.maxMegaBytes)) &&
-                    PutSetting("skip", JoinLines(s.skipPatterns)) &&
-                    PutSetting("follow", JoinLines(s.followPatterns)) && m_db.Exec("COMMIT;");
-    if (!ok) {
-        m_error = m_db.Error();
-        m_db.Exec("ROLLBACK;");
+    if (!PutSettings({{"start_url", s.startUrl},
+                      {"program", TANDRIL_VERSION},
+                      {"state", "unfinished"},
+                      {"update", flag(m_bUpdate)},
+                      {"modify_links", flag(s.modifyLinks)},
+                      {"relative_links", flag(s.relativeLinks)},
+                      {"offsite_embedded", flag(s.offsiteEmbedded)},
+                      {"obey_robots", flag(s.obeyRobots)},
+                      {"no_parent", flag(s.noParent)},
+                      {"max_levels", std::to_string(s.maxLevels)},
+                      {"max_files", std::to_string(s.maxFiles)},
+                      {"max_megabytes", std::to_string(s.maxMegaBytes)},
+                      {"skip", JoinLines(s.skipPatterns)},
+                      {"follow", JoinLines(s.followPatterns)}}))
         return false;
-    }
     std::string committed;
     Setting("journal_seq", committed);
     m_appendedSeq = std::strtoull(committed.c_str(), nullptr, 10);
@@ -938,9 +943,9 @@ bool CCopyRecord::End(bool finished) {
         ok = !m_bWriteFailed;
     }
     if (ok && finished) {
-        ok =
-            PutSetting("finished", std::to_string(static_cast<std::int64_t>(std::time(nullptr)))) &&
-            PutSetting("state", "finished");
+        ok = PutSettings(
+            {{"finished", std::to_string(static_cast<std::int64_t>(std::time(nullptr)))},
+             {"state", "finished"}});
     }
     m_db.Close();
     return ok;

@@ -3,11 +3,13 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/sqlite_db.h"
@@ -333,7 +335,8 @@ private:
     // Sets the connection up and makes the tables; `created`: the file is new.
     bool CreateSchema(bool created);
     bool Setting(const char* key, std::string& value);
-    bool PutSetting(const char* key, const std::string& value);
+    // Writes `settings` in one transaction.
+    bool PutSettings(std::initializer_list<std::pair<const char*, std::string>> settings);
     bool StartUpdate();
     // Applies the journal's entries that the record lacks, then empties it.
     bool ReplayJournal();
