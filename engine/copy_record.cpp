@@ -807,14 +807,7 @@ bool CCopyRecord::Write(WriteStatements& statements,
 
     if (!m_db.Exec("BEGIN IMMEDIATE;"))
         return false;
-    CSqliteStatement& insert = statements.insert;
-    CSqliteStatement& done = statements.done;
-    CSqliteStatement& links = statements.links;
-    CSqliteStatement& page = statements.page;
-    CSqliteStatement& resized = statements.resized;
-    CSqliteStatement& host = statements.host;
-    CSqliteStatement& keptOut = statements.keptOut;
-    CSqliteStatement& setting = statements.setting;
+    auto& [insert, done, links, page, resized, host, keptOut, setting] = statements;
     const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
     // The statements name a settled URL's answer, a page's links and a page's notes in
     // the same order, each from its own first parameter.

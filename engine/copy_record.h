@@ -193,6 +193,8 @@ public:
     void Add(const UrlDone& c);
     void Add(const PageAdded& c);
     void Add(const PageLinks& c);
+    // The same as Add(PageLinks), without copying the base and links into one.
+    void AddLinks(std::uint32_t id, std::string_view base, bool nofollow, std::string_view links);
     void Add(const FileResized& c);
     void Add(const HostAdded& c);
     void Add(const UrlKeptOut& c);
@@ -207,6 +209,26 @@ public:
     const std::string& Bytes() const { return m_bytes; }
 
 private:
+    // A change's fields, each kind using some.
+    struct Fields {
+        RecordChange::What what = RecordChange::What::Met;
+        UrlState state = UrlState::Queued;
+        bool flag = false;
+        std::uint32_t id = 0;
+        std::uint32_t number = 0;
+        long status = 0;
+        std::uint64_t size = 0;
+        std::string_view url;
+        const LocalName* base = nullptr;
+        const LocalName* name = nullptr;
+        std::string_view etag;
+        std::string_view modified;
+        std::string_view type;
+        std::string_view reason;
+        std::string_view links;
+    };
+    void Put(const Fields& c);
+
     std::string m_bytes;
     std::uint32_t m_count = 0;
 };

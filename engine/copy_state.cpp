@@ -127,12 +127,8 @@ void CMirrorJob::RecordSaved(const Answer& answer, bool scanned) {
     done.size = m_pass.m_nSavedBytes;
     m_changes.Add(std::move(done));
     if (scanned) {
-        // The links' room stays with the job for the next page.
-        PageLinks links{
-            m_nUrlId, m_strBaseUrl.empty() ? m_strUrl : m_strBaseUrl, m_bPageNoFollow, {}};
-        links.links.swap(m_pageLinks);
-        m_changes.Add(links);
-        m_pageLinks.swap(links.links);
+        m_changes.AddLinks(m_nUrlId, m_strBaseUrl.empty() ? m_strUrl : m_strBaseUrl,
+                           m_bPageNoFollow, m_pageLinks);
         m_pageLinks.clear();
         RecordPageNotes();
     }
@@ -196,7 +192,7 @@ FileType CMirrorJob::TakeUnchanged(const PreviousFile& previous, const Answer& a
         done.size = FileSizeOf(m_strTargetDir + LocalPathOf(done.name));
         m_changes.Add(std::move(done));
         if (previous.page) {
-            m_changes.Add(PageLinks{m_nUrlId, previous.base, previous.nofollow, previous.links});
+            m_changes.AddLinks(m_nUrlId, previous.base, previous.nofollow, previous.links);
             if (replayed)
                 RecordPageNotes();
         }

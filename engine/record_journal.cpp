@@ -62,52 +62,6 @@ private:
     std::string_view m_in;
 };
 
-// One change, in the order GetChange reads it: the numbers, then the texts.
-struct ChangeFields {
-    RecordChange::What what = RecordChange::What::Met;
-    UrlState state = UrlState::Queued;
-    bool flag = false;
-    std::uint32_t id = 0;
-    std::uint32_t number = 0;
-    long status = 0;
-    std::uint64_t size = 0;
-    std::string_view url;
-    const LocalName* base = nullptr;
-    const LocalName* name = nullptr;
-    std::string_view etag;
-    std::string_view modified;
-    std::string_view type;
-    std::string_view reason;
-    std::string_view links;
-};
-
-void PutChange(std::string& out, const ChangeFields& c) {
-    const std::string_view none;
-    const std::string_view texts[] = {c.url,
-                                      c.base != nullptr ? std::string_view(c.base->localDir) : none,
-                                      c.base != nullptr ? std::string_view(c.base->fileName) : none,
-                                      c.name != nullptr ? std::string_view(c.name->localDir) : none,
-                                      c.name != nullptr ? std::string_view(c.name->fileName) : none,
-                                      c.etag,
-                                      c.modified,
-                                      c.type,
-                                      c.reason,
-                                      c.links};
-    std::size_t most = 1 + 6 * CRecordBytes::kNumberBytes;
-    for (std::string_view text : texts)
-        most += CRecordBytes::kNumberBytes + text.size();
-    CRecordBytes put(out, most);
-    put.Byte(static_cast<char>(c.what));
-    put.Number(static_cast<std::uint64_t>(c.state));
-    put.Number(c.flag ? 1 : 0);
-    put.Number(c.id);
-    put.Number(c.number);
-    put.Number(static_cast<std::uint64_t>(c.status < 0 ? 0 : c.status));
-    put.Number(c.size);
-    for (std::string_view text : texts)
-        put.Text(text);
-}
-
 bool GetChange(Reader& in, RecordChange& c) {
     std::uint64_t what = 0, state = 0, flag = 0, status = 0;
     if (!in.Number(what) || what > static_cast<std::uint64_t>(RecordChange::What::KeptOut) ||
@@ -125,25 +79,53 @@ bool GetChange(Reader& in, RecordChange& c) {
 
 }  // namespace
 
+// One change, in the order GetChange reads it: the numbers, then the texts.
+void CChangeList::Put(const Fields& c) {
+    const std::string_view none;
+    const std::string_view texts[] = {c.url,
+                                      c.base != nullptr ? std::string_view(c.base->localDir) : none,
+                                      c.base != nullptr ? std::string_view(c.base->fileName) : none,
+                                      c.name != nullptr ? std::string_view(c.name->localDir) : none,
+                                      c.name != nullptr ? std::string_view(c.name->fileName) : none,
+                                      c.etag,
+                                      c.modified,
+                                      c.type,
+                                      c.reason,
+                                      c.links};
+    std::size_t most = 1 + 6 * CRecordBytes::kNumberBytes;
+    for (std::string_view text : texts)
+        most += CRecordBytes::kNumberBytes + text.size();
+    CRecordBytes put(m_bytes, most);
+    put.Byte(static_cast<char>(c.what));
+    put.Number(static_cast<std::uint64_t>(c.state));
+    put.Number(c.flag ? 1 : 0);
+    put.Number(c.id);
+    put.Number(c.number);
+    put.Number(static_cast<std::uint64_t>(c.status < 0 ? 0 : c.status));
+    put.Number(c.size);
+    for (std::string_view text : texts)
+        put.Text(text);
+    ++m_count;
+}
+
 void CChangeList::Add(const UrlMet& c) {
     AddMet(c.id, c.url, c.base, c.name, c.level);
 }
 
 void CChangeList::AddMet(std::uint32_t id, std::string_view url, const LocalName& base,
                          const LocalName& name, std::uint32_t level) {
-    ChangeFields f;
+    Fields f;
     f.what = RecordChange::What::Met;
     f.id = id;
     f.number = level;
     f.url = url;
     f.base = &base;
     f.name = &name;
-    PutChange(m_bytes, f);
-    ++m_count;
+    Put(f);
 }
 
 void CChangeList::Add(const UrlDone& c) {
-    ChangeFields f;
+    Fields f;
     f.what = RecordChange::What::Done;
     f.state = c.state;
     f.id = c.id;
@@ -154,58 +136,57 @@ void CChangeList::Add(const UrlDone& c) {
     f.modified = c.modified;
     f.type = c.type;
     f.reason = c.reason;
-    PutChange(m_bytes, f);
-    ++m_count;
+    Put(f);
 }
 
 void CChangeList::Add(const PageAdded& c) {
-    ChangeFields f;
+    Fields f;
     f.what = RecordChange::What::Page;
     f.flag = c.stylesheet;
     f.id = c.page;
     f.number = c.id;
     f.name = &c.name;
     f.links = c.notes;
-    PutChange(m_bytes, f);
-    ++m_count;
+    Put(f);
 }
 
 void CChangeList::Add(const PageLinks& c) {
-    ChangeFields f;
+    AddLinks(c.id, c.base, c.nofollow, c.links);
+}
+
+void CChangeList::AddLinks(std::uint32_t id, std::string_view base, bool nofollow,
+                           std::string_view links) {
+    Fields f;
     f.what = RecordChange::What::Links;
-    f.flag = c.nofollow;
-    f.id = c.id;
-    f.url = c.base;
-    f.links = c.links;
-    PutChange(m_bytes, f);
-    ++m_count;
+    f.flag = nofollow;
+    f.id = id;
+    f.url = base;
+    f.links = links;
+    Put(f);
 }
 
 void CChangeList::Add(const FileResized& c) {
-    ChangeFields f;
+    Fields f;
     f.what = RecordChange::What::Resized;
     f.flag = c.beforeReplacing;
     f.id = c.id;
     f.size = c.size;
-    PutChange(m_bytes, f);
-    ++m_count;
+    Put(f);
 }
 
 void CChangeList::Add(const HostAdded& c) {
-    ChangeFields f;
+    Fields f;
     f.what = RecordChange::What::Host;
     f.url = c.url;
-    PutChange(m_bytes, f);
-    ++m_count;
+    Put(f);
 }
 
 void CChangeList::Add(const UrlKeptOut& c) {
-    ChangeFields f;
+    Fields f;
     f.what = RecordChange::What::KeptOut;
     f.state = c.state;
     f.url = c.url;
-    PutChange(m_bytes, f);
-    ++m_count;
+    Put(f);
 }
 
 void AppendJournalEntry(std::string& out, std::uint64_t seq, const CChangeList& changes,

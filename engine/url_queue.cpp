@@ -1,3 +1,5 @@
+#include <unordered_map>
+
 #include "engine/messages.h"
 #include "engine/mirror_job.h"
 #include "engine/progress.h"
@@ -116,18 +118,25 @@ void CMirrorJob::FixLinks(CProgressLog& log, const CLinkFixups::ReplacingFn& rep
     if (!m_fixups.Pending()) {
         return;
     }
+    // The record checks a saved file by its size: a rewritten page's is the one noted
+    // before its new text took its place.
+    std::unordered_map<std::uint32_t, std::uint64_t> sizes;
+    CLinkFixups::ReplacingFn noteSize;
+    if (m_bRecording) {
+        noteSize = [&sizes, &replacing](std::uint32_t id, std::uint64_t size) {
+            sizes[id] = size;
+            if (replacing)
+                replacing(id, size);
+        };
+    }
     std::vector<std::uint32_t> rewritten;
-    for (const std::string& page :
-         m_fixups.Apply(m_strTargetDir, PageTempFilePath(), m_limits.m_bRelativeLinks, rewritten,
-                        m_bRecording ? replacing : CLinkFixups::ReplacingFn{})) {
+    for (const std::string& page : m_fixups.Apply(m_strTargetDir, PageTempFilePath(),
+                                                  m_limits.m_bRelativeLinks, rewritten, noteSize)) {
         log.AddLogArg(kIdsCannotCreateFile, page);
     }
-    if (m_bRecording) {
-        // The record checks a saved file by its size.
-        for (std::uint32_t id : rewritten) {
-            const std::string path = m_strTargetDir + LocalPathOf(m_mapVisited.Name(id));
-            m_changes.Add(FileResized{id, FileSizeOf(path)});
-        }
+    for (std::uint32_t id : rewritten) {
+        if (const auto it = sizes.find(id); it != sizes.end())
+            m_changes.Add(FileResized{id, it->second});
     }
 }
 
